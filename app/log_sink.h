@@ -1,0 +1,60 @@
+// The log sink: every text the tool shows goes through here.
+//
+// LogPrintf writes to the console and appends to the capture buffer, which
+// becomes the report at the end of the run; ConsolePrintf writes to the
+// console only. Any thread may log at any time: the main thread, the MIDI
+// input thread and the activity workers do. One lock serialises the console
+// write and the capture append of each call, so every call lands whole and the
+// console and the report show the same order.
+//
+// The sink itself is never destroyed, so threads that still log while the
+// process exits find it intact.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#if defined(__GNUC__)
+#define PORTPROBE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define PORTPROBE_PRINTF(fmt, args)
+#endif
+
+// Console: the whole formatted text. Capture buffer: the same text cut to its
+// first 1023 characters.
+void LogPrintf(const char* format, ...) PORTPROBE_PRINTF(1, 2);
+// Console only; never reaches the report.
+void ConsolePrintf(const char* format, ...) PORTPROBE_PRINTF(1, 2);
+// "\n" on the console, "\r\n" in the capture buffer.
+void LogEndLine();
+// One line "{ 0xF0, 0x7E, 0xF7,};" followed by a line end.
+void LogHexDump(const uint8_t* bytes, uint16_t length);
+// Arms the stopwatch on its first call; afterwards logs the line
+// "Run Time: %f  Interval Time: %f" in seconds since the first and the last call.
+void LogStopwatch();
+
+namespace logsink {
+
+// Where console text goes. The default writes to standard output and flushes,
+// so nothing logged is lost when the process ends.
+class ConsoleWriter {
+ public:
+  virtual ~ConsoleWriter() = default;
+  virtual void Write(const char* text, size_t length) = 0;
+};
+
+// Starts a run: empties the capture buffer and re-arms the stopwatch.
+void BeginCapture();
+// A copy of everything captured since BeginCapture.
+std::string CaptureContents();
+// Routes console text to writer (nullptr restores standard output). The
+// writer must outlive its use; tests install their own for the duration.
+void SetConsoleWriter(ConsoleWriter* writer);
+
+// The clock of the stopwatch, in nanoseconds of a monotonic clock. Tests may
+// replace it; nullptr restores the platform clock.
+using ClockFunction = uint64_t (*)();
+void SetStopwatchClock(ClockFunction clock);
+
+} // namespace logsink

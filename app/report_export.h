@@ -1,0 +1,8 @@
+// Hands the finished report to the user: the clipboard on Windows; a desktop
+// clipboard tool, or failing that a file, elsewhere. The report's bytes are
+// passed on exactly; only the closing console message tells where it went.
+#pragma once
+
+#include <string>
+
+void ExportReport(const std::string& report);

@@ -1,0 +1,117 @@
+// Without a system clipboard API, the report goes to the desktop's clipboard
+// through the usual command-line tools, or into a file beside the user.
+#include "app/report_export.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/log_sink.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kReportFile = "portprobe-report.txt";
+
+bool IsSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && value[0] != '\0';
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Runs the command with the report on its standard input; true when it took
+// all of it and succeeded. Its output goes nowhere: xclip stays behind to
+// serve the selection and must not hold our output open.
+bool FeedCommand(const std::vector<const char*>& command, const std::string& report) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return false;
+  ::fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+
+  std::vector<char*> argv;
+  for (const char* word : command) argv.push_back(const_cast<char*>(word));
+  argv.push_back(nullptr);
+
+  pid_t child = 0;
+  const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[0]);
+  if (spawned != 0) {
+    ::close(pipeEnds[1]);
+    return false;
+  }
+
+  // A tool that quits early must not take this process down with SIGPIPE.
+  struct sigaction ignore = {};
+  struct sigaction previous = {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &previous);
+  const bool fed = WriteAll(pipeEnds[1], report);
+  ::close(pipeEnds[1]);
+  ::sigaction(SIGPIPE, &previous, nullptr);
+
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return fed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool CopyToDesktopClipboard(const std::string& report) {
+#if defined(__APPLE__)
+  if (FeedCommand({"pbcopy"}, report)) return true;
+#endif
+  if (IsSet("WAYLAND_DISPLAY") && FeedCommand({"wl-copy"}, report)) return true;
+  if (IsSet("DISPLAY")) {
+    if (FeedCommand({"xclip", "-selection", "clipboard"}, report)) return true;
+    if (FeedCommand({"xsel", "--clipboard", "--input"}, report)) return true;
+  }
+  return false;
+}
+
+bool SaveToFile(const std::string& report) {
+  std::FILE* file = std::fopen(kReportFile, "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(report.data(), 1, report.size(), file) == report.size();
+  const bool closed = std::fclose(file) == 0;
+  return written && closed;
+}
+
+} // namespace
+
+void ExportReport(const std::string& report) {
+  if (CopyToDesktopClipboard(report)) {
+    ConsolePrintf("Portprobe finished, paste clipboard into an email.");
+    return;
+  }
+  if (SaveToFile(report)) {
+    ConsolePrintf("Portprobe finished, report saved to portprobe-report.txt; attach it to an email.");
+    return;
+  }
+  ConsolePrintf("Portprobe finished, but the report could not be copied to the clipboard or saved to "
+                "portprobe-report.txt.");
+}

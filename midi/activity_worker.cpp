@@ -1,0 +1,91 @@
+#include "midi/activity_worker.h"
+
+#include <system_error>
+#include <thread>
+
+#include "app/log_sink.h"
+#include "midi/listener.h"
+#include "midi/manager.h"
+
+namespace {
+
+bool StartDetachedThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+} // namespace
+
+ActivityWorkers::~ActivityWorkers() {
+  CloseAndWait();
+}
+
+bool ActivityWorkers::Start(CMIDIManager& manager) {
+  ThreadStarter starter;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (closing) return false;
+    ++running;
+    starter = threadStarter != nullptr ? threadStarter : StartDetachedThread;
+  }
+  const bool started = starter([this, &manager] {
+    manager.NotifyDevicesChanged();
+    // Last touch of the manager: after this the destructor may proceed.
+    std::lock_guard<std::mutex> guard(lock);
+    --running;
+    changed.notify_all();
+  });
+  if (!started) {
+    std::lock_guard<std::mutex> guard(lock);
+    --running;
+    changed.notify_all();
+  }
+  return started;
+}
+
+bool ActivityWorkers::SleepUnlessClosing(std::chrono::milliseconds duration) {
+  std::unique_lock<std::mutex> guard(lock);
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  // wait_until with the predicate rides out spurious wake-ups, so the pause
+  // lasts the whole duration unless closing cuts it short.
+  return !changed.wait_until(guard, deadline, [this] { return closing; });
+}
+
+void ActivityWorkers::CloseAndWait() {
+  std::unique_lock<std::mutex> guard(lock);
+  closing = true;
+  changed.notify_all();
+  changed.wait(guard, [this] { return running == 0; });
+}
+
+void ActivityWorkers::WaitUntilNoneRunning() {
+  std::unique_lock<std::mutex> guard(lock);
+  changed.wait(guard, [this] { return running == 0; });
+}
+
+void ActivityWorkers::SetThreadStarter(ThreadStarter starter) {
+  std::lock_guard<std::mutex> guard(lock);
+  threadStarter = starter;
+}
+
+int ActivityWorkers::Running() {
+  std::lock_guard<std::mutex> guard(lock);
+  return running;
+}
+
+bool StartActivityWorker(CMIDIManager& manager) {
+  return manager.Workers().Start(manager);
+}
+
+void CMIDIManager::NotifyDevicesChanged() {
+  LogStopwatch();
+  if (!workers.SleepUnlessClosing(std::chrono::milliseconds(100))) return;
+  LogStopwatch();
+  std::lock_guard<std::mutex> guard(listLock);
+  if (devices.empty()) return;
+  for (CMIDIListener* listener : listeners) listener->OnDevicesChanged(devices);
+}

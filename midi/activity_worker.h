@@ -1,0 +1,52 @@
+// Activity workers: one short-lived thread per device, started by the
+// device's first short message, that tells the listeners about the device
+// list about 100 ms later.
+//
+// Threads: workers are started from the input thread and run detached. The
+// manager's destructor calls CloseAndWait, which wakes sleeping workers (they
+// then end without notifying) and waits until none runs, so that no worker
+// outlives the manager it reports on.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+class CMIDIManager;
+
+class ActivityWorkers {
+ public:
+  // Starts a thread; returns false when it could not be started. Replaceable
+  // so that tests can make the start fail.
+  using ThreadStarter = bool (*)(std::function<void()> body);
+
+  ActivityWorkers() = default;
+  ActivityWorkers(const ActivityWorkers&) = delete;
+  ActivityWorkers& operator=(const ActivityWorkers&) = delete;
+  ~ActivityWorkers();
+
+  // Starts a worker running manager.NotifyDevicesChanged(). False when the
+  // thread could not be started or the workers are closing.
+  bool Start(CMIDIManager& manager);
+  // Sleeps for the duration; false when woken early because of closing.
+  bool SleepUnlessClosing(std::chrono::milliseconds duration);
+  // Stops new workers, wakes the sleeping ones and waits for all to end.
+  void CloseAndWait();
+
+  // Waits until no worker runs (without stopping new ones).
+  void WaitUntilNoneRunning();
+
+  void SetThreadStarter(ThreadStarter starter);
+  int Running();
+
+ private:
+  std::mutex lock;
+  std::condition_variable changed;
+  bool closing = false;
+  int running = 0;
+  ThreadStarter threadStarter = nullptr;
+};
+
+// Starts one worker for the manager and returns without waiting for it.
+bool StartActivityWorker(CMIDIManager& manager);

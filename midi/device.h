@@ -1,0 +1,86 @@
+// The device record: what the tool knows about the controller behind one
+// MIDI input port.
+//
+// Threads: the main thread creates the record, identifies it and attaches it
+// before its input starts. From then on the thread that delivers the port's
+// input owns the decoding state (workerStarted, sysexInProgress,
+// sysexBuffer, sysexOverflow) and the handler may rename the device there,
+// while the main thread reads the name for the summary. `name` and
+// `modelCode` are therefore safe to read and write from any thread.
+//
+// Ownership: the manager that created the record owns it. A listed record
+// lives until the manager is destroyed; it never owns its handler.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "midi/port/port.h"
+
+class CMIDIDeviceHandler;
+class CMIDIManager;
+
+// A string that one thread may rewrite while another reads it.
+class SharedName {
+ public:
+  std::string Get() const;
+  void Set(std::string text);
+
+ private:
+  mutable std::mutex lock;
+  std::string text;
+};
+
+class CMIDIDevice {
+ public:
+  explicit CMIDIDevice(CMIDIManager& owner) : manager(owner) {}
+  CMIDIDevice(const CMIDIDevice&) = delete;
+  CMIDIDevice& operator=(const CMIDIDevice&) = delete;
+  virtual ~CMIDIDevice();
+
+  // A complete System Exclusive message arrived: logs it and hands it to the
+  // handler. bytes is valid for the call only.
+  void OnSysExReceived(const uint8_t* bytes, uint16_t length);
+
+  SharedName name;
+  std::atomic<char> modelCode{0};
+  bool workerStarted = false;
+  bool supported = false;
+  bool sysexInProgress = false;
+  std::vector<uint8_t> sysexBuffer;
+  // The message being assembled grew too long to deliver; its bytes are
+  // skipped until its end byte.
+  bool sysexOverflow = false;
+  CMIDIDeviceHandler* handler = nullptr;
+
+  // The manager that created this record and decodes its input.
+  CMIDIManager& manager;
+};
+
+// The record over a port of the MIDI port layer.
+class CMIDIDeviceWin : public CMIDIDevice {
+ public:
+  CMIDIDeviceWin(CMIDIManager& owner, port::MidiService& midiService)
+      : CMIDIDevice(owner), service(midiService) {}
+  ~CMIDIDeviceWin() override;
+
+  // Reads the port's name, pairs the output of the same name and classifies.
+  void Identify(unsigned portIndex);
+  void OpenMatchingOutput();
+  // Starts input; with a handler, also queues the long-message buffer.
+  void StartInput();
+
+  port::InputHandle inputHandle = nullptr;
+  port::OutputHandle outputHandle = nullptr;
+  port::MidiHeader inputHeader;
+  bool outputOpen = false;
+
+  port::MidiService& service;
+
+ private:
+  std::unique_ptr<uint8_t[]> inputBuffer;
+};

@@ -1,0 +1,184 @@
+#include "midi/manager.h"
+
+#include <cstring>
+
+#include "app/log_sink.h"
+#include "handlers/factory.h"
+#include "handlers/handler.h"
+#include "midi/device.h"
+#include "midi/held_buffers.h"
+#include "midi/input.h"
+#include "midi/model_code.h"
+
+namespace {
+
+constexpr int kBusyRetries = 20;      // after the first attempt: 21 sends at most
+constexpr int kReleaseAttempts = 10;
+constexpr unsigned kRetryPauseMs = 10;
+
+const char* OpenFailureText(port::Result code) {
+  switch (code) {
+    case port::kBadDeviceId:
+      return "MMSYSERR_BADDEVICEID\n";
+    case port::kAllocated:
+      return "MMSYSERR_ALLOCATED: The device is already in use.\n";
+    case port::kNoMem:
+      return "MMSYSERR_NOMEM: Memory allocation error, or device already in use.\n";
+    case port::kInvalFlag:
+      return "MMSYSERR_INVALFLAG\n";
+    case port::kInvalParam:
+      return "MMSYSERR_INVALPARAM\n";
+    default:
+      return nullptr;
+  }
+}
+
+// One long message on its way out: the header and its own copy of the bytes.
+// The copy lets the send outlive the caller's buffer when the port refuses
+// to give it back.
+struct OutgoingMessage {
+  OutgoingMessage(const uint8_t* source, uint16_t length) : bytes(source, source + length) {
+    header.lpData = bytes.data();
+    header.dwBufferLength = length;
+    header.dwFlags = 0;
+  }
+  std::vector<uint8_t> bytes;
+  port::MidiHeader header;
+};
+
+} // namespace
+
+CMIDIManager::CMIDIManager() = default;
+
+CMIDIManager::~CMIDIManager() {
+  ReleaseOwned();
+}
+
+void CMIDIManager::Adopt(std::unique_ptr<CMIDIDevice> record) {
+  ownedRecords.push_back(std::move(record));
+}
+
+void CMIDIManager::ReleaseOwned() {
+  workers.CloseAndWait();
+  {
+    std::lock_guard<std::mutex> guard(listLock);
+    devices.clear();
+  }
+  ownedRecords.clear();
+  ownedHandlers.clear();
+}
+
+bool CMIDIManager::AttachDevice(CMIDIDevice* device) {
+  std::lock_guard<std::mutex> guard(listLock);
+  if (device->modelCode == kUnreadablePortCode) return false;
+  devices.push_back(device);
+  std::unique_ptr<CMIDIDeviceHandler> handler = CreateHandler(device->modelCode);
+  if (handler) {
+    handler->device = static_cast<CMIDIDeviceWin*>(device);
+    device->handler = handler.get();
+    CMIDIDeviceHandler* starting = handler.get();
+    ownedHandlers.push_back(std::move(handler));
+    // Still under the lock, and before the device's input starts: the
+    // first request goes out before any reply can arrive.
+    starting->Start();
+  }
+  return true;
+}
+
+void CMIDIManager::DescribeDevices(std::string& text) {
+  std::lock_guard<std::mutex> guard(listLock);
+  if (devices.empty()) text = "No midi devices found.";
+  for (CMIDIDevice* device : devices) {
+    const std::string name = device->name.Get();
+    text += '"';
+    text.append(name.c_str()); // up to the first zero byte
+    text += '"';
+    if (device->supported) text += " Supported by Veltrakon.";
+    text += "\r\n";
+  }
+  text += "\r\n";
+}
+
+CMIDIManagerWin::~CMIDIManagerWin() {
+  // No event may reach a record, and no worker the lists, once they are freed.
+  service.Shutdown();
+  ReleaseOwned();
+}
+
+void CMIDIManagerWin::Start() {
+  if (started) return;
+  const unsigned count = service.InputCount();
+  for (unsigned index = 0; index < count; ++index) {
+    auto record = std::make_unique<CMIDIDeviceWin>(*this, service);
+    const port::Result code =
+        service.OpenInput(index, MidiInProc, reinterpret_cast<uintptr_t>(record.get()), record->inputHandle);
+    if (code != port::kNoError) {
+      LogPrintf("Error opening midi\n");
+      record.reset();
+      const char* text = OpenFailureText(code);
+      if (text != nullptr) {
+        LogPrintf("%s", text);
+      } else {
+        LogPrintf("Unknown error code: %d\n", static_cast<int>(code));
+      }
+      continue;
+    }
+    record->Identify(index);
+    LogPrintf("MIDI device found: %s\n", record->name.Get().c_str());
+    if (AttachDevice(record.get())) {
+      record->StartInput();
+      started = true;
+      Adopt(std::move(record));
+    } else {
+      // The port stays open but is never started; no event may reach the
+      // record once it is gone.
+      service.DetachInput(record->inputHandle);
+      record.reset();
+    }
+  }
+}
+
+void CMIDIManagerWin::Stop() {
+  if (started) {
+    std::lock_guard<std::mutex> guard(listLock);
+    for (CMIDIDevice* listed : devices) {
+      auto* device = static_cast<CMIDIDeviceWin*>(listed);
+      // Input stops before the buffer is asked back: a port that is still
+      // recording may be filling it.
+      port::Result result = service.StopInput(device->inputHandle);
+      if (result != port::kNoError) ConsolePrintf("midiInStop MMSYSERR %d", static_cast<int>(result));
+      if (device->handler != nullptr) {
+        result = service.UnprepareInputBuffer(device->inputHandle, device->inputHeader);
+        if (result != port::kNoError) ConsolePrintf("midiInUnprepareHeader MMSYSERR %d", static_cast<int>(result));
+      }
+    }
+    devices.clear();
+  }
+  started = false;
+}
+
+void CMIDIManagerWin::SendSysEx(const uint8_t* bytes, uint16_t length, CMIDIDeviceWin* device) {
+  if (!device->outputOpen) return;
+  auto message = std::make_unique<OutgoingMessage>(bytes, length);
+  port::MidiHeader& header = message->header;
+  if (service.PrepareOutput(device->outputHandle, header) != port::kNoError) return;
+
+  port::Result result = service.SendLong(device->outputHandle, header);
+  for (int retry = 0; result == port::kNotReady && retry < kBusyRetries; ++retry) {
+    service.Pause(kRetryPauseMs);
+    result = service.SendLong(device->outputHandle, header);
+  }
+  if (result != port::kNoError) LogPrintf("midi send failed!\n");
+
+  for (int attempt = 1;; ++attempt) {
+    if (service.UnprepareOutput(device->outputHandle, header) != port::kStillPlaying) return;
+    service.Pause(kRetryPauseMs);
+    if (attempt == kReleaseAttempts) break;
+  }
+  // The port still reads the bytes: they and the header must outlive this call.
+  RetainWhilePortHolds(std::shared_ptr<OutgoingMessage>(std::move(message)));
+}
+
+void CMIDIManagerWin::SendSysExForward(const uint8_t* bytes, uint16_t length, CMIDIDeviceWin* device) {
+  SendSysEx(bytes, length, device);
+}

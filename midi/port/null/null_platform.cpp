@@ -1,0 +1,11 @@
+// The platform service of a build without a real MIDI layer.
+#include "midi/port/null/null_service.h"
+
+namespace port {
+
+MidiService& PlatformService() {
+  static NullService* service = new NullService;
+  return *service;
+}
+
+} // namespace port

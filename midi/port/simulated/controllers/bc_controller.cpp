@@ -1,0 +1,35 @@
+#include "midi/port/simulated/controllers/bc_controller.h"
+
+#include <algorithm>
+#include <array>
+
+namespace sim {
+
+namespace {
+
+// F0, manufacturer 00 20 32, any device number, model 7F or its own, command 01.
+bool IsIdentityRequest(const uint8_t* bytes, size_t length, uint8_t modelByte) {
+  if (length < 8) return false;
+  static constexpr std::array<uint8_t, 4> kHeader = {0xF0, 0x00, 0x20, 0x32};
+  if (!std::equal(kHeader.begin(), kHeader.end(), bytes)) return false;
+  return (bytes[5] == 0x7F || bytes[5] == modelByte) && bytes[6] == 0x01 && bytes[length - 1] == 0xF7;
+}
+
+} // namespace
+
+std::vector<uint8_t> BCController::IdentityReply() const {
+  std::vector<uint8_t> reply = {0xF0, 0x00, 0x20, 0x32, identity.deviceNumber, identity.modelByte, 0x02};
+  if (identity.reply == Reply::Identity) reply.insert(reply.end(), identity.text.begin(), identity.text.end());
+  reply.push_back(0xF7);
+  return reply;
+}
+
+void BCController::OnReceive(const uint8_t* bytes, size_t length, ControllerLink& link) {
+  if (IsIdentityRequest(bytes, length, identity.modelByte)) {
+    if (identity.reply != Reply::None) link.SendSysEx(IdentityReply());
+    return;
+  }
+  received.emplace_back(bytes, bytes + length);
+}
+
+} // namespace sim

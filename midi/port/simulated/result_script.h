@@ -1,0 +1,35 @@
+// The results a simulated port gives to successive calls of one operation,
+// so that a test can make any call fail with any code, once or always.
+#pragma once
+
+#include <deque>
+
+#include "midi/port/port.h"
+
+namespace sim {
+
+class ResultScript {
+ public:
+  ResultScript() = default;
+  static ResultScript Always(port::Result code) { return ResultScript({}, code); }
+  // The first count calls give code, later ones succeed.
+  static ResultScript FirstN(int count, port::Result code) {
+    return ResultScript(std::deque<port::Result>(static_cast<size_t>(count), code), port::kNoError);
+  }
+  // Explicit results for the first calls, then thereafter.
+  ResultScript(std::deque<port::Result> upcoming, port::Result thereafter)
+      : upcoming(std::move(upcoming)), thereafter(thereafter) {}
+
+  port::Result Next() {
+    if (upcoming.empty()) return thereafter;
+    const port::Result code = upcoming.front();
+    upcoming.pop_front();
+    return code;
+  }
+
+ private:
+  std::deque<port::Result> upcoming;
+  port::Result thereafter = port::kNoError;
+};
+
+} // namespace sim

@@ -1,0 +1,113 @@
+#include "app/log_sink.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/console_capture.h"
+
+namespace {
+
+TEST(LogSink, LongMessageReachesConsoleWholeAndReportCutTo1023) {
+  ConsoleCapture console;
+  const std::string text(2000, 'a');
+  LogPrintf("%s", text.c_str());
+  EXPECT_EQ(console.Text(), text);
+  EXPECT_EQ(logsink::CaptureContents(), std::string(1023, 'a'));
+}
+
+TEST(LogSink, LineEndsDifferBetweenConsoleAndReport) {
+  ConsoleCapture console;
+  LogPrintf("%s", "SysEx message received:");
+  LogEndLine();
+  LogPrintf("MIM_OPEN\n");
+  ConsolePrintf("MMSYSERR %d", 65);
+  EXPECT_EQ(console.Text(), "SysEx message received:\nMIM_OPEN\nMMSYSERR 65");
+  EXPECT_EQ(logsink::CaptureContents(), "SysEx message received:\r\nMIM_OPEN\n");
+}
+
+TEST(LogSink, HexDumpFormatsEveryByteAndEmptyDump) {
+  ConsoleCapture console;
+  const uint8_t bytes[] = {0xF0, 0x7E, 0x0A, 0xF7};
+  LogHexDump(bytes, sizeof bytes);
+  LogHexDump(bytes, 0);
+  EXPECT_EQ(logsink::CaptureContents(), "{ 0xF0, 0x7E, 0x0A, 0xF7,};\r\n{};\r\n");
+  EXPECT_EQ(console.Text(), "{ 0xF0, 0x7E, 0x0A, 0xF7,};\n{};\n");
+}
+
+uint64_t fakeNow = 0;
+uint64_t FakeClock() {
+  return fakeNow;
+}
+
+TEST(LogSink, StopwatchArmsOnFirstCallThenReportsRunAndInterval) {
+  ConsoleCapture console;
+  logsink::SetStopwatchClock(FakeClock);
+  fakeNow = 7000000000ull;
+  LogStopwatch();
+  EXPECT_EQ(logsink::CaptureContents(), "");
+  fakeNow += 1500000000ull;
+  LogStopwatch();
+  fakeNow += 250000000ull;
+  LogStopwatch();
+  logsink::SetStopwatchClock(nullptr);
+  EXPECT_EQ(logsink::CaptureContents(),
+            "Run Time: 1.500000  Interval Time: 1.500000\r\n"
+            "Run Time: 1.750000  Interval Time: 0.250000\r\n");
+  EXPECT_EQ(console.Text(),
+            "Run Time: 1.500000  Interval Time: 1.500000\n"
+            "Run Time: 1.750000  Interval Time: 0.250000\n");
+}
+
+TEST(LogSink, BeginCaptureEmptiesBufferAndRearmsStopwatch) {
+  ConsoleCapture console;
+  LogStopwatch();
+  LogPrintf("old\n");
+  logsink::BeginCapture();
+  LogStopwatch(); // armed again: prints nothing
+  EXPECT_EQ(logsink::CaptureContents(), "");
+}
+
+// Eight threads log at once: every message arrives exactly once and whole,
+// each thread's messages in its own order, and console and report agree.
+TEST(LogSink, ConcurrentLoggersLoseAndSplitNothing) {
+  ConsoleCapture console;
+  constexpr int kThreads = 8;
+  constexpr int kLines = 2000;
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &go] {
+      while (!go) std::this_thread::yield();
+      for (int i = 0; i < kLines; ++i) LogPrintf("thread %d line %d of a message long enough to tear\n", t, i);
+    });
+  }
+  go = true;
+  for (std::thread& thread : threads) thread.join();
+
+  const std::string capture = logsink::CaptureContents();
+  EXPECT_EQ(console.Text(), capture);
+  std::istringstream lines(capture);
+  std::string line;
+  std::map<int, int> nextLine;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    int thread = -1;
+    int index = -1;
+    char tail[64] = {};
+    ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d of a message long enough to %63s", &thread, &index, tail), 3)
+        << line;
+    ASSERT_STREQ(tail, "tear");
+    ASSERT_EQ(index, nextLine[thread]) << "thread " << thread << " out of order";
+    ++nextLine[thread];
+    ++count;
+  }
+  EXPECT_EQ(count, kThreads * kLines);
+}
+
+} // namespace

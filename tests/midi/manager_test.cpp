@@ -1,0 +1,294 @@
+// The device manager and its records over the simulated service: opening,
+// identification, pairing, attach, summary, stop and the send policy.
+#include "midi/manager.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "midi/device.h"
+#include "midi/held_buffers.h"
+#include "midi/port/simulated/simulated_service.h"
+#include "tests/support/console_capture.h"
+
+namespace {
+
+using sim::InputFaults;
+using sim::OutputFaults;
+using sim::ResultScript;
+
+CMIDIDeviceWin* Listed(CMIDIManager& manager, size_t index) {
+  return static_cast<CMIDIDeviceWin*>(manager.devices.at(index));
+}
+
+TEST(Manager, NoPortsLogsNothingAndSummaryReportsNoDevices) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  EXPECT_FALSE(manager.started);
+  std::string summary = "left over";
+  manager.DescribeDevices(summary);
+  EXPECT_EQ(summary, "No midi devices found.\r\n");
+  manager.Stop();
+  EXPECT_EQ(console.Text(), "");
+  EXPECT_EQ(logsink::CaptureContents(), "");
+}
+
+TEST(Manager, OpenFailuresAreLoggedWithTheCodesText) {
+  struct Case {
+    port::Result code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {2, "MMSYSERR_BADDEVICEID\n"},
+      {4, "MMSYSERR_ALLOCATED: The device is already in use.\n"},
+      {7, "MMSYSERR_NOMEM: Memory allocation error, or device already in use.\n"},
+      {10, "MMSYSERR_INVALFLAG\n"},
+      {11, "MMSYSERR_INVALPARAM\n"},
+      {5, "Unknown error code: 5\n"},
+      {67, "Unknown error code: 67\n"},
+  };
+  for (const Case& c : cases) {
+    ConsoleCapture console;
+    sim::SimulatedService service;
+    InputFaults faults;
+    faults.open = ResultScript::Always(c.code);
+    service.AddInput("Port A", std::move(faults));
+    CMIDIManagerWin manager(service);
+    manager.Start();
+    EXPECT_EQ(logsink::CaptureContents(), std::string("Error opening midi\n") + c.text) << c.code;
+    EXPECT_FALSE(manager.started);
+    EXPECT_TRUE(manager.devices.empty());
+  }
+}
+
+TEST(Manager, UnreadablePortIsRefusedWithConsoleTextPerCode) {
+  struct Case {
+    port::Result code;
+    const char* console;
+  };
+  const Case cases[] = {{11, "MMSYSERR_INVALPARAM"}, {2, "MMSYSERR_BADDEVICEID"}, {7, ""}, {1, ""}};
+  for (const Case& c : cases) {
+    ConsoleCapture console;
+    sim::SimulatedService service;
+    InputFaults faults;
+    faults.name = ResultScript::Always(c.code);
+    const unsigned input = service.AddInput("Hidden", std::move(faults));
+    service.AddOutput("Hidden");
+    CMIDIManagerWin manager(service);
+    manager.Start();
+    EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: \n") << c.code;
+    EXPECT_EQ(console.Text(), std::string("MIM_OPEN\n") + c.console + "MIDI device found: \n") << c.code;
+    EXPECT_FALSE(manager.started);
+    std::string summary;
+    manager.DescribeDevices(summary);
+    EXPECT_EQ(summary, "No midi devices found.\r\n");
+    // The refused record is gone; events on its port must never reach it.
+    service.Inject(input, sim::ControllerEvent::ShortMessage(0x90, 60, 100));
+    service.WaitUntilIdle();
+    EXPECT_EQ(service.Input(input).delivered, 1); // the open only
+  }
+}
+
+TEST(Manager, OutputIsPairedByExactNameFirstThatOpens) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  service.AddInput("Twin");
+  service.AddInput("Blank");
+  service.AddInput("Lonely");
+  service.AddOutput("Blank "); // one trailing blank: another port
+  OutputFaults busy;
+  busy.open = ResultScript::Always(port::kAllocated);
+  service.AddOutput("Twin", std::move(busy));
+  const unsigned twin = service.AddOutput("Twin");
+  service.AddOutput("Twin");
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  ASSERT_EQ(manager.devices.size(), 3u);
+  EXPECT_TRUE(Listed(manager, 0)->outputOpen);
+  EXPECT_FALSE(Listed(manager, 1)->outputOpen);
+  EXPECT_FALSE(Listed(manager, 2)->outputOpen);
+
+  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
+  for (size_t i = 0; i < 3; ++i) manager.SendSysEx(bytes, sizeof bytes, Listed(manager, i));
+  for (unsigned output = 0; output < 4; ++output) {
+    EXPECT_EQ(service.Output(output).messages.size(), output == twin ? 1u : 0u) << output;
+  }
+  EXPECT_EQ(logsink::CaptureContents(),
+            "MIM_OPEN\nMIDI device found: Twin\nMIM_OPEN\nMIDI device found: Blank\n"
+            "MIM_OPEN\nMIDI device found: Lonely\n");
+}
+
+TEST(Manager, UnknownDeviceIsListedUnsupportedWithoutBuffer) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  service.AddDevice("Port A", nullptr);
+  service.AddDevice("MIDI Mix", nullptr);
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  EXPECT_TRUE(manager.started);
+  ASSERT_EQ(manager.devices.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const CMIDIDeviceWin* device = Listed(manager, i);
+    EXPECT_EQ(device->handler, nullptr);
+    EXPECT_EQ(device->inputHeader.lpData, nullptr);
+    EXPECT_EQ(device->inputHeader.dwBufferLength, 0u);
+    EXPECT_EQ(device->inputHeader.dwFlags, 0u);
+  }
+  EXPECT_EQ(Listed(manager, 0)->modelCode, 'X');
+  EXPECT_EQ(Listed(manager, 1)->modelCode, 'B');
+  std::string summary;
+  manager.DescribeDevices(summary);
+  EXPECT_EQ(summary, "\"Port A\"\r\n\"MIDI Mix\" Supported by Veltrakon.\r\n\r\n");
+}
+
+TEST(Manager, StartTwiceDoesNothingAndStopForgetsDevices) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  service.AddDevice("Port A", nullptr);
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  manager.Start();
+  EXPECT_EQ(manager.devices.size(), 1u);
+  manager.Stop();
+  EXPECT_FALSE(manager.started);
+  manager.Stop();
+  EXPECT_FALSE(manager.started);
+  std::string summary;
+  manager.DescribeDevices(summary);
+  EXPECT_EQ(summary, "No midi devices found.\r\n");
+  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
+}
+
+TEST(Manager, StopErrorsGoToTheConsoleOnly) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  InputFaults faults;
+  faults.stop = ResultScript::Always(port::kInvalidHandle);
+  service.AddInput("Port A", std::move(faults));
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  const std::string captured = logsink::CaptureContents();
+  manager.Stop();
+  EXPECT_EQ(logsink::CaptureContents(), captured);
+  EXPECT_NE(console.Text().find("midiInStop MMSYSERR 5"), std::string::npos);
+}
+
+TEST(Manager, StartFailureIsPrintedAndDeviceStaysListed) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  InputFaults faults;
+  faults.start = ResultScript::Always(port::kNoMem);
+  service.AddInput("Port A", std::move(faults));
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  EXPECT_EQ(manager.devices.size(), 1u);
+  EXPECT_TRUE(manager.started);
+  EXPECT_EQ(console.Text(), "MIM_OPEN\nMIDI device found: Port A\nmidiInStart MMSYSERR 7");
+}
+
+// A listed device over a port with the given output faults, for sends.
+struct SendBench {
+  explicit SendBench(OutputFaults faults) {
+    service.SetPausesSleep(false);
+    service.AddInput("Port A");
+    service.AddOutput("Port A", std::move(faults));
+    manager.Start();
+  }
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  CMIDIManagerWin manager{service};
+};
+
+TEST(ManagerSend, BusyPortIsTried21TimesThenReported) {
+  OutputFaults faults;
+  faults.send = ResultScript::Always(port::kNotReady);
+  SendBench bench(std::move(faults));
+  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
+  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
+  const sim::OutputRecord record = bench.service.Output(0);
+  EXPECT_EQ(record.sendCalls, 21);
+  EXPECT_EQ(record.releaseCalls, 1);
+  EXPECT_TRUE(record.messages.empty());
+  EXPECT_EQ(bench.service.Pauses(), std::vector<unsigned>(20, 10));
+  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\nmidi send failed!\n");
+}
+
+TEST(ManagerSend, PortBusyForAWhileStillGetsTheMessage) {
+  OutputFaults faults;
+  faults.send = ResultScript::FirstN(20, port::kNotReady);
+  SendBench bench(std::move(faults));
+  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
+  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
+  const sim::OutputRecord record = bench.service.Output(0);
+  EXPECT_EQ(record.sendCalls, 21);
+  ASSERT_EQ(record.messages.size(), 1u);
+  EXPECT_EQ(record.messages[0], std::vector<uint8_t>(bytes, bytes + 3));
+  EXPECT_EQ(logsink::CaptureContents().find("midi send failed!"), std::string::npos);
+}
+
+TEST(ManagerSend, OtherFailureIsReportedAtOnce) {
+  OutputFaults faults;
+  faults.send = ResultScript::Always(port::kError);
+  SendBench bench(std::move(faults));
+  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
+  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
+  EXPECT_EQ(bench.service.Output(0).sendCalls, 1);
+  EXPECT_TRUE(bench.service.Pauses().empty());
+  EXPECT_NE(logsink::CaptureContents().find("midi send failed!\n"), std::string::npos);
+}
+
+TEST(ManagerSend, FailedPrepareDropsTheSendSilently) {
+  OutputFaults faults;
+  faults.prepare = ResultScript::Always(port::kNoMem);
+  SendBench bench(std::move(faults));
+  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
+  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
+  EXPECT_EQ(bench.service.Output(0).sendCalls, 0);
+  EXPECT_EQ(bench.service.Output(0).releaseCalls, 0);
+  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
+}
+
+TEST(ManagerSend, RefusedReleaseIsTriedTenTimesAndBytesOutliveTheCall) {
+  OutputFaults faults;
+  faults.release = ResultScript::Always(port::kStillPlaying);
+  SendBench bench(std::move(faults));
+  const size_t retainedBefore = RetainedBlockCount();
+  {
+    // The caller's bytes go out of scope at once; the port must not care.
+    auto bytes = std::make_unique<uint8_t[]>(4);
+    const uint8_t message[] = {0xF0, 0x7E, 0x01, 0xF7};
+    std::copy(message, message + 4, bytes.get());
+    bench.manager.SendSysEx(bytes.get(), 4, Listed(bench.manager, 0));
+    std::fill(bytes.get(), bytes.get() + 4, 0);
+  }
+  const sim::OutputRecord record = bench.service.Output(0);
+  EXPECT_EQ(record.releaseCalls, 10);
+  EXPECT_EQ(bench.service.Pauses(), std::vector<unsigned>(10, 10));
+  EXPECT_EQ(RetainedBlockCount(), retainedBefore + 1);
+  bench.service.Shutdown(); // the port reads the held bytes once more
+  EXPECT_EQ(bench.service.CorruptedHeldSends(), 0);
+  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
+}
+
+TEST(ManagerSend, ReleaseGrantedLateNeedsNoRetention) {
+  OutputFaults faults;
+  faults.release = ResultScript::FirstN(9, port::kStillPlaying);
+  SendBench bench(std::move(faults));
+  const size_t retainedBefore = RetainedBlockCount();
+  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
+  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
+  EXPECT_EQ(bench.service.Output(0).releaseCalls, 10);
+  EXPECT_EQ(bench.service.Pauses().size(), 9u);
+  EXPECT_EQ(RetainedBlockCount(), retainedBefore);
+}
+
+TEST(ManagerSend, ForwardSendsTheSameWay) {
+  SendBench bench{OutputFaults{}};
+  const uint8_t bytes[] = {0xF0, 0x02, 0xF7};
+  bench.manager.SendSysExForward(bytes, sizeof bytes, Listed(bench.manager, 0));
+  ASSERT_EQ(bench.service.Output(0).messages.size(), 1u);
+}
+
+} // namespace

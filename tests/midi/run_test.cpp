@@ -1,0 +1,82 @@
+// The whole run over the simulated service: the exact report and console.
+#include "app/run.h"
+
+#include <gtest/gtest.h>
+
+#include "midi/port/simulated/simulated_service.h"
+#include "tests/support/probe_harness.h"
+
+namespace {
+
+using sim::InputFaults;
+using sim::OutputFaults;
+using sim::ResultScript;
+
+TEST(Run, NoPortsGivesTheEmptyReport) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  CMIDIManagerWin manager(service);
+  const ProbeRun run = RunOver(service, manager, console);
+  EXPECT_EQ(run.report, "\r\n\r\nNo midi devices found.\r\n");
+  EXPECT_EQ(run.console, "");
+}
+
+TEST(Run, MixedPortsGiveTheExactReport) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  service.AddDevice("Unknown Synth", nullptr);
+  InputFaults unreadable;
+  unreadable.name = ResultScript::Always(port::kInvalParam);
+  service.AddInput("Hidden", std::move(unreadable));
+  InputFaults inUse;
+  inUse.open = ResultScript::Always(port::kAllocated);
+  service.AddInput("In Use", std::move(inUse));
+  InputFaults odd;
+  odd.open = ResultScript::Always(port::kInvalidHandle);
+  service.AddInput("Odd", std::move(odd));
+  service.AddInput("Twin");
+  OutputFaults twinBusy;
+  twinBusy.open = ResultScript::Always(port::kAllocated);
+  service.AddOutput("Twin", std::move(twinBusy));
+  service.AddOutput("Twin");
+  service.AddInput("Blank");
+  service.AddOutput("Blank ");
+  service.AddDevice("X-TOUCH COMPACT", nullptr);
+
+  CMIDIManagerWin manager(service);
+  const ProbeRun run = RunOver(service, manager, console);
+  const std::string log =
+      "MIM_OPEN\nMIDI device found: Unknown Synth\n"
+      "MIM_OPEN\nMIDI device found: \n"
+      "Error opening midi\nMMSYSERR_ALLOCATED: The device is already in use.\n"
+      "Error opening midi\nUnknown error code: 5\n"
+      "MIM_OPEN\nMIDI device found: Twin\n"
+      "MIM_OPEN\nMIDI device found: Blank\n"
+      "MIM_OPEN\nMIDI device found: X-TOUCH COMPACT\n";
+  EXPECT_EQ(run.report, log +
+                            "\r\n\r\n"
+                            "\"Unknown Synth\"\r\n"
+                            "\"Twin\"\r\n"
+                            "\"Blank\"\r\n"
+                            "\"X-TOUCH COMPACT\" Supported by Veltrakon.\r\n"
+                            "\r\n");
+  std::string consoleLog = log;
+  consoleLog.insert(consoleLog.find("MIDI device found: \n"), "MMSYSERR_INVALPARAM");
+  EXPECT_EQ(run.console, consoleLog);
+}
+
+TEST(Run, LoggingAfterTheWaitDoesNotReachTheReport) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  CMIDIManagerWin manager(service);
+  std::string report;
+  RunProbe(
+      manager, [] { LogPrintf("during the run\n"); },
+      [&](const std::string& text) {
+        LogPrintf("after the copy\n");
+        report = text;
+      });
+  EXPECT_EQ(report, "during the run\n\r\n\r\nNo midi devices found.\r\n");
+}
+
+} // namespace

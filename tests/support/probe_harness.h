@@ -1,0 +1,37 @@
+// Test support: one run of the tool over a simulated service, waiting until
+// the controllers have said everything instead of for five seconds.
+#pragma once
+
+#include <string>
+
+#include "app/run.h"
+#include "midi/manager.h"
+#include "midi/port/simulated/simulated_service.h"
+#include "tests/support/console_capture.h"
+
+struct ProbeRun {
+  std::string report;
+  std::string console; // everything written before the report was exported
+};
+
+// Waits for the service to go idle and for every activity worker to finish,
+// so the run's log is complete and in a known order.
+inline void WaitForQuiet(sim::SimulatedService& service, CMIDIManager& manager) {
+  for (;;) {
+    service.WaitUntilIdle();
+    manager.Workers().WaitUntilNoneRunning();
+    service.WaitUntilIdle();
+    if (manager.Workers().Running() == 0) return;
+  }
+}
+
+inline ProbeRun RunOver(sim::SimulatedService& service, CMIDIManagerWin& manager, ConsoleCapture& console) {
+  ProbeRun run;
+  RunProbe(
+      manager, [&] { WaitForQuiet(service, manager); },
+      [&](const std::string& report) {
+        run.report = report;
+        run.console = console.Text();
+      });
+  return run;
+}
