@@ -55,10 +55,15 @@ bool ActivityWorkers::SleepUnlessClosing(std::chrono::milliseconds duration) {
   return !changed.wait_until(guard, deadline, [this] { return closing; });
 }
 
-void ActivityWorkers::CloseAndWait() {
-  std::unique_lock<std::mutex> guard(lock);
+void ActivityWorkers::Close() {
+  std::lock_guard<std::mutex> guard(lock);
   closing = true;
   changed.notify_all();
+}
+
+void ActivityWorkers::CloseAndWait() {
+  Close();
+  std::unique_lock<std::mutex> guard(lock);
   changed.wait(guard, [this] { return running == 0; });
 }
 

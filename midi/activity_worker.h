@@ -31,7 +31,9 @@ class ActivityWorkers {
   bool Start(CMIDIManager& manager);
   // Sleeps for the duration; false when woken early because of closing.
   bool SleepUnlessClosing(std::chrono::milliseconds duration);
-  // Stops new workers, wakes the sleeping ones and waits for all to end.
+  // Stops new workers and wakes the sleeping ones, which then end at once.
+  void Close();
+  // Close, then wait for every worker to end.
   void CloseAndWait();
 
   // Waits until no worker runs (without stopping new ones).
