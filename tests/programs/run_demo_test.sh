@@ -1,0 +1,21 @@
+#!/bin/sh
+# Runs portprobe-demo for its five seconds and checks that the report holds
+# the dialogue of every virtual controller and the summary.
+set -eu
+binary="$1"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+start=$(date +%s)
+env -u DISPLAY -u WAYLAND_DISPLAY "$binary" >console.txt
+elapsed=$(( $(date +%s) - start ))
+if [ "$elapsed" -lt 5 ] || [ "$elapsed" -gt 8 ]; then
+  echo "the demo took ${elapsed}s instead of about five"; exit 1
+fi
+tail -c 200 console.txt | grep -q 'Portprobe finished, report saved to portprobe-report.txt; attach it to an email.$'
+report=portprobe-report.txt
+for line in 'MIDI device found: BCF2000' 'Send identiy request' 'Got identity response' \
+    'Updated device name: BCF2000 Stage' 'got MIDI: 90 3C 64' 'SysEx message received:' \
+    '{ 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7,};' '"USB Keyboard"' '"BCF2000 Stage" Supported by Veltrakon.'; do
+  grep -qF "$line" "$report" || { echo "report lacks: $line"; cat "$report"; exit 1; }
+done
