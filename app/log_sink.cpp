@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_text.h"
 #include "app/monotonic_clock.h"
 
 namespace {
@@ -59,11 +60,21 @@ std::string FormatWhole(const char* format, va_list args) {
   return text;
 }
 
+// Device-supplied text reaches the terminal only in a harmless form.
+void WriteConsole(Sink& sink, const char* text, size_t length) {
+  if (IsConsoleSafe(text, length)) {
+    Console(sink).Write(text, length);
+    return;
+  }
+  const std::string safe = MakeConsoleSafe(text, length);
+  Console(sink).Write(safe.data(), safe.size());
+}
+
 // Writes console text and capture text as one step under the sink's lock.
 void Emit(const std::string& consoleText, const char* captureText, size_t captureLength) {
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> guard(sink.lock);
-  Console(sink).Write(consoleText.data(), consoleText.size());
+  WriteConsole(sink, consoleText.data(), consoleText.size());
   sink.capture.append(captureText, captureLength);
 }
 
@@ -101,7 +112,7 @@ void ConsolePrintf(const char* format, ...) {
   va_end(args);
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> guard(sink.lock);
-  Console(sink).Write(text.data(), text.size());
+  WriteConsole(sink, text.data(), text.size());
 }
 
 void LogEndLine() {
