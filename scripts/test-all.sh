@@ -9,4 +9,6 @@ for preset in default asan tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "=== fuzzing ==="
+tests/fuzz/run-fuzzers.sh 60
 echo "=== all tests passed ==="
