@@ -66,7 +66,11 @@ struct SimulatedService::InputPort {
   uintptr_t context = 0;
   std::shared_ptr<Controller> controller;
   std::deque<port::MidiHeader*> queuedBuffers;
-  std::vector<ControllerEvent> heldUntilStart;
+  struct Held {
+    ControllerEvent event;
+    std::shared_ptr<EventSource> stream;
+  };
+  std::vector<Held> heldUntilStart;
   Clock::time_point lastDue; // the controller's delays count from here
   InputRecord record;
 };
@@ -143,27 +147,39 @@ void SimulatedService::Inject(unsigned inputIndex, ControllerEvent event) {
   Schedule(*input, std::move(event));
 }
 
-void SimulatedService::Schedule(InputPort& input, ControllerEvent event) {
+void SimulatedService::AddStream(unsigned inputIndex, EventSource source) {
+  auto stream = std::make_shared<EventSource>(std::move(source));
+  ControllerEvent first;
+  InputPort* input;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    input = inputs.at(inputIndex).get();
+    if (!(*stream)(first)) return;
+  }
+  Schedule(*input, std::move(first), std::move(stream));
+}
+
+void SimulatedService::Schedule(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream) {
   std::lock_guard<std::mutex> guard(lock);
   if (shuttingDown || input.detached) return;
   if (!input.started) {
     // Before the first start the controller's bytes wait, like bytes in a
     // USB buffer; after a stop nobody listens any more.
-    if (!input.everStarted) input.heldUntilStart.push_back(std::move(event));
+    if (!input.everStarted) input.heldUntilStart.push_back({std::move(event), std::move(stream)});
     return;
   }
   if (input.starting) {
-    input.heldUntilStart.push_back(std::move(event));
+    input.heldUntilStart.push_back({std::move(event), std::move(stream)});
     return;
   }
-  QueueLocked(input, std::move(event));
+  QueueLocked(input, std::move(event), std::move(stream));
 }
 
-void SimulatedService::QueueLocked(InputPort& input, ControllerEvent event) {
+void SimulatedService::QueueLocked(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream) {
   const Clock::time_point now = Clock::now();
   const Clock::time_point due = std::max(now, input.lastDue) + event.delay;
   input.lastDue = due;
-  queue.emplace(due, Pending{&input, std::move(event)});
+  queue.emplace(due, Pending{&input, std::move(event), std::move(stream)});
   wake.notify_all();
 }
 
@@ -171,9 +187,9 @@ void SimulatedService::ReleaseHeldLocked(InputPort& input) {
   if (!input.starting) return;
   input.starting = false;
   --startingPorts;
-  std::vector<ControllerEvent> held = std::move(input.heldUntilStart);
+  std::vector<InputPort::Held> held = std::move(input.heldUntilStart);
   input.heldUntilStart.clear();
-  for (ControllerEvent& event : held) QueueLocked(input, std::move(event));
+  for (InputPort::Held& entry : held) QueueLocked(input, std::move(entry.event), std::move(entry.stream));
   settled.notify_all();
 }
 
@@ -196,9 +212,18 @@ void SimulatedService::DispatchLoop() {
       }
     }
     if (!queue.empty() && queue.begin()->first <= now) {
+      const Clock::time_point due = queue.begin()->first;
       Pending pending = std::move(queue.begin()->second);
       queue.erase(queue.begin());
       Deliver(*pending.input, pending.event, guard);
+      ControllerEvent next;
+      if (pending.stream && !shuttingDown && !pending.input->detached && (*pending.stream)(next)) {
+        // A fixed schedule: the next event is due after this one's due time,
+        // not after the moment it was delivered.
+        const Clock::time_point nextDue = due + next.delay;
+        pending.input->lastDue = std::max(pending.input->lastDue, nextDue);
+        queue.emplace(nextDue, Pending{pending.input, std::move(next), std::move(pending.stream)});
+      }
       settled.notify_all();
       continue;
     }

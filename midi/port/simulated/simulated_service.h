@@ -25,6 +25,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -89,6 +90,15 @@ class SimulatedService final : public port::MidiService {
   // --- driving and inspecting ---
   // Sends an event on the input port as if its controller had.
   void Inject(unsigned inputIndex, ControllerEvent event);
+  // A source of events pulled one at a time; false when it has no more. It
+  // is called on the service's threads with the service's lock held, so it
+  // must only compute the next event.
+  using EventSource = std::function<bool(ControllerEvent& next)>;
+  // Plays a stream on the input port: each event is due its delay after the
+  // previous one's due time, on a fixed schedule, so a slow receiver makes
+  // events late instead of slowing the stream. Memory stays constant
+  // however long the stream runs. Starts when the port's input starts.
+  void AddStream(unsigned inputIndex, EventSource source);
   // Waits until every event that can be delivered has been delivered.
   void WaitUntilIdle();
   OutputRecord Output(unsigned outputIndex);
@@ -126,13 +136,14 @@ class SimulatedService final : public port::MidiService {
   struct Pending {
     InputPort* input;
     ControllerEvent event;
+    std::shared_ptr<EventSource> stream; // pulled again once this event is out
   };
   class PortLink;
 
   InputPort* FindInput(port::InputHandle handle);
   OutputPort* FindOutput(port::OutputHandle handle);
-  void Schedule(InputPort& input, ControllerEvent event);
-  void QueueLocked(InputPort& input, ControllerEvent event);
+  void Schedule(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream = nullptr);
+  void QueueLocked(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream);
   void ReleaseHeldLocked(InputPort& input);
   // A call from the thread that started a port ends that port's start.
   void EndStartsLocked(const InputPort* exceptPort);
