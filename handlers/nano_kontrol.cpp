@@ -1,0 +1,105 @@
+#include "handlers/nano_kontrol.h"
+
+#include <algorithm>
+
+#include "app/log_sink.h"
+
+namespace {
+
+constexpr uint16_t kShortestReply = 6; // up to the model bytes
+constexpr uint16_t kAckByte = 8;       // where an acknowledgement says what it is
+constexpr int32_t kMostFailures = 10;  // so the image goes out ten times at most
+
+// Ours: Korg's ID and the nanoKONTROL2's model bytes. The global channel
+// (byte 2) and byte 6 may be anything.
+bool IsFromThisController(const uint8_t* bytes, uint16_t length) {
+  return length >= kShortestReply && bytes[0] == 0xF0 && bytes[1] == 0x42 && bytes[3] == 0x00 &&
+         bytes[4] == 0x01 && bytes[5] == 0x13;
+}
+
+// An acknowledgement too short to hold its answer byte answers nothing: it
+// is not the awaited one, so it counts as a failure like a refusal would.
+bool AcknowledgementSays(const uint8_t* bytes, uint16_t length, uint8_t expected) {
+  return length > kAckByte && bytes[kAckByte] == expected;
+}
+
+} // namespace
+
+CKorgNanoControl::~CKorgNanoControl() = default;
+
+uint32_t CKorgNanoControl::GetSysExBufferSize() {
+  // Holds the 402-byte scene dump in one piece.
+  return 512;
+}
+
+void CKorgNanoControl::Start() {
+  state = AwaitingScene;
+  SendSysEx(kNanoDumpRequest.data(), static_cast<uint16_t>(kNanoDumpRequest.size()));
+}
+
+void CKorgNanoControl::OnSysEx(const uint8_t* bytes, uint16_t length) {
+  if (!IsFromThisController(bytes, length)) return;
+  switch (state) {
+    case AwaitingScene:
+      CheckScene(bytes, length);
+      break;
+    case AwaitingUploadAck:
+      OnUploadAck(bytes, length);
+      break;
+    case AwaitingWriteAck:
+      OnWriteAck(bytes, length);
+      break;
+    default: // Idle and Failed are final
+      break;
+  }
+}
+
+void CKorgNanoControl::CheckScene(const uint8_t* bytes, uint16_t length) {
+  // Anything else the controller says meanwhile is not its scene.
+  if (length != kNanoSceneImage.size()) return;
+  // Header included: a controller on another global channel differs in
+  // byte 2 and is brought back to the image's channel.
+  if (std::equal(kNanoSceneImage.begin(), kNanoSceneImage.end(), bytes)) {
+    LogPrintf("current settings are good!\n");
+    state = Idle;
+    return;
+  }
+  LogPrintf("current settings are bad!\n");
+  state = AwaitingUploadAck;
+  SendSceneImage();
+}
+
+void CKorgNanoControl::OnUploadAck(const uint8_t* bytes, uint16_t length) {
+  if (!AcknowledgementSays(bytes, length, kNanoUploadDone)) {
+    CountFailure();
+    return;
+  }
+  state = AwaitingWriteAck;
+  SendSysEx(kNanoWriteRequest.data(), static_cast<uint16_t>(kNanoWriteRequest.size()));
+}
+
+void CKorgNanoControl::OnWriteAck(const uint8_t* bytes, uint16_t length) {
+  if (AcknowledgementSays(bytes, length, kNanoWriteDone)) {
+    LogPrintf("data upload success!\n");
+    state = Idle;
+    return;
+  }
+  LogPrintf("data upload failed!!\n");
+  CountFailure();
+}
+
+void CKorgNanoControl::CountFailure() {
+  ++retryCount;
+  if (retryCount >= kMostFailures) {
+    state = Failed;
+    return;
+  }
+  // A failed write starts over with a new upload rather than a second write
+  // request, so every failure costs one upload and ten bound the dialogue.
+  state = AwaitingUploadAck;
+  SendSceneImage();
+}
+
+void CKorgNanoControl::SendSceneImage() {
+  SendSysEx(kNanoSceneImage.data(), static_cast<uint16_t>(kNanoSceneImage.size()));
+}
