@@ -4,10 +4,14 @@
 // Threads: Start on the main thread inside the attach lock; OnSysEx on the
 // input thread. awaitingIdentity is set before the request leaves, so the
 // reply always finds it set.
+//
+// UploadPreset (bc_presets.cpp) holds whichever thread calls it for the
+// whole upload; the tool's own run never calls it.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "handlers/handler.h"
 
@@ -17,8 +21,16 @@ class CBCF2000 : public CMIDIDeviceHandler {
   void Start() override;
   void OnSysEx(const uint8_t* bytes, uint16_t length) override;
   uint32_t GetSysExBufferSize() override;
+  // Sends the preset image of the model the device last said it is, one
+  // line per message, pausing after every one.
+  void UploadPreset() override;
 
   bool awaitingIdentity = false;
+  // Runs after every preset line; tests count the pauses instead of sleeping.
+  std::function<void(unsigned milliseconds)> presetPause = SleepOnCallingThread;
+
+ private:
+  static void SleepOnCallingThread(unsigned milliseconds);
 };
 
 // F0, manufacturer 00 20 32, device 00, model 7F (either model), command 01

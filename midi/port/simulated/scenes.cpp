@@ -4,8 +4,12 @@
 #include <map>
 #include <memory>
 
+#include "handlers/nano_kontrol.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
+#include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
+#include "midi/port/simulated/controllers/twister_controller.h"
+#include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 
 namespace sim {
 
@@ -30,6 +34,59 @@ std::vector<ControllerEvent> KeyboardScript() {
   return script;
 }
 
+using NanoAck = NanoKontrolController::Ack;
+
+// A nanoKONTROL2 holding the scene the tool requires, except as changed.
+void AddNanoKontrol(SimulatedService& service, NanoKontrolController::Settings settings) {
+  service.AddDevice("nanoKONTROL2", std::make_shared<NanoKontrolController>(std::move(settings)));
+}
+
+NanoKontrolController::Settings RequiredScene() {
+  NanoKontrolController::Settings settings;
+  settings.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
+  return settings;
+}
+
+// The user reassigned one control: one byte of the body differs.
+NanoKontrolController::Settings EditedScene() {
+  NanoKontrolController::Settings settings = RequiredScene();
+  settings.scene[17] = 0x11;
+  return settings;
+}
+
+// Ten failures of both kinds, with accepted uploads between them; the
+// dialogue gives up after the tenth.
+NanoKontrolController::Settings FailingScene() {
+  NanoKontrolController::Settings settings = EditedScene();
+  // One row per upload: its answer and, once accepted, the write's.
+  settings.acks = {
+      NanoAck::Negative,                     // upload 1 refused: failure 1
+      NanoAck::Good,     NanoAck::Negative,  // upload 2, write refused: 2
+      NanoAck::TooShort,                     // upload 3: 3
+      NanoAck::Good,     NanoAck::TooShort,  // upload 4, write: 4
+      NanoAck::Negative,                     // upload 5: 5
+      NanoAck::Good,     NanoAck::Negative,  // upload 6, write: 6
+      NanoAck::Negative,                     // upload 7: 7
+      NanoAck::Good,     NanoAck::Negative,  // upload 8, write: 8
+      NanoAck::TooShort,                     // upload 9: 9
+      NanoAck::Good,     NanoAck::Negative,  // upload 10, write: 10, given up
+  };
+  return settings;
+}
+
+void AddXTouchMini(SimulatedService& service) {
+  std::vector<ControllerEvent> script = {XTouchMiniController::Knob(0, 1, 70, milliseconds(250)),
+                                         XTouchMiniController::Knob(0, 1, 72, milliseconds(20))};
+  for (const ControllerEvent& event : XTouchMiniController::Button(0, 16, milliseconds(150))) script.push_back(event);
+  service.AddDevice("X-TOUCH MINI", std::make_shared<XTouchMiniController>(std::move(script)));
+}
+
+void AddTwister(SimulatedService& service) {
+  std::vector<ControllerEvent> script = {TwisterController::Encoder(4, 65, milliseconds(350))};
+  for (const ControllerEvent& event : TwisterController::Push(4, milliseconds(100))) script.push_back(event);
+  service.AddDevice("Midi Fighter Twister", std::make_shared<TwisterController>(std::move(script)));
+}
+
 void AddUnreadablePort(SimulatedService& service) {
   InputFaults faults;
   faults.name = ResultScript::Always(port::kInvalParam);
@@ -40,6 +97,12 @@ void AddUnreadablePort(SimulatedService& service) {
 
 void BuildDemoScene(SimulatedService& service) {
   service.AddDevice("BCF2000", std::make_shared<BCController>(BCController::BCF2000("BCF2000 Stage")));
+  NanoKontrolController::Settings nano = EditedScene();
+  // Answers after the other ports are found, so its dialogue reads as one.
+  nano.replyDelay = milliseconds(40);
+  AddNanoKontrol(service, std::move(nano));
+  AddXTouchMini(service);
+  AddTwister(service);
   service.AddDevice("USB Keyboard", std::make_shared<ScriptedController>(KeyboardScript()));
   AddUnreadablePort(service);
 }
@@ -48,6 +111,17 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
   static const std::map<std::string, std::function<void(SimulatedService&)>> kScenarios = {
       {"demo", BuildDemoScene},
       {"none", [](SimulatedService&) {}},
+      {"nano-good-scene", [](SimulatedService& service) { AddNanoKontrol(service, RequiredScene()); }},
+      {"nano-bad-scene", [](SimulatedService& service) { AddNanoKontrol(service, EditedScene()); }},
+      {"nano-channel",
+       [](SimulatedService& service) {
+         NanoKontrolController::Settings settings = RequiredScene();
+         settings.globalChannel = 3;
+         AddNanoKontrol(service, std::move(settings));
+       }},
+      {"nano-failing", [](SimulatedService& service) { AddNanoKontrol(service, FailingScene()); }},
+      {"xtouch-mini", AddXTouchMini},
+      {"twister", AddTwister},
   };
   const auto scenario = kScenarios.find(name);
   if (scenario == kScenarios.end()) return false;
@@ -56,7 +130,7 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
 }
 
 std::vector<std::string> ScenarioNames() {
-  return {"demo", "none"};
+  return {"demo", "none", "nano-good-scene", "nano-bad-scene", "nano-channel", "nano-failing", "xtouch-mini", "twister"};
 }
 
 } // namespace sim

@@ -32,4 +32,14 @@ void BCController::OnReceive(const uint8_t* bytes, size_t length, ControllerLink
   received.emplace_back(bytes, bytes + length);
 }
 
+std::vector<std::string> BCController::PresetLines() const {
+  // F0 00 20 32 dd mm 20, two index bytes, the text, F7.
+  std::vector<std::string> lines;
+  for (const std::vector<uint8_t>& message : received) {
+    if (message.size() < 10 || message[5] != identity.modelByte || message[6] != 0x20) continue;
+    lines.emplace_back(message.begin() + 9, message.end() - 1);
+  }
+  return lines;
+}
+
 } // namespace sim

@@ -35,6 +35,9 @@ class BCController : public VirtualController {
   // Every message received that was not an identity request, in order
   // (a preset upload lands here line by line).
   std::vector<std::vector<uint8_t>> Received() const { return received; }
+  // The text of every preset line received (command 20 for this model),
+  // in the order the lines came.
+  std::vector<std::string> PresetLines() const;
 
  private:
   Identity identity;
