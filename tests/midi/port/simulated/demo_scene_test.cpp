@@ -1,0 +1,97 @@
+// The demo scene and the named scenarios, run whole: each shows what its
+// description promises.
+#include "midi/port/simulated/scenes.h"
+
+#include <gtest/gtest.h>
+
+#include "handlers/xtouch_mini.h"
+#include "tests/support/probe_harness.h"
+
+namespace {
+
+ProbeRun RunScenario(const std::string& name, sim::SimulatedService& service) {
+  ConsoleCapture console;
+  EXPECT_TRUE(sim::BuildScenario(name, service)) << name;
+  CMIDIManagerWin manager(service);
+  return RunOver(service, manager, console);
+}
+
+// Each part in order, each after the one before.
+testing::AssertionResult HoldsInOrder(const std::string& text, const std::vector<std::string>& parts) {
+  size_t at = 0;
+  for (const std::string& part : parts) {
+    const size_t found = text.find(part, at);
+    if (found == std::string::npos) return testing::AssertionFailure() << "no \"" << part << "\" after offset " << at;
+    at = found + part.size();
+  }
+  return testing::AssertionSuccess();
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(DemoScene, ReportShowsEveryFamilyWithAHandler) {
+  sim::SimulatedService service;
+  const ProbeRun run = RunScenario("demo", service);
+  EXPECT_TRUE(HoldsInOrder(run.report, {"current settings are bad!\n", "data upload success!\n"}));
+  EXPECT_TRUE(HoldsInOrder(run.report, {"Updated device name: BCF2000 Stage"}));
+  EXPECT_TRUE(HoldsInOrder(run.report, {"got MIDI: BA 1 46\n"}));
+  EXPECT_TRUE(HoldsInOrder(run.report, {"\r\n\r\n",
+                                        "\"BCF2000 Stage\" Supported by Veltrakon.\r\n",
+                                        "\"nanoKONTROL2\" Supported by Veltrakon.\r\n",
+                                        "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n",
+                                        "\"Midi Fighter Twister\" Supported by Veltrakon.\r\n",
+                                        "\"USB Keyboard\"\r\n"}));
+  // The X-TOUCH MINI got its reset stream; the Twister nothing.
+  for (unsigned index = 0; index < service.OutputCount(); ++index) {
+    std::string name;
+    ASSERT_EQ(service.OutputName(index, name), port::kNoError);
+    const sim::OutputRecord output = service.Output(index);
+    if (name == "X-TOUCH MINI") {
+      ASSERT_EQ(output.messages.size(), 1u);
+      EXPECT_EQ(output.messages[0], std::vector<uint8_t>(kXTouchMiniReset.begin(), kXTouchMiniReset.end()));
+    }
+    if (name == "Midi Fighter Twister") {
+      EXPECT_EQ(output.sendCalls, 0);
+    }
+  }
+}
+
+TEST(DemoScene, NamedScenariosPlayWhatTheirNamesSay) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> inOrder;
+    const char* absent;
+  };
+  const Case cases[] = {
+      {"nano-good-scene", {"current settings are good!\n"}, "current settings are bad!"},
+      {"nano-bad-scene", {"current settings are bad!\n", "data upload success!\n"}, "failed"},
+      {"nano-channel", {"{ 0xF0, 0x42, 0x43, 0x00, 0x01, 0x13, 0x00, 0x7F", "current settings are bad!\n", "data upload success!\n"}, "failed"},
+      {"nano-failing", {"current settings are bad!\n", "data upload failed!!\n"}, "data upload success!"},
+      {"xtouch-mini", {"MIDI device found: X-TOUCH MINI\n", "got MIDI: BA 1 46\n", "got MIDI: 8A 17 0\n"}, "SysEx"},
+      {"twister", {"MIDI device found: Midi Fighter Twister\n", "got MIDI: B0 4 41\n", "got MIDI: B1 4 0\n"}, "SysEx"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimulatedService service;
+    const ProbeRun run = RunScenario(c.name, service);
+    EXPECT_TRUE(HoldsInOrder(run.report, c.inOrder)) << run.report;
+    EXPECT_EQ(run.report.find(c.absent), std::string::npos);
+  }
+  sim::SimulatedService service;
+  EXPECT_EQ(Count(RunScenario("nano-failing", service).report, "data upload failed!!\n"), 5);
+}
+
+TEST(DemoScene, EveryListedScenarioExists) {
+  for (const std::string& name : sim::ScenarioNames()) {
+    sim::SimulatedService service;
+    EXPECT_TRUE(sim::BuildScenario(name, service)) << name;
+  }
+  sim::SimulatedService service;
+  EXPECT_FALSE(sim::BuildScenario("no-such-scenario", service));
+}
+
+} // namespace
