@@ -74,13 +74,14 @@ TEST(XTouchMiniRun, LastNoteOrControlChangeDecidesTheRange) {
   };
   ConsoleCapture console;
   sim::SimulatedService service;
-  service.AddDevice("X-TOUCH MINI", std::make_shared<XTouchMiniController>());
+  auto controller = std::make_shared<XTouchMiniController>();
+  service.AddDevice("X-TOUCH MINI", controller);
   CMIDIManagerWin manager(service);
   manager.Start();
   auto* handler = static_cast<CXTouchMini*>(manager.devices.at(0)->handler);
   EXPECT_TRUE(handler->lowerRangeActive);
   for (const Step& step : steps) {
-    service.Inject(0, sim::ControllerEvent::ShortMessage(step.status, step.data1, step.data2));
+    controller->Send(sim::ControllerEvent::ShortMessage(step.status, step.data1, step.data2));
     WaitForQuiet(service, manager);
     EXPECT_EQ(handler->lowerRangeActive, step.lowerRangeActive)
         << std::hex << int(step.status) << " " << std::dec << int(step.data1);
