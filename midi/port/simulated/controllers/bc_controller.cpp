@@ -19,7 +19,10 @@ bool IsIdentityRequest(const uint8_t* bytes, size_t length, uint8_t modelByte) {
 
 std::vector<uint8_t> BCController::IdentityReply() const {
   std::vector<uint8_t> reply = {0xF0, 0x00, 0x20, 0x32, identity.deviceNumber, identity.modelByte, 0x02};
-  if (identity.reply == Reply::Identity) reply.insert(reply.end(), identity.text.begin(), identity.text.end());
+  // Byte by byte: GCC 12 misjudges a range insert here (-Warray-bounds).
+  if (identity.reply == Reply::Identity) {
+    for (char character : identity.text) reply.push_back(static_cast<uint8_t>(character));
+  }
   reply.push_back(0xF7);
   return reply;
 }
