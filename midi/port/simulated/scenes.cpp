@@ -36,7 +36,7 @@ std::vector<ControllerEvent> KeyboardScript() {
 
 using NanoAck = NanoKontrolController::Ack;
 
-// A nanoKONTROL2 holding the scene the tool requires, except as changed.
+// A port pair named nanoKONTROL2 with the controller behind it.
 void AddNanoKontrol(SimulatedService& service, NanoKontrolController::Settings settings) {
   service.AddDevice("nanoKONTROL2", std::make_shared<NanoKontrolController>(std::move(settings)));
 }
@@ -47,7 +47,7 @@ NanoKontrolController::Settings RequiredScene() {
   return settings;
 }
 
-// The user reassigned one control: one byte of the body differs.
+// One byte of the body differs, as after the user reassigned a control.
 NanoKontrolController::Settings EditedScene() {
   NanoKontrolController::Settings settings = RequiredScene();
   settings.scene[17] = 0x11;
