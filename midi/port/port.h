@@ -87,6 +87,9 @@ class MidiService {
   virtual Result StopInput(InputHandle handle) = 0;
   virtual Result PrepareInputBuffer(InputHandle handle, MidiHeader& header) = 0;
   virtual Result AddInputBuffer(InputHandle handle, MidiHeader& header) = 0;
+  // Releases the buffer. On a stopped port a buffer still queued is taken
+  // back from the service first (winmm needs midiInReset for that); on a
+  // running port a queued buffer is refused with kStillPlaying.
   virtual Result UnprepareInputBuffer(InputHandle handle, MidiHeader& header) = 0;
   // After this returns, no event of this port reaches the callback any more and
   // none is running. The port stays open (the device layer never closes one).

@@ -292,3 +292,39 @@ TEST(ManagerSend, ForwardSendsTheSameWay) {
 }
 
 } // namespace
+
+namespace {
+
+// Input stops before its buffer is asked back; a port still running would
+// refuse a queued buffer and the console would say so.
+TEST(ManagerStop, StopsInputThenReleasesBuffersWithoutComplaint) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  service.AddDevice("BCF2000", nullptr);
+  service.AddDevice("Port A", nullptr);
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  CMIDIDeviceWin* bc = Listed(manager, 0);
+  ASSERT_NE(bc->inputHeader.dwFlags & port::kHeaderInQueue, 0u);
+  const std::string before = console.Text();
+  manager.Stop();
+  EXPECT_EQ(console.Text(), before);
+  EXPECT_EQ(bc->inputHeader.dwFlags & (port::kHeaderInQueue | port::kHeaderPrepared), 0u);
+  EXPECT_NE(bc->inputHeader.lpData, nullptr) << "the buffer stays allocated";
+}
+
+TEST(ManagerStop, ReleaseFailureIsPrintedOnTheConsoleOnly) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  InputFaults faults;
+  faults.unprepare = ResultScript::Always(port::kInvalParam);
+  service.AddInput("BCF2000", std::move(faults));
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  const std::string captured = logsink::CaptureContents();
+  manager.Stop();
+  EXPECT_EQ(logsink::CaptureContents(), captured);
+  EXPECT_NE(console.Text().find("midiInUnprepareHeader MMSYSERR 11"), std::string::npos);
+}
+
+} // namespace

@@ -423,7 +423,7 @@ port::Result SimulatedService::StopInput(port::InputHandle handle) {
   if (result != port::kNoError) return result;
   ReleaseHeldLocked(*input);
   input->started = false;
-  // Like winmm: empty buffers stay queued after a stop.
+  // Like winmm: empty buffers stay queued after a stop, until released.
   return port::kNoError;
 }
 
@@ -464,7 +464,14 @@ port::Result SimulatedService::UnprepareInputBuffer(port::InputHandle handle, po
   const port::Result result = input->faults.unprepare.Next();
   if (result != port::kNoError) return result;
   if ((header.dwFlags & port::kHeaderPrepared) == 0) return port::kNoError;
-  if ((header.dwFlags & port::kHeaderInQueue) != 0) return port::kStillPlaying;
+  if ((header.dwFlags & port::kHeaderInQueue) != 0) {
+    if (input->started) return port::kStillPlaying;
+    // A stopped port hands its queued buffers back, returned empty.
+    input->queuedBuffers.erase(std::remove(input->queuedBuffers.begin(), input->queuedBuffers.end(), &header),
+                               input->queuedBuffers.end());
+    header.dwBytesRecorded = 0;
+    header.dwFlags = (header.dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
+  }
   header.dwFlags &= ~port::kHeaderPrepared;
   return port::kNoError;
 }

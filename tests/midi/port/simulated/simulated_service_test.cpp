@@ -88,10 +88,13 @@ TEST(SimulatedService, PortsOpenOnceAndHeadersFollowWinmmRules) {
   ASSERT_EQ(service.PrepareInputBuffer(handle, header), 0u);
   ASSERT_EQ(service.AddInputBuffer(handle, header), 0u);
   EXPECT_EQ(service.AddInputBuffer(handle, header), port::kStillPlaying);
-  // Queued, even after a stop: the port keeps it.
+  // A running port keeps its queued buffer; a stopped one hands it back.
   ASSERT_EQ(service.StartInput(handle), 0u);
-  ASSERT_EQ(service.StopInput(handle), 0u);
   EXPECT_EQ(service.UnprepareInputBuffer(handle, header), port::kStillPlaying);
+  ASSERT_EQ(service.StopInput(handle), 0u);
+  EXPECT_EQ(service.UnprepareInputBuffer(handle, header), port::kNoError);
+  EXPECT_EQ(header.dwFlags & (port::kHeaderInQueue | port::kHeaderPrepared), 0u);
+  EXPECT_EQ(service.AddInputBuffer(handle, header), port::kUnprepared);
 
   port::MidiHeader send;
   send.lpData = bytes;
