@@ -31,9 +31,10 @@ std::string UpToFirstZero(const std::string& text) {
 
 CMIDIDeviceWin::~CMIDIDeviceWin() {
   // Asked even when no buffer was ever prepared; the answer only matters
-  // when the port still holds the buffer.
+  // when there is a buffer.
   const port::Result result = service.UnprepareInputBuffer(inputHandle, inputHeader);
-  if (inputBuffer && result == port::kStillPlaying) {
+  // Unless the port has given the buffer back, it may still write into it.
+  if (inputBuffer && result != port::kNoError) {
     RetainWhilePortHolds(std::shared_ptr<uint8_t>(inputBuffer.release(), std::default_delete<uint8_t[]>()));
   }
 }
