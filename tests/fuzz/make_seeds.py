@@ -75,5 +75,20 @@ def write(target, seeds):
             f.write(data)
 
 
+def event(kind, number, channel=0, value=0):
+    import struct
+    wide = number > 63
+    out = struct.pack("<I", kind & 0xFFFFFFFF) + bytes([channel])
+    out += bytes([0x80]) + struct.pack("<I", number) if wide else bytes([number])
+    return out + struct.pack("<i", value)
+
+
+MAP_SEEDS = {
+    "lower_active": bytes([1]) + event(0, 5) + event(0, 12) + event(1, 40) + event(0, 9) + event(7, 8),
+    "upper_active": bytes([0]) + event(1, 23) + event(1, 24) + event(0, 200) + event(1, 47, 3, -5),
+    "empty_lower": bytes([1]),
+}
+
 write("input_path", INPUT_SEEDS)
+write("map_events", MAP_SEEDS)
 write("handler_sysex", HANDLER_SEEDS)
