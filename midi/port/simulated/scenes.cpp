@@ -93,6 +93,80 @@ void AddUnreadablePort(SimulatedService& service) {
   service.AddInput("Broken Port", std::move(faults));
 }
 
+// A BCF2000 that answers its identity request with a name of its own.
+void BuildRenamingBCF2000(SimulatedService& service) {
+  service.AddDevice("BCF2000", std::make_shared<BCController>(BCController::BCF2000("BCF2000 Stage")));
+}
+
+// A controller of no known family, with a name beyond ASCII, that sends one
+// event of every kind the input path knows, far enough apart that the
+// activity worker's lines fall between them in a fixed order.
+void BuildUnknownPort(SimulatedService& service) {
+  std::vector<ControllerEvent> script = {
+      ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(300)),
+      ControllerEvent::ShortMessage(0x80, 0x3C, 0x00, milliseconds(400)),
+      ControllerEvent::ShortMessage(0xB0, 0x07, 0x64, milliseconds(250)),
+      ControllerEvent::ShortMessage(0xE0, 0x00, 0x40, milliseconds(250)),
+      // No handler, so no long-message buffer: the port drops this one.
+      ControllerEvent::SysExMessage({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}, milliseconds(250)),
+  };
+  std::vector<ControllerEvent> packets = ScriptedController::SysExAsPackets({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7});
+  packets.front().delay = milliseconds(250);
+  script.insert(script.end(), packets.begin(), packets.end());
+  ControllerEvent broken;
+  broken.kind = ControllerEvent::Kind::InvalidShort;
+  broken.word = ShortWord(0xF4);
+  broken.delay = milliseconds(250);
+  script.push_back(broken);
+  ControllerEvent moreData;
+  moreData.kind = ControllerEvent::Kind::RawEvent;
+  moreData.word = port::kEventMoreData;
+  moreData.delay = milliseconds(250);
+  script.push_back(moreData);
+  ControllerEvent close;
+  close.kind = ControllerEvent::Kind::Close;
+  close.delay = milliseconds(250);
+  script.push_back(close);
+  service.AddDevice("\xC3\x9C" "ber Synth", std::make_shared<ScriptedController>(std::move(script)));
+}
+
+// Ports the tool cannot use: capabilities unreadable (two codes), and two
+// that do not open.
+void BuildUnusablePorts(SimulatedService& service) {
+  InputFaults invalid;
+  invalid.name = ResultScript::Always(port::kInvalParam);
+  service.AddInput("Hidden", std::move(invalid));
+  InputFaults gone;
+  gone.name = ResultScript::Always(port::kBadDeviceId);
+  service.AddInput("Gone", std::move(gone));
+  InputFaults inUse;
+  inUse.open = ResultScript::Always(port::kAllocated);
+  service.AddInput("In Use", std::move(inUse));
+  InputFaults odd;
+  odd.open = ResultScript::Always(port::kInvalidHandle);
+  service.AddInput("Odd", std::move(odd));
+}
+
+// A BCR2000 whose output stays busy, so its request is never sent, then a
+// BCF2000 whose output is busy three times and then never gives the sent
+// bytes back. The one that answers comes last, so that its reply cannot
+// overtake the other port's lines.
+void BuildBusyOutputs(SimulatedService& service) {
+  OutputFaults alwaysBusy;
+  alwaysBusy.send = ResultScript::Always(port::kNotReady);
+  const unsigned bcrInput = service.AddInput("BCR2000");
+  const unsigned bcrOutput = service.AddOutput("BCR2000", std::move(alwaysBusy));
+  service.Connect(std::make_shared<BCController>(BCController::BCR2000("BCR2000 Desk")), static_cast<int>(bcrInput),
+                  static_cast<int>(bcrOutput));
+  OutputFaults busyThenHeld;
+  busyThenHeld.send = ResultScript::FirstN(3, port::kNotReady);
+  busyThenHeld.release = ResultScript::Always(port::kStillPlaying);
+  const unsigned bcfInput = service.AddInput("BCF2000");
+  const unsigned bcfOutput = service.AddOutput("BCF2000", std::move(busyThenHeld));
+  service.Connect(std::make_shared<BCController>(BCController::BCF2000("BCF2000 Stage")), static_cast<int>(bcfInput),
+                  static_cast<int>(bcfOutput));
+}
+
 } // namespace
 
 void BuildDemoScene(SimulatedService& service) {
@@ -122,6 +196,10 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
       {"nano-failing", [](SimulatedService& service) { AddNanoKontrol(service, FailingScene()); }},
       {"xtouch-mini", AddXTouchMini},
       {"twister", AddTwister},
+      {"bcf2000-rename", BuildRenamingBCF2000},
+      {"unknown-port", BuildUnknownPort},
+      {"unusable-ports", BuildUnusablePorts},
+      {"busy-output", BuildBusyOutputs},
   };
   const auto scenario = kScenarios.find(name);
   if (scenario == kScenarios.end()) return false;
@@ -130,7 +208,8 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
 }
 
 std::vector<std::string> ScenarioNames() {
-  return {"demo", "none", "nano-good-scene", "nano-bad-scene", "nano-channel", "nano-failing", "xtouch-mini", "twister"};
+  return {"demo",         "none",          "nano-good-scene", "nano-bad-scene", "nano-channel", "nano-failing",
+          "xtouch-mini",  "twister",       "bcf2000-rename",  "unknown-port",   "unusable-ports", "busy-output"};
 }
 
 } // namespace sim

@@ -1,0 +1,38 @@
+// The last step of the run on Windows: the report onto the clipboard.
+//
+// The step is written against the few clipboard and global-memory calls it
+// makes, so that its order and its failures can be checked without a
+// Windows clipboard; report_export_win.cpp gives it the real ones.
+//
+// Threads: the main thread, once, after the manager has stopped.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class ClipboardCalls {
+ public:
+  using Memory = void*;
+  virtual ~ClipboardCalls() = default;
+  virtual bool Open() = 0;                            // OpenClipboard(NULL)
+  virtual void Empty() = 0;                           // EmptyClipboard
+  virtual Memory Allocate(size_t bytes) = 0;          // GlobalAlloc(GMEM_MOVEABLE, bytes)
+  virtual void* Lock(Memory memory) = 0;              // GlobalLock
+  virtual void Unlock(Memory memory) = 0;             // GlobalUnlock
+  virtual void Free(Memory memory) = 0;               // GlobalFree
+  virtual bool SetData(unsigned format, Memory memory) = 0; // SetClipboardData
+  virtual void Close() = 0;                           // CloseClipboard
+};
+
+constexpr unsigned kClipboardText = 1;         // CF_TEXT
+constexpr unsigned kClipboardUnicodeText = 13; // CF_UNICODETEXT
+
+// The report's bytes as 8-bit text (an allocation of twice the length plus
+// two, the bytes and one zero), and the same report as UTF-16 text so that
+// port names outside ASCII paste correctly. Tells the user on the console
+// whether the report is on the clipboard.
+void CopyReportToClipboard(const std::string& report, ClipboardCalls& calls);
+
+// UTF-8 to UTF-16; each byte that is not part of a well-formed sequence
+// becomes U+FFFD, so a controller's odd identity bytes cannot lose the rest.
+std::u16string Utf8ToUtf16(const std::string& text);

@@ -1,0 +1,30 @@
+// On Windows the report goes to the system clipboard.
+#include <windows.h>
+
+#include "app/clipboard_report.h"
+#include "app/report_export.h"
+
+namespace {
+
+class WindowsClipboard final : public ClipboardCalls {
+ public:
+  bool Open() override { return OpenClipboard(nullptr) != FALSE; }
+  void Empty() override { EmptyClipboard(); }
+  Memory Allocate(size_t bytes) override { return GlobalAlloc(GMEM_MOVEABLE, bytes); }
+  void* Lock(Memory memory) override { return GlobalLock(static_cast<HGLOBAL>(memory)); }
+  void Unlock(Memory memory) override { GlobalUnlock(static_cast<HGLOBAL>(memory)); }
+  void Free(Memory memory) override { GlobalFree(static_cast<HGLOBAL>(memory)); }
+  bool SetData(unsigned format, Memory memory) override {
+    return SetClipboardData(format, static_cast<HANDLE>(memory)) != nullptr;
+  }
+  void Close() override { CloseClipboard(); }
+};
+
+static_assert(kClipboardText == CF_TEXT && kClipboardUnicodeText == CF_UNICODETEXT, "winuser.h's values");
+
+} // namespace
+
+void ExportReport(const std::string& report) {
+  WindowsClipboard clipboard;
+  CopyReportToClipboard(report, clipboard);
+}

@@ -1,0 +1,134 @@
+#include "midi/port/winmm/event_relay.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace port::winmm {
+
+EventRing::EventRing(size_t capacity) : slots(capacity == 0 ? 1 : capacity) {}
+
+bool EventRing::Push(const DriverEvent& event) {
+  if (count == slots.size()) return false;
+  slots[(head + count) % slots.size()] = event;
+  ++count;
+  return true;
+}
+
+bool EventRing::Pop(DriverEvent& event) {
+  if (count == 0) return false;
+  event = slots[head];
+  head = (head + 1) % slots.size();
+  --count;
+  return true;
+}
+
+void EventRing::Clear() {
+  head = 0;
+  count = 0;
+}
+
+EventRelay::EventRelay(size_t capacity, Delivery deliverEvent)
+    : ring(capacity), deliver(std::move(deliverEvent)) {
+  lock.Lock();
+  thread = std::thread([this] { Run(); });
+  threadId = thread.get_id();
+  lock.Unlock();
+}
+
+EventRelay::~EventRelay() {
+  Shutdown();
+}
+
+void EventRelay::Post(const DriverEvent& event) {
+  lock.Lock();
+  if (!closing) {
+    if (ring.Push(event)) {
+      ++posted;
+      lock.WakeRelay();
+    } else {
+      ++lost;
+    }
+  }
+  lock.Unlock();
+}
+
+uint64_t EventRelay::Posted() {
+  lock.Lock();
+  const uint64_t count = posted;
+  lock.Unlock();
+  return count;
+}
+
+void EventRelay::WaitUntilHandled(uint64_t count) {
+  if (OnRelayThread()) return;
+  lock.Lock();
+  while (!closing && handled < count) lock.WaitForProgress();
+  lock.Unlock();
+}
+
+void EventRelay::Detach(const void* port) {
+  lock.Lock();
+  if (!DetachedLocked(port)) detached.push_back(port);
+  if (!OnRelayThread()) {
+    while (delivering == port) lock.WaitForProgress();
+  }
+  lock.Unlock();
+}
+
+void EventRelay::Shutdown() {
+  lock.Lock();
+  const bool first = !closing;
+  closing = true;
+  ring.Clear();
+  lock.WakeRelay();
+  lock.NotifyProgress();
+  lock.Unlock();
+  if (!first || !thread.joinable()) return;
+  if (OnRelayThread()) {
+    // A delivery shuts the layer down: the thread ends when it returns.
+    thread.detach();
+  } else {
+    thread.join();
+  }
+}
+
+uint64_t EventRelay::Lost() {
+  lock.Lock();
+  const uint64_t count = lost;
+  lock.Unlock();
+  return count;
+}
+
+bool EventRelay::OnRelayThread() const {
+  return std::this_thread::get_id() == threadId;
+}
+
+bool EventRelay::DetachedLocked(const void* port) const {
+  return std::find(detached.begin(), detached.end(), port) != detached.end();
+}
+
+void EventRelay::Run() {
+  lock.Lock();
+  for (;;) {
+    DriverEvent event;
+    while (!closing && !ring.Pop(event)) lock.WaitForWake();
+    if (closing) break;
+    const bool skip = DetachedLocked(event.port);
+    if (!skip) {
+      delivering = event.port;
+      lock.Unlock();
+      // No lock held: the delivery may take long (a send waiting on a busy
+      // port) and may call back into the layer.
+      deliver(event);
+      lock.Lock();
+      delivering = nullptr;
+    }
+    ++handled;
+    lock.NotifyProgress();
+  }
+  delivering = nullptr;
+  lock.NotifyProgress();
+  lock.Unlock();
+}
+
+} // namespace port::winmm

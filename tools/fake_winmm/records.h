@@ -1,0 +1,29 @@
+// What the stand-in winmm writes for the tests to read, into the directory
+// named by FAKE_WINMM_OUT (a Windows path; nothing is written without it):
+//   wire.txt        every long message an output port accepted, one a line:
+//                   the port's name, ":", the bytes in upper-case hex
+//   calls.txt       every output call and its result, one a line:
+//                   "midiOutLongMsg BCR2000 67"
+//   violations.txt  every rule of winmm the program broke, one a line; the
+//                   same text also goes to standard error
+//
+// Threads: any; each line is written whole and flushed at once, so the
+// files are complete however the process ends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fakewinmm {
+
+void RecordWire(const std::string& port, const uint8_t* bytes, size_t length);
+void RecordCall(const char* function, const std::string& port, unsigned result);
+void RecordViolation(const std::string& text);
+bool AnyViolation();
+// Reads FAKE_WINMM_OUT; called on first use of the stand-in.
+void PrepareRecords();
+// From DllMain at process exit: other threads are gone, perhaps mid-write.
+void RecordsExiting();
+
+} // namespace fakewinmm

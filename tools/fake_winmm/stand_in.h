@@ -1,0 +1,111 @@
+// The stand-in behind winmm's MIDI functions: the simulated service with the
+// virtual controllers of a named scenario, dressed as winmm.
+//
+// It behaves as winmm does where the tool relies on it: result codes,
+// MIDIHDR flags and byte counts, "port opened" reported from inside
+// midiInOpen on the caller's thread, every other input event from a driver
+// thread (the simulated service's dispatcher). The scenario is named by the
+// environment variable FAKE_WINMM_SCENARIO (sim::BuildScenario).
+//
+// It also holds the program to winmm's rules and records every breach
+// (records.h):
+//  - no MIDI function may be called from inside the driver callback;
+//  - a MIDIHDR, and for a send its bytes, must stay as they were while the
+//    driver holds them: from midiInAddBuffer until the buffer comes back,
+//    from midiOutLongMsg until midiOutUnprepareHeader succeeds. Checked
+//    whenever the program passes such a header again, before a buffer is
+//    filled, and for what is still held when the process exits. (Stricter
+//    than winmm for a send: it counts as held until released, not only until
+//    it is done, which the tool never tells apart.)
+//
+// Threads: the program's threads and the dispatcher. lock guards the tables
+// and is never held while the simulated service or the program's callback
+// runs. Nothing is ever freed: the program's driver callback and headers may
+// be used until the process is gone.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <string>
+#include <vector>
+
+#include "midi/port/port.h"
+
+namespace sim {
+class SimulatedService;
+}
+
+namespace fakewinmm {
+
+class StandIn {
+ public:
+  // Built on first use, never in DllMain (the service starts a thread).
+  static StandIn& Get();
+  // The stand-in if it was built, for the check at process exit.
+  static StandIn* IfBuilt();
+
+  UINT InputCount();
+  MMRESULT InputCaps(UINT_PTR id, LPMIDIINCAPSW caps, UINT size);
+  MMRESULT OpenInput(LPHMIDIIN handle, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+  MMRESULT StartInput(HMIDIIN handle);
+  MMRESULT StopInput(HMIDIIN handle);
+  MMRESULT PrepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size);
+  MMRESULT AddInput(HMIDIIN handle, LPMIDIHDR header, UINT size);
+  MMRESULT UnprepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size);
+
+  UINT OutputCount();
+  MMRESULT OutputCaps(UINT_PTR id, LPMIDIOUTCAPSW caps, UINT size);
+  MMRESULT OpenOutput(LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+  MMRESULT PrepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size);
+  MMRESULT LongMessage(HMIDIOUT handle, LPMIDIHDR header, UINT size);
+  MMRESULT UnprepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size);
+
+  // Every header the driver still holds must be as it was handed over.
+  void CheckHeldAtExit();
+
+ private:
+  struct Input {
+    StandIn* owner = nullptr;
+    port::InputHandle port = nullptr;
+    DWORD_PTR callback = 0;
+    DWORD_PTR instance = 0;
+  };
+  struct Output {
+    std::string name;
+    port::OutputHandle port = nullptr;
+  };
+  // The program's MIDIHDR and the header the simulated service sees for it.
+  struct Header {
+    LPMIDIHDR program = nullptr;
+    port::MidiHeader shadow;
+    bool send = false; // an output header
+    bool prepared = false;
+    bool held = false;
+    // The MIDIHDR's buffer as it was handed over.
+    LPSTR heldData = nullptr;
+    DWORD heldLength = 0;
+    // Input: where the service records. Output: the bytes as they were sent.
+    std::vector<uint8_t> bytes;
+  };
+
+  StandIn();
+  static void Delivered(port::InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1,
+                        uintptr_t param2);
+  // Moves a filled buffer into the program's MIDIHDR; 0 when it must not.
+  DWORD_PTR BufferBack(port::MidiHeader* shadow);
+  Input* FindInputLocked(HMIDIIN handle);
+  Output* FindOutputLocked(HMIDIOUT handle);
+  Header* FindLocked(LPMIDIHDR header);
+  Header& EntryLocked(LPMIDIHDR header);
+  // False, with the breach recorded, when a held header was changed.
+  bool IntactLocked(Header& entry, bool withBytes, const char* when);
+
+  CRITICAL_SECTION lock;
+  sim::SimulatedService* service;
+  std::vector<Input*> inputs;
+  std::vector<Output*> outputs;
+  std::vector<Header*> headers;
+};
+
+} // namespace fakewinmm
