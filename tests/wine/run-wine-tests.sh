@@ -1,0 +1,247 @@
+#!/bin/bash
+# Cross-compiles the Windows programs and tests them under Wine:
+#  - portprobe.exe imports only Windows' own DLLs, and the stand-in winmm.dll
+#    exports everything it imports from winmm;
+#  - the unit tests, as a Windows program;
+#  - portprobe.exe over Wine's own winmm (no MIDI ports): the exact report on
+#    the clipboard and the closing message;
+#  - portprobe.exe over the stand-in winmm.dll in each scenario of
+#    tests/wine/expected/: the exact report, console, bytes on the wire and
+#    output calls, and no breach of winmm's rules;
+#  - the stand-in catches a program that breaks those rules;
+#  - the release archive holds the program and its readme.
+# Everything runs in a fresh Wine prefix that is deleted afterwards.
+#
+# Usage: tests/wine/run-wine-tests.sh [--show SCENARIO]
+#   --show prints what one scenario gives instead of comparing it (and
+#   copies the run's files into $SHOW_INTO when that is set).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$PWD
+BUILD=$ROOT/build/mingw
+EXPECTED=$ROOT/tests/wine/expected
+
+SHOW=""
+if [ "${1:-}" = "--show" ]; then SHOW=${2:?scenario}; fi
+
+echo "--- cross build"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw -j 2
+
+WORK=$(mktemp -d /tmp/portprobe-wine.XXXXXX)
+export WINEPREFIX=$WORK/prefix
+export WINEDEBUG=-all
+# No .NET or HTML engine installers, no debugger dialog on a crash, and no
+# sound driver, so Wine's own winmm has no MIDI ports.
+BASE_OVERRIDES="mscoree,mshtml=;winedbg.exe=d;winealsa.drv="
+export WINEDLLOVERRIDES=$BASE_OVERRIDES
+unset DISPLAY WAYLAND_DISPLAY FAKE_WINMM_SCENARIO FAKE_WINMM_OUT
+
+cleanup() {
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+FAILURES=0
+fail() {
+  echo "FAIL: $*"
+  FAILURES=$((FAILURES + 1))
+}
+pass() {
+  echo "ok: $*"
+}
+
+# Expected files write \r, \n, \\ and \xHH for the bytes; real line breaks
+# in them only keep the file readable.
+decode() {
+  perl -0777 -pe 's/\n//g; s/\\(r|n|\\|x([0-9A-Fa-f]{2}))/$1 eq "r" ? "\r" : $1 eq "n" ? "\n" : $1 eq "\\" ? "\\" : chr(hex($2))/ge' "$1"
+}
+
+# The stopwatch's values differ from run to run; their form does not.
+mask_stopwatch() {
+  sed -E 's/Run Time: [0-9]+\.[0-9]{6}  Interval Time: [0-9]+\.[0-9]{6}/Run Time: T  Interval Time: T/g'
+}
+
+windows_path() {
+  echo "Z:$(echo "$1" | tr / '\\')"
+}
+
+same() { # what, expected file, actual file
+  if cmp -s "$2" "$3"; then
+    pass "$1"
+  else
+    fail "$1"
+    diff <(od -c "$2") <(od -c "$3") | head -40 || true
+  fi
+}
+
+echo "--- imports"
+IMPORTS=$(x86_64-w64-mingw32-objdump -p "$BUILD/portprobe.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
+echo "portprobe.exe imports:" $IMPORTS
+if echo "$IMPORTS" | grep -qiE 'libstdc|libgcc|libwinpthread|mingw'; then
+  fail "portprobe.exe needs a MinGW runtime DLL"
+elif [ "$IMPORTS" != "$(printf '%s\n' kernel32.dll msvcrt.dll user32.dll winmm.dll)" ]; then
+  fail "portprobe.exe imports other DLLs than KERNEL32, msvcrt, USER32 and WINMM"
+else
+  pass "portprobe.exe imports only Windows' own DLLs"
+fi
+# The winmm functions portprobe.exe imports, then those the stand-in exports.
+WANTED=$(x86_64-w64-mingw32-objdump -p "$BUILD/portprobe.exe" |
+  awk '/DLL Name: WINMM.dll/ {on=1; next} /DLL Name:/ {on=0} on && $3 ~ /^midi/ {print $3}' | sort)
+OFFERED=$(x86_64-w64-mingw32-objdump -p "$BUILD/tools/fake_winmm/winmm.dll" |
+  sed -n 's/^\s*\[ *[0-9]*\] \(midi[A-Za-z]*\)$/\1/p' | sort)
+MISSING=$(comm -23 <(echo "$WANTED") <(echo "$OFFERED"))
+if [ -z "$WANTED" ] || [ -n "$MISSING" ]; then
+  fail "the stand-in winmm.dll lacks: ${MISSING:-(no winmm imports found)}"
+else
+  pass "the stand-in exports all $(echo "$WANTED" | wc -l) winmm functions portprobe.exe imports"
+fi
+
+echo "--- Wine prefix"
+timeout 180 wineboot -i >/dev/null 2>&1 || { fail "wineboot"; exit 1; }
+# One server for all runs, so the clipboard and start-up are shared.
+timeout 30 wineserver -p 60 || true
+
+# Runs portprobe.exe (or another program) in its own directory with the
+# clipboard reader already running. SCENARIO "-" means Wine's own winmm.
+# Leaves the files of the run in $RUN.
+run_program() { # scenario, program, arguments...
+  local scenario=$1 program=$2
+  shift 2
+  RUN=$(mktemp -d "$WORK/run.XXXXXX")
+  cp "$program" "$RUN/"
+  local env=(WINEDLLOVERRIDES="$BASE_OVERRIDES")
+  if [ "$scenario" != "-" ]; then
+    cp "$BUILD/tools/fake_winmm/winmm.dll" "$RUN/"
+    env=(WINEDLLOVERRIDES="$BASE_OVERRIDES;winmm=n,b" FAKE_WINMM_SCENARIO="$scenario"
+         FAKE_WINMM_OUT="$(windows_path "$RUN")")
+  fi
+  timeout 60 wine "$BUILD/tests/wine/clipboard_reader.exe" 20 >"$RUN/reader.txt" 2>&1 &
+  local reader=$!
+  for _ in $(seq 300); do
+    grep -q ready "$RUN/reader.txt" 2>/dev/null && break
+    sleep 0.1
+  done
+  (cd "$RUN" && env "${env[@]}" timeout 60 wine "./$(basename "$program")" "$@" >"$RUN/stdout.txt" 2>"$RUN/stderr.txt") \
+    && RUN_STATUS=0 || RUN_STATUS=$?
+  if [ "$(basename "$program")" = portprobe.exe ]; then
+    wait "$reader" || true
+  else
+    kill "$reader" 2>/dev/null || true
+    wait "$reader" 2>/dev/null || true
+  fi
+  # Console text comes back with CR LF; the report from the reader as hex.
+  tr -d '\r' <"$RUN/stdout.txt" | mask_stopwatch >"$RUN/console.txt"
+  tr -d '\r' <"$RUN/reader.txt" | perl -ne 'print pack("H*", $1) if /^CF_TEXT \d+ ([0-9a-f]*)$/' |
+    mask_stopwatch >"$RUN/report.txt"
+  tr -d '\r' <"$RUN/reader.txt" | sed -n 's/^CF_TEXT \([0-9]*\) .*/\1/p' >"$RUN/text-size.txt"
+  tr -d '\r' <"$RUN/reader.txt" | sed -n 's/^CF_UNICODETEXT \(.*\)/\1/p' >"$RUN/unicode.txt"
+}
+
+# The clipboard's UTF-16 text must be the report's UTF-8 text, converted.
+check_unicode() { # what
+  local expected
+  expected=$(tr -d '\r' <"$RUN/reader.txt" | perl -ne 'print pack("H*", $1) if /^CF_TEXT \d+ ([0-9a-f]*)$/' |
+    iconv -f UTF-8 -t UTF-16BE | od -An -v -tx1 | tr -d ' \n')
+  if [ -n "$expected" ] && [ "$(cat "$RUN/unicode.txt")" = "$expected" ]; then
+    pass "$1: CF_UNICODETEXT holds the same report"
+  else
+    fail "$1: CF_UNICODETEXT differs from the report"
+  fi
+  # Twice the report's length plus two bytes were asked for.
+  local length
+  length=$(tr -d '\r' <"$RUN/reader.txt" | sed -n 's/^CF_TEXT [0-9]* \([0-9a-f]*\)$/\1/p' | tr -d '\n' | wc -c)
+  if [ "$(cat "$RUN/text-size.txt")" = "$((length + 2))" ]; then
+    pass "$1: CF_TEXT memory is twice the length plus two"
+  else
+    fail "$1: CF_TEXT memory is $(cat "$RUN/text-size.txt") bytes for $((length / 2)) of text"
+  fi
+}
+
+if [ -n "$SHOW" ]; then
+  run_program "$SHOW" "$BUILD/portprobe.exe"
+  for file in console.txt report.txt wire.txt calls.txt violations.txt stderr.txt; do
+    echo "=== $file"
+    [ -f "$RUN/$file" ] && cat -A "$RUN/$file"
+  done
+  if [ -n "${SHOW_INTO:-}" ]; then cp "$RUN"/*.txt "$SHOW_INTO/"; fi
+  exit 0
+fi
+
+echo "--- unit tests"
+if (cd "$BUILD/tests" && timeout 300 wine ./portprobe_tests.exe >"$WORK/unit.txt" 2>&1); then
+  pass "$(grep -E '^\[  PASSED  \]' "$WORK/unit.txt" | tr -d '\r')"
+else
+  tr -d '\r' <"$WORK/unit.txt" | grep -E 'FAILED|Failure' -A6 | head -60
+  fail "unit tests under Wine"
+fi
+
+echo "--- portprobe.exe over Wine's own winmm"
+run_program - "$BUILD/portprobe.exe"
+printf '\r\n\r\nNo midi devices found.\r\n' >"$WORK/no-ports.report"
+same "no ports: report" "$WORK/no-ports.report" "$RUN/report.txt"
+printf 'Portprobe finished, paste clipboard into an email.' >"$WORK/no-ports.console"
+same "no ports: console" "$WORK/no-ports.console" "$RUN/console.txt"
+check_unicode "no ports"
+[ "$RUN_STATUS" = 0 ] || fail "no ports: exit status $RUN_STATUS"
+
+for expected in "$EXPECTED"/*.report; do
+  scenario=$(basename "$expected" .report)
+  echo "--- portprobe.exe over the stand-in winmm: $scenario"
+  run_program "$scenario" "$BUILD/portprobe.exe"
+  [ "$RUN_STATUS" = 0 ] || fail "$scenario: exit status $RUN_STATUS"
+  decode "$expected" >"$RUN/expected.report"
+  same "$scenario: report" "$RUN/expected.report" "$RUN/report.txt"
+  decode "$EXPECTED/$scenario.console" >"$RUN/expected.console"
+  same "$scenario: console" "$RUN/expected.console" "$RUN/console.txt"
+  touch "$RUN/wire.txt" "$RUN/calls.txt"
+  same "$scenario: bytes on the wire" "$EXPECTED/$scenario.wire" "$RUN/wire.txt"
+  # Calls of one port keep their order; ports may interleave.
+  sort -s -k2,2 "$RUN/calls.txt" >"$RUN/calls.sorted"
+  same "$scenario: output calls" "$EXPECTED/$scenario.calls" "$RUN/calls.sorted"
+  check_unicode "$scenario"
+  if [ -s "$RUN/violations.txt" ]; then
+    fail "$scenario: portprobe.exe broke winmm's rules:"
+    cat "$RUN/violations.txt"
+  else
+    pass "$scenario: no breach of winmm's rules"
+  fi
+done
+
+echo "--- the stand-in catches broken rules"
+while IFS='|' read -r mode scenario violation; do
+  [ -n "$mode" ] || continue
+  run_program "$scenario" "$BUILD/tests/wine/rule_breaker.exe" "$mode"
+  [ "$RUN_STATUS" = 0 ] || fail "$mode: rule_breaker.exe did not get to break the rule ($RUN_STATUS)"
+  if [ "$(cat "$RUN/violations.txt" 2>/dev/null)" = "$violation" ] && grep -qF "$violation" "$RUN/stderr.txt"; then
+    pass "$mode: caught"
+  else
+    fail "$mode: expected the violation '$violation', got '$(cat "$RUN/violations.txt" 2>/dev/null)'"
+  fi
+done <<'EOF'
+call-in-callback|unknown-port|midiInAddBuffer called from inside the driver callback
+changed-queued-input|bcf2000-rename|a MIDIHDR the driver holds was changed (data pointer or length) (when a message arrived for it)
+changed-held-send|busy-output|the bytes of a send the driver holds were changed (at exit)
+freed-held-send|busy-output|a MIDIHDR the driver holds was freed (at exit)
+EOF
+
+echo "--- release archive"
+(cd "$BUILD" && cpack -G ZIP >/dev/null)
+ARCHIVE=$(ls "$BUILD"/portprobe-*-win64.zip 2>/dev/null | head -1)
+if [ -n "$ARCHIVE" ]; then
+  CONTENT=$(cmake -E tar tf "$ARCHIVE" | sed 's|^[^/]*/||' | sort | tr '\n' ' ')
+  if [ "$CONTENT" = "README.txt portprobe.exe " ]; then
+    pass "$(basename "$ARCHIVE") holds portprobe.exe and README.txt"
+  else
+    fail "release archive holds: $CONTENT"
+  fi
+else
+  fail "no release archive"
+fi
+
+if [ "$FAILURES" -ne 0 ]; then
+  echo "=== $FAILURES Wine test(s) failed"
+  exit 1
+fi
+echo "=== all Wine tests passed"
