@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs what is needed, then builds and runs every test of every preset.
+# Installs what is needed, then builds and runs every test of every preset,
+# the Windows build's under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -11,4 +12,6 @@ for preset in default asan tsan; do
 done
 echo "=== fuzzing ==="
 tests/fuzz/run-fuzzers.sh 60
+echo "=== mingw (Windows programs under Wine) ==="
+tests/wine/run-wine-tests.sh
 echo "=== all tests passed ==="
