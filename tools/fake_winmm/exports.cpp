@@ -37,6 +37,11 @@ MMRESULT WINAPI midiInStop(HMIDIIN handle) {
   return StandIn::Get().StopInput(handle);
 }
 
+MMRESULT WINAPI midiInReset(HMIDIIN handle) {
+  CheckNotInCallback("midiInReset");
+  return StandIn::Get().ResetInput(handle);
+}
+
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
   CheckNotInCallback("midiInPrepareHeader");
   return StandIn::Get().PrepareInput(handle, header, size);

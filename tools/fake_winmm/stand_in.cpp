@@ -224,6 +224,40 @@ MMRESULT StandIn::StopInput(HMIDIIN handle) {
   return service->StopInput(port);
 }
 
+MMRESULT StandIn::ResetInput(HMIDIIN handle) {
+  Input* input;
+  std::vector<Header*> queued;
+  {
+    Guard guard(lock);
+    input = FindInputLocked(handle);
+    if (input == nullptr) return MMSYSERR_INVALHANDLE;
+    for (Header* entry : headers) {
+      if (entry->input == input && entry->held) queued.push_back(entry);
+    }
+  }
+  // Input stops, and every queued buffer comes back marked done, reported
+  // to the callback from inside this call; it stays prepared.
+  const port::Result stopped = service->StopInput(input->port);
+  if (stopped != port::kNoError) return stopped;
+  for (Header* entry : queued) {
+    if (service->UnprepareInputBuffer(input->port, entry->shadow) != port::kNoError) continue;
+    service->PrepareInputBuffer(input->port, entry->shadow);
+    LPMIDIHDR header;
+    {
+      Guard guard(lock);
+      if (!IntactLocked(*entry, false, "midiInReset")) continue;
+      header = entry->program;
+      header->dwBytesRecorded = 0;
+      header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+      entry->held = false;
+    }
+    CallbackScope inside;
+    reinterpret_cast<MidiInProc>(input->callback)(handle, MIM_LONGDATA, input->instance,
+                                                  reinterpret_cast<DWORD_PTR>(header), 0);
+  }
+  return MMSYSERR_NOERROR;
+}
+
 MMRESULT StandIn::PrepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size) {
   port::InputHandle port;
   Header* entry;
@@ -239,6 +273,7 @@ MMRESULT StandIn::PrepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size) {
       return MMSYSERR_NOERROR;
     }
     entry->bytes.assign(header->dwBufferLength, 0);
+    entry->input = input;
     entry->shadow = port::MidiHeader{};
     entry->shadow.lpData = entry->bytes.data();
     entry->shadow.dwBufferLength = header->dwBufferLength;

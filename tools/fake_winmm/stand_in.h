@@ -50,6 +50,7 @@ class StandIn {
   MMRESULT OpenInput(LPHMIDIIN handle, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
   MMRESULT StartInput(HMIDIIN handle);
   MMRESULT StopInput(HMIDIIN handle);
+  MMRESULT ResetInput(HMIDIIN handle);
   MMRESULT PrepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size);
   MMRESULT AddInput(HMIDIIN handle, LPMIDIHDR header, UINT size);
   MMRESULT UnprepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size);
@@ -87,6 +88,8 @@ class StandIn {
     DWORD heldLength = 0;
     // Input: where the service records. Output: the bytes as they were sent.
     std::vector<uint8_t> bytes;
+    // Input: the port the header was prepared on.
+    Input* input = nullptr;
   };
 
   StandIn();

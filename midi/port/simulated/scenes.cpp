@@ -77,7 +77,9 @@ NanoKontrolController::Settings FailingScene() {
 void AddXTouchMini(SimulatedService& service) {
   std::vector<ControllerEvent> script = {XTouchMiniController::Knob(0, 1, 70, milliseconds(250)),
                                          XTouchMiniController::Knob(0, 1, 72, milliseconds(20))};
-  for (const ControllerEvent& event : XTouchMiniController::Button(0, 16, milliseconds(150))) script.push_back(event);
+  // The button comes well after the activity worker's second line (100 ms
+  // after the first knob), so the report's order does not hang on timing.
+  for (const ControllerEvent& event : XTouchMiniController::Button(0, 16, milliseconds(300))) script.push_back(event);
   service.AddDevice("X-TOUCH MINI", std::make_shared<XTouchMiniController>(std::move(script)));
 }
 

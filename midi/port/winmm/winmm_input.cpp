@@ -1,5 +1,7 @@
 #include "midi/port/winmm/winmm_input.h"
 
+#include <algorithm>
+
 #include "midi/port/winmm/port_names.h"
 
 namespace port::winmm {
@@ -35,19 +37,44 @@ void CALLBACK WinmmInput::DriverCallback(HMIDIIN, UINT message, DWORD_PTR instan
 void WinmmInput::Deliver(const DriverEvent& event) {
   Port& port = *static_cast<Port*>(const_cast<void*>(event.port));
   uintptr_t param1 = event.param1;
-  if (event.message == MIM_LONGDATA || event.message == MIM_LONGERROR) param1 = BufferReturned(port, param1);
+  if (event.message == MIM_LONGDATA || event.message == MIM_LONGERROR) {
+    param1 = BufferReturned(port, param1);
+    // Nothing for the device layer: a buffer taken back while its port is
+    // released (it would queue it again), or a message that found the
+    // device layer's buffer still in use.
+    if (param1 == 0) return;
+  }
   port.callback(ToHandle(&port), event.message, port.context, param1, event.param2);
 }
 
 uintptr_t WinmmInput::BufferReturned(Port& port, uintptr_t driverHeader) {
   std::lock_guard<std::mutex> guard(headerLock);
   for (HeaderState* state : port.headers) {
-    if (reinterpret_cast<uintptr_t>(&state->header) != driverHeader) continue;
-    // The driver has let go of the buffer: its count and flags are final.
-    if (!state->prepared || state->owner == nullptr) return 0;
-    state->owner->dwBytesRecorded = state->header.dwBytesRecorded;
-    state->owner->dwFlags = state->header.dwFlags;
-    return reinterpret_cast<uintptr_t>(state->owner);
+    for (DriverBuffer* retired : state->retired) {
+      if (reinterpret_cast<uintptr_t>(&retired->header) == driverHeader) retired->queued = false;
+    }
+    for (DriverBuffer* buffer : state->buffers) {
+      if (reinterpret_cast<uintptr_t>(&buffer->header) != driverHeader) continue;
+      buffer->queued = false;
+      // Taken back by a release: nothing to pass on, nothing to queue.
+      if (!state->prepared) return 0;
+      MidiHeader* owner = nullptr;
+      if (state->waiting) {
+        // The driver has let go of the buffer: its count is final.
+        owner = state->owner;
+        const DWORD count = std::min<DWORD>(buffer->header.dwBytesRecorded, owner->dwBufferLength);
+        std::copy(buffer->bytes.begin(), buffer->bytes.begin() + count, owner->lpData);
+        owner->dwBytesRecorded = count;
+        owner->dwFlags = (owner->dwFlags & ~kHeaderInQueue) | kHeaderDone;
+        state->waiting = false;
+      }
+      // A message that finds the device layer's buffer still in use is
+      // dropped, as a driver drops one that finds no buffer. Either way the
+      // driver has its buffer again before the device layer's handler runs.
+      // A failure here shows when the device layer gives its buffer back.
+      QueueLocked(port, *state);
+      return reinterpret_cast<uintptr_t>(owner);
+    }
   }
   return 0;
 }
@@ -57,6 +84,20 @@ WinmmInput::HeaderState* WinmmInput::FindLocked(Port& port, const MidiHeader& he
     if (state->owner == &header) return state;
   }
   return nullptr;
+}
+
+MMRESULT WinmmInput::QueueLocked(Port& port, HeaderState& state) {
+  MMRESULT failure = MMSYSERR_NOERROR;
+  for (DriverBuffer* buffer : state.buffers) {
+    if (!buffer->prepared || buffer->queued) continue;
+    const MMRESULT result = midiInAddBuffer(port.device, &buffer->header, sizeof(MIDIHDR));
+    if (result == MMSYSERR_NOERROR) {
+      buffer->queued = true;
+    } else if (failure == MMSYSERR_NOERROR) {
+      failure = result;
+    }
+  }
+  return failure;
 }
 
 unsigned WinmmInput::Count() {
@@ -97,41 +138,61 @@ Result WinmmInput::Open(unsigned index, InputCallback callback, uintptr_t contex
 
 Result WinmmInput::Start(InputHandle handle) {
   if (handle == nullptr) return MMSYSERR_INVALHANDLE;
-  return midiInStart(reinterpret_cast<Port*>(handle)->device);
+  Port& port = *reinterpret_cast<Port*>(handle);
+  const MMRESULT result = midiInStart(port.device);
+  std::lock_guard<std::mutex> guard(headerLock);
+  if (result == MMSYSERR_NOERROR) port.started = true;
+  return result;
 }
 
 Result WinmmInput::Stop(InputHandle handle) {
   if (handle == nullptr) return MMSYSERR_INVALHANDLE;
-  return midiInStop(reinterpret_cast<Port*>(handle)->device);
+  Port& port = *reinterpret_cast<Port*>(handle);
+  const MMRESULT result = midiInStop(port.device);
+  std::lock_guard<std::mutex> guard(headerLock);
+  if (result == MMSYSERR_NOERROR) port.started = false;
+  return result;
 }
 
 Result WinmmInput::Prepare(InputHandle handle, MidiHeader& header) {
   if (handle == nullptr) return MMSYSERR_INVALHANDLE;
   Port& port = *reinterpret_cast<Port*>(handle);
+  if (header.lpData == nullptr || header.dwBufferLength == 0) return MMSYSERR_INVALPARAM;
   std::lock_guard<std::mutex> guard(headerLock);
   HeaderState* state = FindLocked(port, header);
-  const bool fresh = state == nullptr;
-  if (fresh) {
+  if (state == nullptr) {
     state = new HeaderState;
     state->owner = &header;
+    port.headers.push_back(state);
   }
-  if (!state->prepared) {
-    // The driver holds no unprepared MIDIHDR, so it may be set up afresh.
-    state->header = MIDIHDR{};
-    state->header.lpData = reinterpret_cast<LPSTR>(header.lpData);
-    state->header.dwBufferLength = header.dwBufferLength;
-    state->header.dwUser = header.dwUser;
-    state->header.dwFlags = header.dwFlags;
+  if (state->prepared) return MMSYSERR_NOERROR; // winmm: preparing twice is no error
+  // Buffers the driver still holds, or of another size, are not reused.
+  bool reusable = state->buffers.size() == kDriverBuffers;
+  for (DriverBuffer* buffer : state->buffers) {
+    reusable = reusable && !buffer->queued && buffer->bytes.size() == header.dwBufferLength;
   }
-  const MMRESULT result = midiInPrepareHeader(port.device, &state->header, sizeof(MIDIHDR));
-  if (result != MMSYSERR_NOERROR) {
-    if (fresh) delete state;
-    return result;
+  if (!reusable) {
+    state->retired.insert(state->retired.end(), state->buffers.begin(), state->buffers.end());
+    state->buffers.clear();
+    for (size_t i = 0; i < kDriverBuffers; ++i) {
+      auto* buffer = new DriverBuffer;
+      buffer->bytes.resize(header.dwBufferLength);
+      state->buffers.push_back(buffer);
+    }
+  }
+  for (DriverBuffer* buffer : state->buffers) {
+    if (buffer->prepared) continue;
+    buffer->header = MIDIHDR{};
+    buffer->header.lpData = reinterpret_cast<LPSTR>(buffer->bytes.data());
+    buffer->header.dwBufferLength = static_cast<DWORD>(buffer->bytes.size());
+    const MMRESULT result = midiInPrepareHeader(port.device, &buffer->header, sizeof(MIDIHDR));
+    // Those prepared so far stay prepared for the next attempt.
+    if (result != MMSYSERR_NOERROR) return result;
+    buffer->prepared = true;
   }
   state->prepared = true;
-  header.dwFlags = state->header.dwFlags;
+  header.dwFlags |= kHeaderPrepared;
   header.layerState = state;
-  if (fresh) port.headers.push_back(state);
   return kNoError;
 }
 
@@ -141,11 +202,18 @@ Result WinmmInput::Add(InputHandle handle, MidiHeader& header) {
   std::lock_guard<std::mutex> guard(headerLock);
   HeaderState* state = FindLocked(port, header);
   if (state == nullptr || !state->prepared) return MIDIERR_UNPREPARED;
-  const MMRESULT result = midiInAddBuffer(port.device, &state->header, sizeof(MIDIHDR));
-  // From here the driver owns the MIDIHDR, so its flags are not read back;
-  // the device layer's copy says what they are now.
-  if (result == MMSYSERR_NOERROR) header.dwFlags = (header.dwFlags & ~kHeaderDone) | kHeaderInQueue;
-  return result;
+  if (state->waiting) return MIDIERR_STILLPLAYING;
+  // Driver buffers whose queueing failed before are tried again here.
+  const MMRESULT failure = QueueLocked(port, *state);
+  bool anyQueued = false;
+  for (DriverBuffer* buffer : state->buffers) anyQueued = anyQueued || buffer->queued;
+  // With no buffer at the driver no message can come: that is the failure
+  // the device layer reports. With some, the port works on.
+  if (!anyQueued) return failure != MMSYSERR_NOERROR ? failure : MMSYSERR_ERROR;
+  state->waiting = true;
+  header.dwBytesRecorded = 0;
+  header.dwFlags = (header.dwFlags & ~kHeaderDone) | kHeaderInQueue;
+  return kNoError;
 }
 
 Result WinmmInput::Unprepare(InputHandle handle, MidiHeader& header) {
@@ -160,11 +228,31 @@ Result WinmmInput::Unprepare(InputHandle handle, MidiHeader& header) {
     unprepared.dwBufferLength = header.dwBufferLength;
     return midiInUnprepareHeader(port.device, &unprepared, sizeof unprepared);
   }
-  const MMRESULT result = midiInUnprepareHeader(port.device, &state->header, sizeof(MIDIHDR));
-  // Refused (still queued): the driver keeps the MIDIHDR and the bytes.
-  if (result != MMSYSERR_NOERROR) return result;
+  bool anyQueued = false;
+  for (DriverBuffer* buffer : state->buffers) anyQueued = anyQueued || buffer->queued;
+  if (port.started) {
+    // A running port refuses a buffer that waits for a message.
+    if (state->waiting) return MIDIERR_STILLPLAYING;
+    // Not waiting: the driver keeps the layer's own buffers (never freed),
+    // and what comes back in them is no longer passed on.
+  } else {
+    // midiInStop leaves empty buffers queued; only midiInReset returns them.
+    // Their "buffer done" events are not passed on (see BufferReturned).
+    if (anyQueued) {
+      const MMRESULT reset = midiInReset(port.device);
+      if (reset != MMSYSERR_NOERROR) return reset;
+      for (DriverBuffer* buffer : state->buffers) buffer->queued = false;
+    }
+    for (DriverBuffer* buffer : state->buffers) {
+      if (!buffer->prepared) continue;
+      const MMRESULT result = midiInUnprepareHeader(port.device, &buffer->header, sizeof(MIDIHDR));
+      if (result != MMSYSERR_NOERROR) return result;
+      buffer->prepared = false;
+    }
+  }
   state->prepared = false;
-  header.dwFlags = state->header.dwFlags;
+  state->waiting = false;
+  header.dwFlags &= ~(kHeaderPrepared | kHeaderInQueue);
   header.layerState = nullptr;
   return kNoError;
 }

@@ -1,20 +1,30 @@
-// The input half of the winmm layer: midiIn* one to one, keeping winmm's
-// result codes, with the driver's callback handed off to the layer's own
-// thread.
+// The input half of the winmm layer: midiIn* with winmm's result codes, the
+// driver's callback handed off to the layer's own thread.
 //
 // Threads: the driver calls DriverCallback on its own thread (and inside
 // midiInOpen on the opening thread); it only posts to the relay. The relay
-// thread calls the device layer's callback, which gives buffers back from
-// there. The other operations come from the main thread. headerLock keeps the
-// main thread's prepare and release of a buffer apart from the relay
-// thread's give-back and delivery of the same buffer.
+// thread calls the device layer's callback, which gives its buffer back from
+// there. The other operations come from the main thread. headerLock keeps
+// the main thread's prepare, stop and release apart from the relay thread's
+// delivery and give-back.
 //
-// Ownership: each open port has a Port, and each buffer a HeaderState with
-// the MIDIHDR that winmm sees; the device layer's port::MidiHeader is only
-// mirrored into it. The driver keeps the Port as its callback instance and
-// may hold a MIDIHDR, and a "buffer done" event may still be queued for it
-// after the driver let go, so neither is ever freed; nor is the relay. That
-// is a few dozen bytes per port for the life of the process.
+// Long messages: the device layer has one buffer per port (a port::MidiHeader)
+// and gives it back after each message, once its handler is done, which may
+// include a reply sent to the controller. With the callback running on the
+// driver's thread the driver would wait meanwhile; here it does not, and a
+// driver without a queued buffer drops the controller's answer. So the
+// layer gives the driver MIDIHDRs of its own, kDriverBuffers per device-layer
+// buffer, each with its own bytes, and queues each again as soon as it comes
+// back, before the device layer sees its content, copied into the device
+// layer's buffer. The device layer still gets one message per filled buffer,
+// in order.
+//
+// Ownership: each open port has a Port, each device-layer buffer a
+// HeaderState with its DriverBuffers. The driver keeps the Port as its
+// callback instance and may hold a MIDIHDR until the process ends, and a
+// "buffer done" event may still be on its way after the driver let go, so
+// none of them is ever freed; nor is the relay. That is a few kilobytes per
+// port for the life of the process.
 #pragma once
 
 #include <windows.h>
@@ -51,27 +61,47 @@ class WinmmInput final {
   // Driver events dropped because the relay's queue was full.
   uint64_t LostEvents();
 
+  // MIDIHDRs the driver gets for each device-layer buffer.
+  static constexpr size_t kDriverBuffers = 4;
+
  private:
-  struct HeaderState {
+  struct DriverBuffer {
     MIDIHDR header{};
+    std::vector<uint8_t> bytes;
+    bool prepared = false;
+    bool queued = false; // with the driver
+  };
+  struct HeaderState {
     MidiHeader* owner = nullptr;
     bool prepared = false;
+    // The device layer has given its buffer: the next message goes into it.
+    bool waiting = false;
+    std::vector<DriverBuffer*> buffers;
+    // Buffers of an earlier prepare that the driver still held; their
+    // returns are ignored.
+    std::vector<DriverBuffer*> retired;
   };
   struct Port {
     EventRelay* relay = nullptr;
     HMIDIIN device = nullptr;
     InputCallback callback = nullptr;
     uintptr_t context = 0;
-    std::vector<HeaderState*> headers; // under headerLock
+    // Under headerLock.
+    std::vector<HeaderState*> headers;
+    bool started = false;
   };
 
   static void CALLBACK DriverCallback(HMIDIIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                                       DWORD_PTR param2);
   void Deliver(const DriverEvent& event);
-  // A filled buffer comes back: mirrors count and flags into the device
-  // layer's header and returns that header, or 0 for a MIDIHDR not ours.
+  // A driver buffer came back: queues it again and, when the device layer's
+  // buffer is waiting, copies the content there and returns that header;
+  // 0 when there is nothing to pass on.
   uintptr_t BufferReturned(Port& port, uintptr_t driverHeader);
   static HeaderState* FindLocked(Port& port, const MidiHeader& header);
+  // Queues every prepared driver buffer the driver does not hold; the first
+  // failure's code, or 0.
+  static MMRESULT QueueLocked(Port& port, HeaderState& state);
 
   std::mutex headerLock;
   EventRelay* relay;

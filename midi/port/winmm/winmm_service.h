@@ -3,7 +3,7 @@
 // Each operation is the winmm call of the same meaning, with winmm's result
 // code passed through: midiInGetNumDevs, midiInGetDevCapsW, midiInOpen
 // (CALLBACK_FUNCTION), midiInStart, midiInStop, midiIn{Prepare,Unprepare}Header,
-// midiInAddBuffer; midiOutGetNumDevs, midiOutGetDevCapsW, midiOutOpen
+// midiInAddBuffer, midiInReset (to take buffers back from a stopped port); midiOutGetNumDevs, midiOutGetDevCapsW, midiOutOpen
 // (CALLBACK_NULL), midiOut{Prepare,Unprepare}Header, midiOutLongMsg. Names come
 // as UTF-16 and are handed on as UTF-8.
 //
@@ -11,8 +11,10 @@
 //  - the driver callback may not call multimedia functions, so input events
 //    go to the layer's own thread, which runs the device layer's callback
 //    (see WinmmInput);
-//  - the device layer's port::MidiHeader is not a MIDIHDR; each header gets
-//    a MIDIHDR of the layer's own that stays put while the driver may hold it.
+//  - the device layer's port::MidiHeader is not a MIDIHDR; the driver gets
+//    MIDIHDRs of the layer's own that stay put while it may hold them (for
+//    input a few per device-layer buffer, so that a reply that comes while
+//    the device layer is busy still finds one; see WinmmInput).
 //
 // Threads: as port.h says. Ownership: see WinmmInput and WinmmOutput; the
 // service leaves behind, on purpose, what a late driver callback may reach.
