@@ -73,6 +73,10 @@ TEST(DemoScene, NamedScenariosPlayWhatTheirNamesSay) {
       {"nano-failing", {"current settings are bad!\n", "data upload failed!!\n"}, "data upload success!"},
       {"xtouch-mini", {"MIDI device found: X-TOUCH MINI\n", "got MIDI: BA 1 46\n", "got MIDI: 8A 17 0\n"}, "SysEx"},
       {"twister", {"MIDI device found: Midi Fighter Twister\n", "got MIDI: B0 4 41\n", "got MIDI: B1 4 0\n"}, "SysEx"},
+      {"bcf2000-rename", {"Send identiy request\r\n", "Updated device name: BCF2000 Stage"}, "failed"},
+      {"busy-output", {"MIDI device found: BCR2000\n", "midi send failed!\n", "Updated device name: BCF2000 Stage"},
+       "BCR2000 Desk"},
+      {"unusable-ports", {"MIDI device found: \n", "Unknown error code: 5\n", "No midi devices found."}, "Supported"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
