@@ -87,6 +87,12 @@ elif [ "$IMPORTS" != "$(printf '%s\n' kernel32.dll msvcrt.dll user32.dll winmm.d
 else
   pass "portprobe.exe imports only Windows' own DLLs"
 fi
+# The idle-timer reset cannot be watched under Wine; at least it is called.
+if x86_64-w64-mingw32-objdump -p "$BUILD/portprobe.exe" | grep -qw SetThreadExecutionState; then
+  pass "portprobe.exe resets the idle timers (imports SetThreadExecutionState)"
+else
+  fail "portprobe.exe never calls SetThreadExecutionState"
+fi
 # The winmm functions portprobe.exe imports, then those the stand-in exports.
 WANTED=$(x86_64-w64-mingw32-objdump -p "$BUILD/portprobe.exe" |
   awk '/DLL Name: WINMM.dll/ {on=1; next} /DLL Name:/ {on=0} on && $3 ~ /^midi/ {print $3}' | sort)
@@ -167,7 +173,7 @@ if [ -n "$SHOW" ]; then
     echo "=== $file"
     [ -f "$RUN/$file" ] && cat -A "$RUN/$file"
   done
-  if [ -n "${SHOW_INTO:-}" ]; then cp "$RUN"/*.txt "$SHOW_INTO/"; fi
+  if [ -n "${SHOW_INTO:-}" ]; then mkdir -p "$SHOW_INTO" && cp "$RUN"/*.txt "$SHOW_INTO/"; fi
   exit 0
 fi
 
