@@ -85,7 +85,7 @@ class FakeClipboard final : public ClipboardCalls {
 const char kDone[] = "Portprobe finished, paste clipboard into an email.";
 const char kNotCopied[] = "Portprobe finished, but the report could not be copied to the clipboard.";
 
-TEST(ClipboardReport, ReportGoesOnAsSpecified8BitTextAndAsUtf16) {
+TEST(ClipboardReport, ReportGoesOnAsItsOwnBytesAndAsUtf16) {
   ConsoleCapture console;
   FakeClipboard clipboard;
   // "Über" as UTF-8 in a port name, and the report's mixed line ends.
