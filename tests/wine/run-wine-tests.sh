@@ -88,7 +88,7 @@ else
   pass "portprobe.exe imports only Windows' own DLLs"
 fi
 # The idle-timer reset cannot be watched under Wine; at least it is called.
-if x86_64-w64-mingw32-objdump -p "$BUILD/portprobe.exe" | grep -qw SetThreadExecutionState; then
+if x86_64-w64-mingw32-objdump -p "$BUILD/portprobe.exe" | grep -w SetThreadExecutionState >/dev/null; then
   pass "portprobe.exe resets the idle timers (imports SetThreadExecutionState)"
 else
   fail "portprobe.exe never calls SetThreadExecutionState"
