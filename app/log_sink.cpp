@@ -78,17 +78,33 @@ void Emit(const std::string& consoleText, const char* captureText, size_t captur
   sink.capture.append(captureText, captureLength);
 }
 
-void LogFormatted(const std::string& text) {
-  // The capture keeps what a 1024-byte formatting buffer would hold: the
-  // text up to its first zero byte, at most 1023 characters.
+// What the capture keeps of one LogPrintf: what a 1024-byte formatting
+// buffer would hold, the text up to its first zero byte, at most 1023
+// characters.
+size_t CaptureLength(const std::string& text) {
   size_t captureLength = text.size() < kCaptureLimit ? text.size() : kCaptureLimit;
   for (size_t i = 0; i < captureLength; ++i) {
-    if (text[i] == '\0') {
-      captureLength = i;
-      break;
-    }
+    if (text[i] == '\0') return i;
   }
-  Emit(text, text.data(), captureLength);
+  return captureLength;
+}
+
+void LogFormatted(const std::string& text) {
+  Emit(text, text.data(), CaptureLength(text));
+}
+
+// The bytes of "{", one " 0x%02X," per byte, "};".
+std::string HexDumpLine(const uint8_t* bytes, uint16_t length) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string line;
+  line.reserve(3 + 6u * length + 2);
+  line += '{';
+  for (uint16_t i = 0; i < length; ++i) {
+    const char item[6] = {' ', '0', 'x', kHex[bytes[i] >> 4], kHex[bytes[i] & 0x0F], ','};
+    line.append(item, sizeof item);
+  }
+  line += "};";
+  return line;
 }
 
 uint64_t Now(const Sink& sink) {
@@ -121,20 +137,23 @@ void LogEndLine() {
 
 void LogHexDump(const uint8_t* bytes, uint16_t length) {
   // Built whole and written once, so that a dump is never split by another
-  // thread's line; the bytes are those of "{", one " 0x%02X," per byte, "};".
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string line;
-  line.reserve(3 + 6u * length + 2);
-  line += '{';
-  for (uint16_t i = 0; i < length; ++i) {
-    const char item[6] = {' ', '0', 'x', kHex[bytes[i] >> 4], kHex[bytes[i] & 0x0F], ','};
-    line.append(item, sizeof item);
-  }
-  line += "};";
+  // thread's line.
+  std::string line = HexDumpLine(bytes, length);
   std::string consoleText = line;
   consoleText += '\n';
   line += "\r\n";
   Emit(consoleText, line.data(), line.size());
+}
+
+void LogLineAndHexDump(const char* text, const uint8_t* bytes, uint16_t length) {
+  const std::string heading(text);
+  const std::string dump = HexDumpLine(bytes, length);
+  const std::string consoleText = heading + "\n" + dump + "\n";
+  std::string captureText(heading, 0, CaptureLength(heading));
+  captureText += "\r\n";
+  captureText += dump;
+  captureText += "\r\n";
+  Emit(consoleText, captureText.data(), captureText.size());
 }
 
 void LogStopwatch() {

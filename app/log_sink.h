@@ -30,6 +30,10 @@ void ConsolePrintf(const char* format, ...) PORTPROBE_PRINTF(1, 2);
 void LogEndLine();
 // One line "{ 0xF0, 0x7E, 0xF7,};" followed by a line end.
 void LogHexDump(const uint8_t* bytes, uint16_t length);
+// A logged line (text, then a line end) and the hex dump under it, written
+// as one piece: the same bytes as the three calls, but no other thread's
+// text can come between a heading and its dump.
+void LogLineAndHexDump(const char* text, const uint8_t* bytes, uint16_t length);
 // Arms the stopwatch on its first call; afterwards logs the line
 // "Run Time: %f  Interval Time: %f" in seconds since the first and the last call.
 void LogStopwatch();

@@ -146,8 +146,8 @@ void AppendSysExPacket(const uint8_t* packet, CMIDIDevice* device) {
 }
 
 void CMIDIDevice::OnSysExReceived(const uint8_t* bytes, uint16_t length) {
-  LogPrintf("%s", "SysEx message received:");
-  LogEndLine();
-  LogHexDump(bytes, length);
+  // One piece: with other devices and the workers logging meanwhile, a dump
+  // apart from its heading could be read as another device's.
+  LogLineAndHexDump("SysEx message received:", bytes, length);
   if (handler != nullptr) handler->OnSysEx(bytes, length);
 }

@@ -40,6 +40,43 @@ TEST(LogSink, HexDumpFormatsEveryByteAndEmptyDump) {
   EXPECT_EQ(console.Text(), "{ 0xF0, 0x7E, 0x0A, 0xF7,};\n{};\n");
 }
 
+TEST(LogSink, HeadingAndItsDumpAreTheThreeCallsBytesAndStayTogether) {
+  const uint8_t bytes[] = {0xF0, 0x7E, 0x0A, 0xF7};
+  std::string apartConsole;
+  std::string apart;
+  {
+    ConsoleCapture console;
+    LogPrintf("%s", "SysEx message received:");
+    LogEndLine();
+    LogHexDump(bytes, sizeof bytes);
+    apartConsole = console.Text();
+    apart = logsink::CaptureContents();
+  }
+  ConsoleCapture console;
+  LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
+  EXPECT_EQ(console.Text(), apartConsole);
+  EXPECT_EQ(logsink::CaptureContents(), apart);
+
+  // Another thread's lines never come between a heading and its dump.
+  logsink::BeginCapture();
+  std::thread other([] {
+    for (int i = 0; i < 2000; ++i) {
+      LogPrintf("%s", "Run Time: 1  Interval Time: 1");
+      LogEndLine();
+    }
+  });
+  for (int i = 0; i < 2000; ++i) LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
+  other.join();
+  const std::string capture = logsink::CaptureContents();
+  const std::string together = "SysEx message received:\r\n{ 0xF0, 0x7E, 0x0A, 0xF7,};\r\n";
+  size_t headings = 0;
+  for (size_t at = capture.find("SysEx"); at != std::string::npos; at = capture.find("SysEx", at + 1)) {
+    ASSERT_EQ(capture.compare(at, together.size(), together), 0) << "at " << at;
+    ++headings;
+  }
+  EXPECT_EQ(headings, 2000u);
+}
+
 uint64_t fakeNow = 0;
 uint64_t FakeClock() {
   return fakeNow;

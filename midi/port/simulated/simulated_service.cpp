@@ -217,7 +217,9 @@ void SimulatedService::DispatchLoop() {
       queue.erase(queue.begin());
       Deliver(*pending.input, pending.event, guard);
       ControllerEvent next;
-      if (pending.stream && !shuttingDown && !pending.input->detached && (*pending.stream)(next)) {
+      // A stream ends with its port's input: after a stop nobody listens.
+      if (pending.stream && !shuttingDown && !pending.input->detached && pending.input->started &&
+          (*pending.stream)(next)) {
         // A fixed schedule: the next event is due after this one's due time,
         // not after the moment it was delivered.
         const Clock::time_point nextDue = due + next.delay;

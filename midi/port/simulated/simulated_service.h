@@ -97,7 +97,8 @@ class SimulatedService final : public port::MidiService {
   // Plays a stream on the input port: each event is due its delay after the
   // previous one's due time, on a fixed schedule, so a slow receiver makes
   // events late instead of slowing the stream. Memory stays constant
-  // however long the stream runs. Starts when the port's input starts.
+  // however long the stream runs. Starts when the port's input starts and
+  // ends when it stops.
   void AddStream(unsigned inputIndex, EventSource source);
   // Waits until every event that can be delivered has been delivered.
   void WaitUntilIdle();

@@ -1,0 +1,167 @@
+// Floods: sixteen controllers sending short messages at the USB-MIDI
+// full-speed rate for the whole run, some with System Exclusive messages in
+// packets and in long buffers between them, while the BCF2000, nanoKONTROL2
+// and X-TOUCH MINI dialogues go on.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "midi/port/simulated/flood.h"
+#include "tests/reliability/flood_report.h"
+#include "tests/reliability/memory_probe.h"
+#include "tests/support/probe_harness.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+// The sanitizers make every memory access dearer (ThreadSanitizer many
+// times so), so the flood there is shorter; the events still come at the
+// full rate, and the input path falls behind instead of the stream slowing.
+milliseconds FloodDuration() {
+#if defined(__SANITIZE_THREAD__)
+  return milliseconds(300);
+#elif defined(__SANITIZE_ADDRESS__)
+  return milliseconds(1000);
+#else
+  return milliseconds(1500);
+#endif
+}
+
+// The console of a flood is as long as its report; kept, it would double the
+// memory being measured. Counted instead.
+class CountingConsole final : public logsink::ConsoleWriter {
+ public:
+  CountingConsole() {
+    logsink::BeginCapture();
+    logsink::SetConsoleWriter(this);
+  }
+  ~CountingConsole() override { logsink::SetConsoleWriter(nullptr); }
+  // Called under the sink's lock, which also orders the reads after the run.
+  void Write(const char* text, size_t length) override {
+    if (length >= 10 && std::string(text, 10) == "got MIDI: ") ++shortMessageLines;
+  }
+  size_t shortMessageLines = 0;
+};
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
+  const milliseconds duration = FloodDuration();
+  const sim::FloodPlan plan = sim::FullSpeedFlood(duration);
+  ASSERT_EQ(plan.devices.size(), 16u);
+  size_t consoleLines = 0;
+  std::string report;
+  size_t heapGrowth = 0;
+  size_t peakGrowth = 0;
+  double seconds = 0;
+  sim::SimulatedService service;
+  sim::AddFlood(service, plan);
+  {
+    CountingConsole console;
+    CMIDIManagerWin manager(service);
+    const size_t heapBefore = memory_probe::LiveHeapBytes();
+    memory_probe::ResetPeakResident();
+    const size_t residentBefore = memory_probe::ResidentBytes();
+    const Clock::time_point start = Clock::now();
+    RunProbe(
+        manager, [&] { WaitForQuiet(service, manager); },
+        [&](const std::string& text) {
+          seconds = std::chrono::duration<double>(Clock::now() - start).count();
+          heapGrowth = memory_probe::LiveHeapBytes() - heapBefore;
+          peakGrowth = memory_probe::PeakResidentBytes() - residentBefore;
+          report = text;
+        });
+    for (unsigned input = 0; input < service.InputCount(); ++input) {
+      EXPECT_EQ(service.Input(input).droppedLongMessages, 0) << input;
+    }
+    for (unsigned output = 0; output < service.OutputCount(); ++output) {
+      std::string name;
+      ASSERT_EQ(service.OutputName(output, name), port::kNoError);
+      if (name == "X-TOUCH MINI") {
+        EXPECT_EQ(service.Output(output).messages.size(), 1u) << "one reset stream";
+      }
+    }
+    consoleLines = console.shortMessageLines;
+  }
+
+  FloodReportCheck check(plan);
+  check.Read(report);
+  std::string problem;
+  EXPECT_TRUE(check.Complete(problem)) << problem;
+  EXPECT_EQ(check.ShortMessageLines(), consoleLines) << "the console shows what the report holds";
+
+  // The dialogues went on between the flood's events.
+  EXPECT_EQ(Count(report, "Updated device name: BCF2000 under flood"), 1);
+  const size_t bad = report.find("current settings are bad!\n");
+  ASSERT_NE(bad, std::string::npos);
+  EXPECT_NE(report.find("data upload success!\n", bad), std::string::npos);
+  EXPECT_NE(report.find("\"BCF2000 under flood\" Supported by Veltrakon.\r\n"), std::string::npos);
+  EXPECT_NE(report.find("\"Flood Keyboard 15\"\r\n"), std::string::npos);
+
+  // What stays at the end of the run is the report: the capture buffer and
+  // the report built from it, each with up to twice its length reserved. At
+  // its peak the run also held the copies it built the report from; threads
+  // and the allocator's arenas add a few megabytes.
+  const size_t megabyte = 1024 * 1024;
+  EXPECT_LE(heapGrowth, 4 * report.size() + 8 * megabyte) << "report " << report.size();
+  if (!memory_probe::kSanitizedHeap) {
+    EXPECT_LE(peakGrowth, 7 * report.size() + 32 * megabyte) << "report " << report.size();
+  }
+  // Functional, not a benchmark: a flood must not stall the run.
+  EXPECT_LT(seconds, duration.count() / 1000.0 + 20) << "the flood took " << seconds << " s";
+  std::printf("flood of %.1f s: %zu bytes of report, run %.2f s, heap +%zu, peak +%zu\n", duration.count() / 1000.0,
+              report.size(), seconds, heapGrowth, peakGrowth);
+}
+
+// The tool's own run waits its time and takes the report while the
+// controllers go on sending: the report and the stop must not wait for the
+// flood, and the report must hold an unbroken beginning of every stream.
+TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
+  sim::FloodPlan plan = sim::FullSpeedFlood(milliseconds(0));
+  plan.eventsPerDevice = 0; // until the port is stopped
+  sim::SimulatedService service;
+  sim::AddFlood(service, plan);
+  const milliseconds wait = FloodDuration() / 3;
+  std::string report;
+  double afterWait = 0;
+  {
+    CountingConsole console;
+    CMIDIManagerWin manager(service);
+    Clock::time_point waitEnd;
+    RunProbe(
+        manager,
+        [&] {
+          std::this_thread::sleep_for(wait);
+          waitEnd = Clock::now();
+        },
+        [&](const std::string& text) {
+          afterWait = std::chrono::duration<double>(Clock::now() - waitEnd).count();
+          report = text;
+        });
+    // Stopped ports end their streams: nothing is left to deliver.
+    service.WaitUntilIdle();
+    manager.Workers().WaitUntilNoneRunning();
+  }
+  EXPECT_LT(afterWait, 3.0) << "report and stop took " << afterWait << " s after the wait";
+
+  // The summary follows the capture; a unit cut off at the capture's end is
+  // left out by the reader.
+  const size_t summary = report.rfind("\r\n\r\n\"Midi Fighter Twister 1\"");
+  ASSERT_NE(summary, std::string::npos);
+  FloodReportCheck check(plan);
+  check.Read(report.substr(0, summary));
+  std::string problem;
+  EXPECT_TRUE(check.Complete(problem)) << problem;
+  for (size_t device = 0; device < plan.devices.size(); ++device) {
+    EXPECT_GT(check.EventsOf(device), 0u) << "device " << device << " was heard";
+  }
+}
+
+} // namespace
