@@ -10,6 +10,7 @@
 #include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/controllers/twister_controller.h"
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
+#include "midi/port/simulated/misbehaving_scenes.h"
 
 namespace sim {
 
@@ -204,14 +205,16 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
       {"busy-output", BuildBusyOutputs},
   };
   const auto scenario = kScenarios.find(name);
-  if (scenario == kScenarios.end()) return false;
+  if (scenario == kScenarios.end()) return BuildMisbehavingScenario(name, service);
   scenario->second(service);
   return true;
 }
 
 std::vector<std::string> ScenarioNames() {
-  return {"demo",         "none",          "nano-good-scene", "nano-bad-scene", "nano-channel", "nano-failing",
-          "xtouch-mini",  "twister",       "bcf2000-rename",  "unknown-port",   "unusable-ports", "busy-output"};
+  std::vector<std::string> names = {"demo",         "none",          "nano-good-scene", "nano-bad-scene", "nano-channel", "nano-failing",
+                                    "xtouch-mini",  "twister",       "bcf2000-rename",  "unknown-port",   "unusable-ports", "busy-output"};
+  for (const std::string& name : MisbehavingScenarioNames()) names.push_back(name);
+  return names;
 }
 
 } // namespace sim

@@ -25,6 +25,7 @@ void BuildDemoScene(SimulatedService& service);
 //                    acknowledgements (refused, too short, upload and write)
 //  "xtouch-mini"     an X-TOUCH MINI that turns a knob and presses a button
 //  "twister"         a Midi Fighter Twister that turns and pushes an encoder
+// and the floods and misbehaving controllers of misbehaving_scenes.h.
 bool BuildScenario(const std::string& name, SimulatedService& service);
 std::vector<std::string> ScenarioNames();
 

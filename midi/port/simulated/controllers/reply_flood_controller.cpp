@@ -1,0 +1,13 @@
+#include "midi/port/simulated/controllers/reply_flood_controller.h"
+
+namespace sim {
+
+void ReplyFloodController::Rewrite(ControllerEvent event, ControllerLink& link) {
+  for (int copy = 0; copy < copies; ++copy) {
+    ControllerEvent again = event;
+    if (copy > 0) again.delay = {}; // the copies follow at once
+    link.Send(std::move(again));
+  }
+}
+
+} // namespace sim
