@@ -1,15 +1,25 @@
 // portprobe-demo: the tool's own run over the simulated MIDI service, with a
 // virtual controller of every family, so that the whole report can be seen
-// without any MIDI hardware.
+// without any MIDI hardware. Given a scenario's name (scenes.h), it runs
+// that scenario instead: portprobe-demo hostile-names.
+#include <cstdio>
+#include <string>
+
 #include "app/console_setup.h"
 #include "app/run.h"
 #include "midi/manager.h"
 #include "midi/port/simulated/scenes.h"
 
-int main() {
+int main(int argc, char** argv) {
   PrepareConsole();
   sim::SimulatedService service;
-  sim::BuildDemoScene(service);
+  const std::string scenario = argc > 1 ? argv[1] : "demo";
+  if (!sim::BuildScenario(scenario, service)) {
+    std::fprintf(stderr, "portprobe-demo: no scenario named \"%s\"; there are:", scenario.c_str());
+    for (const std::string& name : sim::ScenarioNames()) std::fprintf(stderr, " %s", name.c_str());
+    std::fprintf(stderr, "\n");
+    return 2;
+  }
   CMIDIManagerWin manager(service);
   return RunProbe(manager, kRunDuration);
 }

@@ -7,6 +7,7 @@
 // it was given up.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -42,23 +43,43 @@ void AddDevice(sim::SimulatedService& service, const std::string& name, std::sha
   service.Connect(std::move(model), static_cast<int>(input), output);
 }
 
-// Every port gets the same faults.
-void BuildScene(sim::SimulatedService& service, const Faults& faults) {
+// The four devices in port order, each with its own faults.
+void BuildScene(sim::SimulatedService& service, const std::array<Faults, kDevices>& faults) {
   AddDevice(service, "BCF2000", std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")),
-            faults);
+            faults[0]);
   sim::NanoKontrolController::Settings nano;
   nano.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
   nano.scene[17] = 0x11;
-  AddDevice(service, "nanoKONTROL2", std::make_shared<sim::NanoKontrolController>(std::move(nano)), faults);
+  AddDevice(service, "nanoKONTROL2", std::make_shared<sim::NanoKontrolController>(std::move(nano)), faults[1]);
   AddDevice(service, "X-TOUCH MINI",
             std::make_shared<sim::XTouchMiniController>(
                 std::vector<ControllerEvent>{sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(1))}),
-            faults);
+            faults[2]);
   std::vector<ControllerEvent> keyboard = {ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(1))};
   for (const ControllerEvent& packet : sim::ScriptedController::SysExAsPackets({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7})) {
     keyboard.push_back(packet);
   }
-  AddDevice(service, "USB Keyboard", std::make_shared<sim::ScriptedController>(std::move(keyboard)), faults);
+  AddDevice(service, "USB Keyboard", std::make_shared<sim::ScriptedController>(std::move(keyboard)), faults[3]);
+}
+
+struct FaultyRun {
+  ProbeRun run;
+  int corruptedHeldSends = 0;
+};
+
+FaultyRun RunWith(const std::array<Faults, kDevices>& faults) {
+  FaultyRun result;
+  sim::SimulatedService service;
+  service.SetPausesSleep(false); // the retries are counted, not waited for
+  BuildScene(service, faults);
+  {
+    ConsoleCapture console;
+    CMIDIManagerWin manager(service);
+    result.run = RunOver(service, manager, console);
+  }
+  service.Shutdown(); // a port holding sent bytes reads them once more
+  result.corruptedHeldSends = service.CorruptedHeldSends();
+  return result;
 }
 
 using Lines = std::vector<std::string>;
@@ -86,6 +107,7 @@ struct Expected {
   std::string console;              // console-only text, and how often
   int consoleCount = 0;
   int sendFailures = 0;             // "midi send failed!\n" lines
+  size_t keptForThePort = 0;        // buffers the port never gave back, kept for good
 };
 
 // The run without faults, or with faults the tool rides out unseen.
@@ -172,9 +194,12 @@ std::vector<PortFault> Table() {
                    "\"BCF2000\" Supported by Veltrakon.\r\n\"nanoKONTROL2\" Supported by Veltrakon.\r\n"
                    "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n\"USB Keyboard\"\r\n\r\n",
                    {}, {}, "midiInStart MMSYSERR 5", kDevices, 0}});
-  // Stop refused after the report was taken: the port keeps its buffer.
+  // Stop refused after the report was taken: the running port keeps its
+  // buffer, which is kept alive for it.
+  Expected stopRefused = UnharmedWithConsole("midiInStop MMSYSERR 5", kDevices);
+  stopRefused.keptForThePort = kHandledDevices;
   rows.push_back({"StopFailsWith5", [](Faults& f) { f.input.stop = ResultScript::Always(port::kInvalidHandle); },
-                  UnharmedWithConsole("midiInStop MMSYSERR 5", kDevices)});
+                  stopRefused});
   for (port::Result code : {port::kInvalidHandle, port::kNoMem, port::kInvalParam}) {
     rows.push_back({"PrepareInputFailsWith" + std::to_string(code),
                     [code](Faults& f) { f.input.prepare = ResultScript::Always(code); }, NoLongMessages(code)});
@@ -197,9 +222,10 @@ std::vector<PortFault> Table() {
                      0}});
   }
   for (port::Result code : {port::kInvalidHandle, port::kInvalParam, port::kStillPlaying}) {
+    Expected refused = UnharmedWithConsole("midiInUnprepareHeader MMSYSERR " + std::to_string(code), kHandledDevices);
+    refused.keptForThePort = kHandledDevices;
     rows.push_back({"UnprepareInputFailsWith" + std::to_string(code),
-                    [code](Faults& f) { f.input.unprepare = ResultScript::Always(code); },
-                    UnharmedWithConsole("midiInUnprepareHeader MMSYSERR " + std::to_string(code), kHandledDevices)});
+                    [code](Faults& f) { f.input.unprepare = ResultScript::Always(code); }, refused});
   }
   // No output of the input's name: sends are skipped without a word.
   for (port::Result code : {port::kBadDeviceId, kNoDriver, port::kNoMem, port::kInvalParam}) {
@@ -226,8 +252,12 @@ std::vector<PortFault> Table() {
                     [code](Faults& f) { f.output.send = ResultScript::Always(code); }, NothingSent(kHandledDevices)});
   }
   // The bytes went out; a port that keeps them only costs the sender time.
+  // Each send's bytes are kept for good: the three first requests, the
+  // nanoKONTROL2's image and its write request.
+  Expected kept = Unharmed();
+  kept.keptForThePort = 5;
   rows.push_back({"ReleaseAlwaysRefused",
-                  [](Faults& f) { f.output.release = ResultScript::Always(port::kStillPlaying); }, Unharmed()});
+                  [](Faults& f) { f.output.release = ResultScript::Always(port::kStillPlaying); }, kept});
   rows.push_back({"ReleaseRefusedNineTimes",
                   [](Faults& f) { f.output.release = ResultScript::FirstN(9, port::kStillPlaying); }, Unharmed()});
   for (port::Result code : {port::kInvalidHandle, port::kInvalParam}) {
@@ -261,20 +291,9 @@ TEST_P(PortFaults, RunCompletesAndReportsTheFault) {
   Faults faults;
   fault.apply(faults);
   const size_t retainedBefore = RetainedBlockCount();
-  ProbeRun run;
-  int corruptedHeldSends = 0;
-  {
-    sim::SimulatedService service;
-    service.SetPausesSleep(false); // the retries are counted, not waited for
-    BuildScene(service, faults);
-    {
-      ConsoleCapture console;
-      CMIDIManagerWin manager(service);
-      run = RunOver(service, manager, console);
-    }
-    service.Shutdown(); // a port holding sent bytes reads them once more
-    corruptedHeldSends = service.CorruptedHeldSends();
-  }
+  const FaultyRun result = RunWith({faults, faults, faults, faults});
+  const ProbeRun& run = result.run;
+  const int corruptedHeldSends = result.corruptedHeldSends;
 
   if (!expected.exactReport.empty()) {
     EXPECT_EQ(run.report, expected.exactReport);
@@ -288,10 +307,38 @@ TEST_P(PortFaults, RunCompletesAndReportsTheFault) {
     EXPECT_EQ(Count(run.console, expected.console), expected.consoleCount) << run.console;
   }
   EXPECT_EQ(corruptedHeldSends, 0) << "bytes held by the port were changed or freed";
-  if (fault.name == "ReleaseAlwaysRefused") {
-    // Three requests and the nanoKONTROL2's image and write request: each
-    // send's bytes are kept for good.
-    EXPECT_EQ(RetainedBlockCount() - retainedBefore, 5u);
+  EXPECT_EQ(RetainedBlockCount() - retainedBefore, expected.keptForThePort);
+}
+
+// A fault on one device's ports leaves the other devices' part of the
+// report whole.
+TEST(PortFaultsOnOneDevice, OtherDevicesAreUnharmed) {
+  const std::vector<Lines> own = {kBCRenamed, kSceneRewritten, kKnobTurned, kKeyboardPlayed};
+  const Lines summaryLines = {"\"BCF2000 Stage\" Supported by Veltrakon.\r\n", "\"nanoKONTROL2\" Supported by Veltrakon.\r\n",
+                              "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n", "\"USB Keyboard\"\r\n"};
+  const std::pair<const char*, std::function<void(Faults&)>> kinds[] = {
+      {"open refused", [](Faults& f) { f.input.open = ResultScript::Always(port::kAllocated); }},
+      {"name unreadable", [](Faults& f) { f.input.name = ResultScript::Always(port::kInvalParam); }},
+      {"start refused", [](Faults& f) { f.input.start = ResultScript::Always(port::kInvalidHandle); }},
+      {"no buffer", [](Faults& f) { f.input.prepare = ResultScript::Always(port::kNoMem); }},
+      {"buffer not given back", [](Faults& f) { f.input.addBuffer = ResultScript({port::kNoError}, port::kStillPlaying); }},
+      {"no output", [](Faults& f) { f.outputs = false; }},
+      {"output always busy", [](Faults& f) { f.output.send = ResultScript::Always(port::kNotReady); }},
+      {"bytes never released", [](Faults& f) { f.output.release = ResultScript::Always(port::kStillPlaying); }},
+  };
+  for (int faulty = 0; faulty < kDevices; ++faulty) {
+    for (const auto& [kind, apply] : kinds) {
+      SCOPED_TRACE(std::string(kind) + " on device " + std::to_string(faulty));
+      std::array<Faults, kDevices> faults;
+      apply(faults[static_cast<size_t>(faulty)]);
+      const FaultyRun result = RunWith(faults);
+      for (int device = 0; device < kDevices; ++device) {
+        if (device == faulty) continue;
+        EXPECT_TRUE(HoldsInOrder(result.run.report, own[static_cast<size_t>(device)])) << result.run.report;
+        EXPECT_TRUE(HoldsInOrder(result.run.report, {"\r\n\r\n", summaryLines[static_cast<size_t>(device)]}));
+      }
+      EXPECT_EQ(result.corruptedHeldSends, 0);
+    }
   }
 }
 
