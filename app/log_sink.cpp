@@ -135,6 +135,13 @@ void LogEndLine() {
   Emit("\n", "\r\n", 2);
 }
 
+void LogLine(const char* text) {
+  const std::string line(text);
+  std::string captureText(line, 0, CaptureLength(line));
+  captureText += "\r\n";
+  Emit(line + "\n", captureText.data(), captureText.size());
+}
+
 void LogHexDump(const uint8_t* bytes, uint16_t length) {
   // Built whole and written once, so that a dump is never split by another
   // thread's line.

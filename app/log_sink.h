@@ -28,11 +28,15 @@ void LogPrintf(const char* format, ...) PORTPROBE_PRINTF(1, 2);
 void ConsolePrintf(const char* format, ...) PORTPROBE_PRINTF(1, 2);
 // "\n" on the console, "\r\n" in the capture buffer.
 void LogEndLine();
+// A logged line: the same bytes as LogPrintf("%s", text) then LogEndLine(),
+// written as one piece, so that no other thread's text lands between the
+// text and its line end.
+void LogLine(const char* text);
 // One line "{ 0xF0, 0x7E, 0xF7,};" followed by a line end.
 void LogHexDump(const uint8_t* bytes, uint16_t length);
-// A logged line (text, then a line end) and the hex dump under it, written
-// as one piece: the same bytes as the three calls, but no other thread's
-// text can come between a heading and its dump.
+// A logged line and the hex dump under it, written as one piece: the same
+// bytes as LogLine(text) then LogHexDump, but no other thread's text can
+// come between a heading and its dump.
 void LogLineAndHexDump(const char* text, const uint8_t* bytes, uint16_t length);
 // Arms the stopwatch on its first call; afterwards logs the line
 // "Run Time: %f  Interval Time: %f" in seconds since the first and the last call.

@@ -26,8 +26,7 @@ uint32_t CBCF2000::GetSysExBufferSize() {
 
 void CBCF2000::Start() {
   awaitingIdentity = true;
-  LogPrintf("%s", "Send identiy request");
-  LogEndLine();
+  LogLine("Send identiy request");
   LogStopwatch();
   SendSysEx(kBCIdentityRequest.data(), static_cast<uint16_t>(kBCIdentityRequest.size()));
 }
@@ -35,8 +34,7 @@ void CBCF2000::Start() {
 void CBCF2000::OnSysEx(const uint8_t* bytes, uint16_t length) {
   if (!awaitingIdentity) return;
   if (length < kShortestReply) return;
-  LogPrintf("%s", "Got identity response");
-  LogEndLine();
+  LogLine("Got identity response");
   LogStopwatch();
 
   char model;

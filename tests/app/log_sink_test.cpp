@@ -40,12 +40,17 @@ TEST(LogSink, HexDumpFormatsEveryByteAndEmptyDump) {
   EXPECT_EQ(console.Text(), "{ 0xF0, 0x7E, 0x0A, 0xF7,};\n{};\n");
 }
 
-TEST(LogSink, HeadingAndItsDumpAreTheThreeCallsBytesAndStayTogether) {
+TEST(LogSink, LinesAndDumpsInOnePieceAreTheSeparateCallsBytesAndStayWhole) {
   const uint8_t bytes[] = {0xF0, 0x7E, 0x0A, 0xF7};
+  const std::string longText(2000, 'a');
   std::string apartConsole;
   std::string apart;
   {
     ConsoleCapture console;
+    LogPrintf("%s", "Got identity response");
+    LogEndLine();
+    LogPrintf("%s", longText.c_str());
+    LogEndLine();
     LogPrintf("%s", "SysEx message received:");
     LogEndLine();
     LogHexDump(bytes, sizeof bytes);
@@ -53,28 +58,36 @@ TEST(LogSink, HeadingAndItsDumpAreTheThreeCallsBytesAndStayTogether) {
     apart = logsink::CaptureContents();
   }
   ConsoleCapture console;
+  LogLine("Got identity response");
+  LogLine(longText.c_str());
   LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
   EXPECT_EQ(console.Text(), apartConsole);
   EXPECT_EQ(logsink::CaptureContents(), apart);
 
-  // Another thread's lines never come between a heading and its dump.
+  // Another thread's text never comes between a line and its end, nor
+  // between a heading and its dump.
   logsink::BeginCapture();
   std::thread other([] {
-    for (int i = 0; i < 2000; ++i) {
-      LogPrintf("%s", "Run Time: 1  Interval Time: 1");
-      LogEndLine();
-    }
+    for (int i = 0; i < 2000; ++i) LogPrintf("MIM_OPEN\n");
   });
-  for (int i = 0; i < 2000; ++i) LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
+  for (int i = 0; i < 2000; ++i) {
+    LogLine("Got identity response");
+    LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
+  }
   other.join();
   const std::string capture = logsink::CaptureContents();
-  const std::string together = "SysEx message received:\r\n{ 0xF0, 0x7E, 0x0A, 0xF7,};\r\n";
-  size_t headings = 0;
-  for (size_t at = capture.find("SysEx"); at != std::string::npos; at = capture.find("SysEx", at + 1)) {
-    ASSERT_EQ(capture.compare(at, together.size(), together), 0) << "at " << at;
-    ++headings;
+  const std::string line = "Got identity response\r\n";
+  const std::string dump = "SysEx message received:\r\n{ 0xF0, 0x7E, 0x0A, 0xF7,};\r\n";
+  size_t whole = 0;
+  for (size_t at = capture.find("Got"); at != std::string::npos; at = capture.find("Got", at + 1)) {
+    ASSERT_EQ(capture.compare(at, line.size(), line), 0) << "at " << at;
+    ++whole;
   }
-  EXPECT_EQ(headings, 2000u);
+  for (size_t at = capture.find("SysEx"); at != std::string::npos; at = capture.find("SysEx", at + 1)) {
+    ASSERT_EQ(capture.compare(at, dump.size(), dump), 0) << "at " << at;
+    ++whole;
+  }
+  EXPECT_EQ(whole, 4000u);
 }
 
 uint64_t fakeNow = 0;
