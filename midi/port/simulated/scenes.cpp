@@ -211,8 +211,9 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
 }
 
 std::vector<std::string> ScenarioNames() {
-  std::vector<std::string> names = {"demo",         "none",          "nano-good-scene", "nano-bad-scene", "nano-channel", "nano-failing",
-                                    "xtouch-mini",  "twister",       "bcf2000-rename",  "unknown-port",   "unusable-ports", "busy-output"};
+  std::vector<std::string> names = {"demo",           "none",         "nano-good-scene", "nano-bad-scene",
+                                    "nano-channel",   "nano-failing", "xtouch-mini",     "twister",
+                                    "bcf2000-rename", "unknown-port", "unusable-ports",  "busy-output"};
   for (const std::string& name : MisbehavingScenarioNames()) names.push_back(name);
   return names;
 }
