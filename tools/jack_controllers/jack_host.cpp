@@ -97,6 +97,8 @@ bool JackHost::Start(const std::string& clientName) {
   jack_set_process_callback(client, &JackHost::Process, this);
   jack_set_port_connect_callback(client, &JackHost::OnConnect, this);
   jack_on_shutdown(client, &JackHost::OnShutdown, this);
+  jack_set_xrun_callback(client, &JackHost::OnXrun, this);
+  started = Clock::now();
   worker = std::thread([this] { Work(); });
   if (jack_activate(client) != 0) {
     std::fprintf(stderr, "jack-controllers: cannot activate the client\n");
@@ -178,6 +180,30 @@ void JackHost::OnShutdown(void* self) {
   sem_post(&static_cast<JackHost*>(self)->wake);
 }
 
+int JackHost::OnXrun(void* self) {
+  auto* host = static_cast<JackHost*>(self);
+  const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - host->started).count();
+  std::lock_guard<std::mutex> guard(host->timingLock);
+  host->xruns.push_back(at);
+  return 0;
+}
+
+void JackHost::NoteTraffic() {
+  const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+  std::lock_guard<std::mutex> guard(timingLock);
+  if (firstTraffic < 0) firstTraffic = at;
+  lastTraffic = at;
+}
+
+void JackHost::WriteTiming(const std::string& directory) {
+  std::lock_guard<std::mutex> guard(timingLock);
+  std::FILE* file = std::fopen((directory + "/timing").c_str(), "w");
+  if (file == nullptr) return;
+  std::fprintf(file, "traffic %lld %lld\n", firstTraffic, lastTraffic);
+  for (long long at : xruns) std::fprintf(file, "xrun %lld\n", at);
+  std::fclose(file);
+}
+
 void JackHost::Schedule(Slot& slot, const sim::ControllerEvent& event) {
   std::vector<uint8_t> bytes;
   switch (event.kind) {
@@ -215,6 +241,7 @@ void JackHost::TakeIncoming() {
     jack_ringbuffer_read(incoming, reinterpret_cast<char*>(bytes.data()), header[1]);
     Slot& slot = *slots.at(header[0]);
     record.Received(slot.device.file, bytes.data(), bytes.size());
+    NoteTraffic();
     if (slot.device.controller) slot.device.controller->OnReceive(bytes.data(), bytes.size(), *slot.link);
   }
 }
@@ -237,6 +264,7 @@ JackHost::Clock::time_point JackHost::SendDue(Clock::time_point now) {
       jack_ringbuffer_write(slot.outgoing, reinterpret_cast<const char*>(&length), sizeof(length));
       jack_ringbuffer_write(slot.outgoing, reinterpret_cast<const char*>(bytes.data()), length);
       record.Sent(slot.device.file, bytes.data(), bytes.size());
+      NoteTraffic();
       slot.schedule.pop_front();
     }
     if (!slot.schedule.empty()) next = std::min(next, slot.schedule.front().due);

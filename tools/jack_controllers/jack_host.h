@@ -22,6 +22,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,12 @@ class JackHost {
   void Stop();
   // Events lost because a ring buffer was full; should stay 0.
   uint64_t Overflows() const { return overflows.load(); }
+  // Writes <directory>/timing for the tests: "traffic FIRST LAST", the
+  // milliseconds since Start of the first and last event either way, and
+  // "xrun AT" for every cycle the server reported as missed. A client that
+  // misses a cycle loses its events, so a test can tell a lost message that
+  // the machine's load explains from one the program lost.
+  void WriteTiming(const std::string& directory);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -61,6 +68,8 @@ class JackHost {
   static int Process(jack_nframes_t frames, void* self);
   static void OnConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
   static void OnShutdown(void* self);
+  static int OnXrun(void* self);
+  void NoteTraffic();
   int Process(jack_nframes_t frames);
   void Work();
   void TakeIncoming();
@@ -76,6 +85,11 @@ class JackHost {
   std::atomic<bool> stopping{false};
   std::atomic<uint64_t> overflows{0};
   std::thread worker;
+  Clock::time_point started;
+  std::mutex timingLock; // the worker and JACK's notification thread
+  std::vector<long long> xruns;
+  long long firstTraffic = -1;
+  long long lastTraffic = -1;
 };
 
 } // namespace jackctl

@@ -60,7 +60,9 @@ void FloodScene(std::vector<JackDevice>& devices) {
   for (int pad = 0; pad < kFloodDevices; ++pad) {
     std::vector<ControllerEvent> script;
     for (int n = 0; n < kFloodMessages; ++n) {
-      const auto delay = n == 0 ? std::chrono::microseconds(milliseconds(500)) : kFloodPace;
+      // The first after portprobe has opened all its ports: a new JACK
+      // client makes the server miss cycles while the graph changes.
+      const auto delay = n == 0 ? std::chrono::microseconds(milliseconds(1500)) : kFloodPace;
       script.push_back(ControllerEvent::ShortMessage(static_cast<uint8_t>(0x90 | pad), static_cast<uint8_t>(n % 128),
                                                      static_cast<uint8_t>(n / 128), delay));
     }

@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
   int received = 0;
   sigwait(&stopSignals, &received);
   host.Stop();
+  host.WriteTiming(argv[2]);
   if (host.Overflows() != 0) {
     std::fprintf(stderr, "jack-controllers: %llu events lost in full ring buffers\n",
                  static_cast<unsigned long long>(host.Overflows()));
