@@ -1,0 +1,138 @@
+#include "midi/port/rtmidi/message_splitter.h"
+
+#include <algorithm>
+
+namespace rtmidi_port {
+
+namespace {
+
+constexpr uint8_t kSysExStart = 0xF0;
+constexpr uint8_t kSysExEnd = 0xF7;
+
+bool IsRealTime(uint8_t byte) { return byte >= 0xF8; }
+bool IsStatus(uint8_t byte) { return byte >= 0x80; }
+
+// The length of a message by its status byte; 0 for one that is never valid.
+size_t MessageLength(uint8_t status) {
+  if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3; // program change, channel pressure: one data byte
+  switch (status) {
+    case 0xF1: // time code quarter frame
+    case 0xF3: // song select
+      return 2;
+    case 0xF2: // song position
+      return 3;
+    case 0xF6: // tune request
+      return 1;
+    default:
+      return 0; // F4, F5 undefined; F0 and F7 are handled as SysEx
+  }
+}
+
+class Splitter {
+ public:
+  std::vector<MidiPiece> Run(const uint8_t* bytes, size_t length) {
+    for (size_t at = 0; at < length; ++at) Take(bytes[at]);
+    FlushIncomplete();
+    return std::move(pieces);
+  }
+
+ private:
+  void Emit(MidiPiece::Kind kind, std::vector<uint8_t> bytes) { pieces.push_back({kind, std::move(bytes)}); }
+
+  void FlushIncomplete() {
+    if (inSysEx) {
+      Emit(MidiPiece::Kind::Invalid, std::move(current));
+      inSysEx = false;
+    } else if (!current.empty()) {
+      Emit(MidiPiece::Kind::Invalid, std::move(current));
+    }
+    current.clear();
+    FlushStray();
+  }
+
+  void FlushStray() {
+    if (stray.empty()) return;
+    Emit(MidiPiece::Kind::Invalid, std::move(stray));
+    stray.clear();
+  }
+
+  void Take(uint8_t byte) {
+    if (IsRealTime(byte)) {
+      // Belongs to no other message and interrupts none.
+      Emit(MidiPiece::Kind::Short, {byte});
+      return;
+    }
+    if (inSysEx) {
+      if (!IsStatus(byte)) {
+        current.push_back(byte);
+        return;
+      }
+      if (byte == kSysExEnd) {
+        current.push_back(byte);
+        Emit(MidiPiece::Kind::SysEx, std::move(current));
+        current.clear();
+        inSysEx = false;
+        return;
+      }
+      // Any other status byte ends the SysEx without its end byte.
+      FlushIncomplete();
+    }
+    if (IsStatus(byte)) {
+      FlushIncomplete();
+      runningStatus = 0;
+      if (byte == kSysExStart) {
+        inSysEx = true;
+        current.push_back(byte);
+        return;
+      }
+      const size_t expected = MessageLength(byte);
+      if (expected == 0) { // a lone F7, or an undefined status
+        Emit(MidiPiece::Kind::Invalid, {byte});
+        return;
+      }
+      if (byte < 0xF0) runningStatus = byte;
+      current.push_back(byte);
+      expectedLength = expected;
+      CompleteIfDone();
+      return;
+    }
+    // A data byte.
+    if (current.empty()) {
+      if (runningStatus == 0) {
+        stray.push_back(byte);
+        return;
+      }
+      FlushStray();
+      current.push_back(runningStatus);
+      expectedLength = MessageLength(runningStatus);
+    }
+    current.push_back(byte);
+    CompleteIfDone();
+  }
+
+  void CompleteIfDone() {
+    if (current.size() < expectedLength) return;
+    Emit(MidiPiece::Kind::Short, std::move(current));
+    current.clear();
+  }
+
+  std::vector<MidiPiece> pieces;
+  std::vector<uint8_t> current; // the message being collected
+  std::vector<uint8_t> stray;   // data bytes that belong to no message
+  size_t expectedLength = 0;
+  uint8_t runningStatus = 0;
+  bool inSysEx = false;
+};
+
+} // namespace
+
+std::vector<MidiPiece> SplitMidiStream(const uint8_t* bytes, size_t length) {
+  return Splitter().Run(bytes, length);
+}
+
+bool AllComplete(const std::vector<MidiPiece>& pieces) {
+  return std::none_of(pieces.begin(), pieces.end(),
+                      [](const MidiPiece& piece) { return piece.kind == MidiPiece::Kind::Invalid; });
+}
+
+} // namespace rtmidi_port

@@ -1,0 +1,41 @@
+// Splits a byte stream into single MIDI messages.
+//
+// A JACK MIDI event must hold exactly one message, and the ALSA sequencer
+// and CoreMIDI want the same, while a long send of the device layer may hold
+// many (the X-TOUCH MINI's reset stream is 51 short messages in 151 bytes).
+// Incoming events are cut the same way, so that a source that packs several
+// messages into one event still yields one short-message event each.
+//
+// Rules:
+//  - channel messages take two or three bytes by their status; running
+//    status (data bytes without a repeated status) is expanded, so every
+//    message comes out with its own status byte;
+//  - a System Exclusive message, F0 to F7, comes out whole;
+//  - a real-time byte (F8 to FF) is a message of its own wherever it stands,
+//    also inside another message; inside a System Exclusive message it is
+//    therefore put out before it, as the SysEx is put out only when complete;
+//  - a system common message (F1 to F6) ends running status;
+//  - what is not a complete message is one Invalid piece: data bytes with no
+//    status to run on, a message cut short by the next status byte or by the
+//    end, a SysEx that another status byte interrupts or that never ends, a
+//    lone F7, and the undefined F4 and F5.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace rtmidi_port {
+
+struct MidiPiece {
+  enum class Kind { Short, SysEx, Invalid };
+  Kind kind;
+  std::vector<uint8_t> bytes;
+};
+
+std::vector<MidiPiece> SplitMidiStream(const uint8_t* bytes, size_t length);
+
+// True when every piece is a complete message.
+bool AllComplete(const std::vector<MidiPiece>& pieces);
+
+} // namespace rtmidi_port

@@ -1,0 +1,263 @@
+#include "midi/port/rtmidi/rtmidi_service.h"
+
+#include <algorithm>
+
+#include "midi/port/rtmidi/message_splitter.h"
+#include "midi/port/rtmidi/port_names.h"
+
+namespace rtmidi_port {
+
+namespace {
+
+// RtMidi's own queue is unused (messages go to the callback); it still
+// allocates this many entries.
+constexpr unsigned kRtMidiQueueEntries = 1;
+constexpr const char* kInputPortName = "input";
+constexpr const char* kOutputPortName = "output";
+
+// Constructs an RtMidi object with RtMidi's errors as a result code; the
+// sink becomes its error callback, so later calls do not throw either.
+template <class Midi, class... Args>
+port::Result Create(std::unique_ptr<Midi>& midi, ErrorSink& sink, Args&&... args) {
+  try {
+    midi = std::make_unique<Midi>(std::forward<Args>(args)...);
+  } catch (const RtMidiError& error) {
+    midi.reset();
+    return ResultFromRtMidiError(error.getType());
+  } catch (const std::bad_alloc&) {
+    midi.reset();
+    return port::kNoMem;
+  }
+  midi->setErrorCallback(ErrorSink::Callback, &sink);
+  return port::kNoError;
+}
+
+} // namespace
+
+RtMidiService::RtMidiService(RtMidi::Api api) : api(api) {
+  if (api == RtMidi::UNSPECIFIED) return;
+  if (Create(inputLister, listErrors, api, kClientName, kRtMidiQueueEntries) != port::kNoError ||
+      Create(outputLister, listErrors, api, kClientName) != port::kNoError) {
+    // The service went away between the look and the first client: no ports.
+    inputLister.reset();
+    outputLister.reset();
+  }
+}
+
+RtMidiService::~RtMidiService() {
+  Shutdown();
+  // RtMidi's threads end with their objects, before the ports they call into.
+  std::lock_guard<std::mutex> guard(lock);
+  for (auto& input : inputs) input->midi.reset();
+  for (auto& output : outputs) output->midi.reset();
+  inputLister.reset();
+  outputLister.reset();
+}
+
+template <class Midi>
+std::vector<RtMidiService::Listed> RtMidiService::List(Midi& midi, Direction direction) {
+  std::vector<Listed> listed;
+  const unsigned count = midi.getPortCount();
+  for (unsigned index = 0; index < count; ++index) {
+    std::string rawName = midi.getPortName(index);
+    // Empty: the port went away while we counted.
+    if (rawName.empty() || IsOwnPort(rawName, kClientName)) continue;
+    std::string name = DisplayPortName(rawName, direction, Jack());
+    listed.push_back({std::move(rawName), std::move(name)});
+  }
+  return listed;
+}
+
+template <class Midi>
+port::Result RtMidiService::FindByRawName(Midi& midi, const std::string& rawName, unsigned& index) {
+  const unsigned count = midi.getPortCount();
+  for (index = 0; index < count; ++index) {
+    if (midi.getPortName(index) == rawName) return port::kNoError;
+  }
+  return port::kBadDeviceId;
+}
+
+InputPort* RtMidiService::FindInput(port::InputHandle handle) {
+  std::lock_guard<std::mutex> guard(lock);
+  for (auto& input : inputs) {
+    if (input->port->Handle() == handle) return input->port.get();
+  }
+  return nullptr;
+}
+
+RtMidiService::OutputEntry* RtMidiService::FindOutput(port::OutputHandle handle) {
+  std::lock_guard<std::mutex> guard(lock);
+  for (auto& output : outputs) {
+    if (reinterpret_cast<port::OutputHandle>(output.get()) == handle) return output.get();
+  }
+  return nullptr;
+}
+
+// --- input ports ---
+
+unsigned RtMidiService::InputCount() {
+  std::lock_guard<std::mutex> guard(lock);
+  inputList = inputLister ? List(*inputLister, Direction::Input) : std::vector<Listed>{};
+  return static_cast<unsigned>(inputList.size());
+}
+
+port::Result RtMidiService::InputName(unsigned index, std::string& name) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (index >= inputList.size()) return port::kBadDeviceId;
+  name = inputList[index].name;
+  return port::kNoError;
+}
+
+port::Result RtMidiService::OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                                      port::InputHandle& handle) {
+  InputPort* opened = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (index >= inputList.size() || !inputLister) return port::kBadDeviceId;
+    if (callback == nullptr) return port::kInvalParam;
+    auto entry = std::make_unique<InputEntry>();
+    entry->port = std::make_unique<InputPort>(callback, context, dispatcher.Wake());
+    port::Result result = Create(entry->midi, entry->errors, api, kClientName, kRtMidiQueueEntries);
+    if (result != port::kNoError) return result;
+    RtMidiIn& midi = *entry->midi;
+    // Set before the port opens, so that no message goes to RtMidi's own queue.
+    midi.setCallback(InputPort::OnRtMidiMessage, entry->port.get());
+    // RtMidi drops timing clock and active sensing by default; the tool
+    // logs them like any short message.
+    midi.ignoreTypes(false, false, false);
+    unsigned current = 0;
+    result = FindByRawName(*inputLister, inputList[index].rawName, current);
+    if (result != port::kNoError) return result;
+    entry->errors.Clear();
+    midi.openPort(current, kInputPortName);
+    result = entry->errors.Result();
+    if (result == port::kNoError && !midi.isPortOpen()) result = port::kError;
+    if (result != port::kNoError) return result;
+    if (!dispatcher.Add(entry->port.get())) return port::kError;
+    opened = entry->port.get();
+    inputs.push_back(std::move(entry));
+  }
+  handle = opened->Handle();
+  opened->DeliverOpen();
+  return port::kNoError;
+}
+
+port::Result RtMidiService::StartInput(port::InputHandle handle) {
+  InputPort* input = FindInput(handle);
+  return input != nullptr ? input->Start() : port::kInvalidHandle;
+}
+
+port::Result RtMidiService::StopInput(port::InputHandle handle) {
+  InputPort* input = FindInput(handle);
+  return input != nullptr ? input->Stop() : port::kInvalidHandle;
+}
+
+port::Result RtMidiService::PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
+  InputPort* input = FindInput(handle);
+  return input != nullptr ? input->PrepareBuffer(header) : port::kInvalidHandle;
+}
+
+port::Result RtMidiService::AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
+  InputPort* input = FindInput(handle);
+  return input != nullptr ? input->AddBuffer(header) : port::kInvalidHandle;
+}
+
+port::Result RtMidiService::UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
+  InputPort* input = FindInput(handle);
+  return input != nullptr ? input->UnprepareBuffer(header) : port::kInvalidHandle;
+}
+
+void RtMidiService::DetachInput(port::InputHandle handle) {
+  InputPort* input = FindInput(handle);
+  if (input != nullptr) input->Detach();
+}
+
+uint64_t RtMidiService::DroppedInputMessages() {
+  std::lock_guard<std::mutex> guard(lock);
+  uint64_t dropped = 0;
+  for (auto& input : inputs) dropped += input->port->DroppedInQueue();
+  return dropped;
+}
+
+// --- output ports ---
+
+unsigned RtMidiService::OutputCount() {
+  std::lock_guard<std::mutex> guard(lock);
+  outputList = outputLister ? List(*outputLister, Direction::Output) : std::vector<Listed>{};
+  return static_cast<unsigned>(outputList.size());
+}
+
+port::Result RtMidiService::OutputName(unsigned index, std::string& name) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (index >= outputList.size()) return port::kBadDeviceId;
+  name = outputList[index].name;
+  return port::kNoError;
+}
+
+port::Result RtMidiService::OpenOutput(unsigned index, port::OutputHandle& handle) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (index >= outputList.size() || !outputLister) return port::kBadDeviceId;
+  auto entry = std::make_unique<OutputEntry>();
+  port::Result result = Create(entry->midi, entry->errors, api, kClientName);
+  if (result != port::kNoError) return result;
+  unsigned current = 0;
+  result = FindByRawName(*outputLister, outputList[index].rawName, current);
+  if (result != port::kNoError) return result;
+  entry->errors.Clear();
+  entry->midi->openPort(current, kOutputPortName);
+  result = entry->errors.Result();
+  if (result == port::kNoError && !entry->midi->isPortOpen()) result = port::kError;
+  if (result != port::kNoError) return result;
+  handle = reinterpret_cast<port::OutputHandle>(entry.get());
+  outputs.push_back(std::move(entry));
+  return port::kNoError;
+}
+
+port::Result RtMidiService::PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
+  if (FindOutput(handle) == nullptr) return port::kInvalidHandle;
+  if (header.lpData == nullptr || header.dwBufferLength == 0) return port::kInvalParam;
+  header.dwFlags |= port::kHeaderPrepared;
+  return port::kNoError;
+}
+
+port::Result RtMidiService::SendLong(port::OutputHandle handle, port::MidiHeader& header) {
+  OutputEntry* output = FindOutput(handle);
+  if (output == nullptr) return port::kInvalidHandle;
+  if ((header.dwFlags & port::kHeaderPrepared) == 0) return port::kUnprepared;
+  const port::Result result = SendMessages(*output, header.lpData, header.dwBufferLength);
+  header.dwFlags |= port::kHeaderDone;
+  return result;
+}
+
+port::Result RtMidiService::SendMessages(OutputEntry& output, const uint8_t* bytes, size_t length) {
+  const std::vector<MidiPiece> pieces = SplitMidiStream(bytes, length);
+  // All or nothing: half a dialogue message would leave the device in a
+  // state nobody asked for.
+  if (!AllComplete(pieces)) return port::kInvalParam;
+  if (Jack()) {
+    for (const MidiPiece& piece : pieces) {
+      if (piece.bytes.size() > kJackSysExLimit) return port::kInvalParam;
+    }
+  }
+  std::lock_guard<std::mutex> guard(output.sending);
+  for (const MidiPiece& piece : pieces) {
+    output.errors.Clear();
+    output.midi->sendMessage(piece.bytes.data(), piece.bytes.size());
+    const port::Result result = output.errors.Result();
+    if (result != port::kNoError) return result;
+  }
+  return port::kNoError;
+}
+
+port::Result RtMidiService::UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
+  if (FindOutput(handle) == nullptr) return port::kInvalidHandle;
+  // RtMidi copied the bytes during the send: nothing holds them any more.
+  header.dwFlags &= ~(port::kHeaderPrepared | port::kHeaderInQueue);
+  return port::kNoError;
+}
+
+void RtMidiService::Shutdown() {
+  dispatcher.Stop();
+}
+
+} // namespace rtmidi_port

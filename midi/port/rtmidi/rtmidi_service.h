@@ -1,0 +1,142 @@
+// The port layer over RtMidi: the ALSA sequencer or JACK on Linux, CoreMIDI
+// on macOS (api_choice.h picks one).
+//
+// Ports: the input and output lists are snapshots taken by InputCount and
+// OutputCount and kept until the next count, so indices stay put while the
+// device layer opens ports; every RtMidi object is a client of the service
+// whose own ports would otherwise shift the lists. This program's own ports
+// are left out. Names are RtMidi's, untruncated, with JACK's direction
+// markers removed so that the two halves of a device pair (port_names.h).
+// Opening looks the snapshot's name up again, so a port that went away in
+// between is reported (kBadDeviceId) instead of opening another one.
+//
+// Input: each open port is its own RtMidiIn with its own callback; timing
+// clock, active sensing and SysEx are all let through. Events reach the
+// device layer's callback on the layer's one thread (dispatcher.h), as
+// described in input_port.h; "port opened" comes from inside OpenInput.
+//
+// Output: a long send is cut into single messages (message_splitter.h) and
+// each goes out with its own sendMessage, a System Exclusive message whole.
+// RtMidi copies the bytes before it returns, so a send never holds the
+// caller's buffer: UnprepareOutput always succeeds.
+//
+// Result codes:
+//   0  kNoError       success
+//   1  kError         RtMidi reported WARNING, UNSPECIFIED, DRIVER_ERROR,
+//                     SYSTEM_ERROR or THREAD_ERROR (a WARNING is how RtMidi
+//                     reports, among others, a failed ALSA send or a lost
+//                     JACK server)
+//   2  kBadDeviceId   index outside the snapshot; the port has gone since the
+//                     count; RtMidi's INVALID_DEVICE or NO_DEVICES_FOUND
+//   5  kInvalidHandle a handle this layer did not give out, or a detached
+//                     port; RtMidi's INVALID_USE
+//   7  kNoMem         RtMidi's MEMORY_ERROR
+//   11 kInvalParam    a header without bytes; a long send that is not a
+//                     sequence of complete messages (nothing of it is sent);
+//                     on JACK a System Exclusive message longer than
+//                     kJackSysExLimit, which RtMidi would silently drop;
+//                     RtMidi's INVALID_PARAMETER
+//   64 kUnprepared    a header that was not prepared
+//   65 kStillPlaying  an input buffer still queued or being filled
+// Never: 4 (ports may be opened by several clients), 10, 67 (RtMidi takes
+// every message at once; on JACK it waits for room in its own ring buffer).
+//
+// Threads: the port calls may come from any thread; RtMidi objects are used
+// under this service's lock, sends under their port's own lock. Nothing here
+// runs on RtMidi's threads but InputPort::Receive.
+// Ownership: the service owns every RtMidi object and port it creates and
+// keeps them until it is destroyed (the device layer never closes a port).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <RtMidi.h>
+
+#include "midi/port/port.h"
+#include "midi/port/rtmidi/dispatcher.h"
+#include "midi/port/rtmidi/input_port.h"
+#include "midi/port/rtmidi/port_names.h"
+#include "midi/port/rtmidi/rtmidi_errors.h"
+
+namespace rtmidi_port {
+
+// The longest System Exclusive message RtMidi sends over JACK: its ring
+// buffer of 16384 bytes holds one byte less, and each message is preceded
+// by a four-byte length.
+constexpr size_t kJackSysExLimit = 16379;
+// The client name of every RtMidi object of this program.
+constexpr const char* kClientName = "portprobe";
+
+class RtMidiService final : public port::MidiService {
+ public:
+  // RtMidi::UNSPECIFIED: no MIDI service; the service has no ports.
+  explicit RtMidiService(RtMidi::Api api);
+  ~RtMidiService() override;
+
+  RtMidi::Api Api() const { return api; }
+
+  unsigned InputCount() override;
+  port::Result InputName(unsigned index, std::string& name) override;
+  port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                         port::InputHandle& handle) override;
+  port::Result StartInput(port::InputHandle handle) override;
+  port::Result StopInput(port::InputHandle handle) override;
+  port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  void DetachInput(port::InputHandle handle) override;
+
+  unsigned OutputCount() override;
+  port::Result OutputName(unsigned index, std::string& name) override;
+  port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
+  port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
+  port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+
+  void Shutdown() override;
+
+  // Messages lost on all inputs because the hand-over queue was full.
+  uint64_t DroppedInputMessages();
+
+ private:
+  struct InputEntry {
+    std::unique_ptr<InputPort> port;
+    ErrorSink errors;
+    std::unique_ptr<RtMidiIn> midi; // destroyed first: its thread calls into port
+  };
+  struct OutputEntry {
+    std::mutex sending;
+    ErrorSink errors;
+    std::unique_ptr<RtMidiOut> midi;
+  };
+  struct Listed {
+    std::string rawName;
+    std::string name;
+  };
+
+  bool Jack() const { return api == RtMidi::UNIX_JACK; }
+  // The service's current ports of one direction, without this program's.
+  template <class Midi>
+  std::vector<Listed> List(Midi& midi, Direction direction);
+  template <class Midi>
+  port::Result FindByRawName(Midi& midi, const std::string& rawName, unsigned& index);
+  InputPort* FindInput(port::InputHandle handle);
+  OutputEntry* FindOutput(port::OutputHandle handle);
+  port::Result SendMessages(OutputEntry& output, const uint8_t* bytes, size_t length);
+
+  const RtMidi::Api api;
+  std::mutex lock;
+  ErrorSink listErrors;
+  std::unique_ptr<RtMidiIn> inputLister;
+  std::unique_ptr<RtMidiOut> outputLister;
+  std::vector<Listed> inputList;
+  std::vector<Listed> outputList;
+  std::vector<std::unique_ptr<InputEntry>> inputs;
+  std::vector<std::unique_ptr<OutputEntry>> outputs;
+  Dispatcher dispatcher; // declared last: stopped before the ports go
+};
+
+} // namespace rtmidi_port

@@ -1,0 +1,274 @@
+// The RtMidi layer over a real JACK server (dummy backend, started by the
+// test), with virtual controllers published the way a2jmidid names them.
+#include "midi/port/rtmidi/rtmidi_service.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "tests/support/jack_server.h"
+#include "tools/jack_controllers/jack_host.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using sim::ControllerEvent;
+constexpr auto kPatience = std::chrono::seconds(20);
+
+// The controller on the far side: plays a script once portprobe's input
+// connects and keeps every message it receives.
+class PeerController final : public sim::VirtualController {
+ public:
+  explicit PeerController(std::vector<ControllerEvent> script = {}) : script(std::move(script)) {}
+  void OnInputStarted(sim::ControllerLink& link) override {
+    for (const ControllerEvent& event : script) link.Send(event);
+  }
+  void OnReceive(const uint8_t* bytes, size_t length, sim::ControllerLink&) override {
+    std::lock_guard<std::mutex> guard(lock);
+    received.emplace_back(bytes, bytes + length);
+    changed.notify_all();
+  }
+  std::vector<Bytes> WaitForReceived(size_t count) {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait_for(guard, kPatience, [&] { return received.size() >= count; });
+    return received;
+  }
+
+ private:
+  std::vector<ControllerEvent> script;
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<Bytes> received;
+};
+
+// What the device layer's callback was given.
+struct Inbox {
+  struct Event {
+    uint32_t message;
+    uintptr_t param1;
+    Bytes longBytes;
+    std::thread::id thread;
+  };
+  static void Callback(port::InputHandle handle, uint32_t message, uintptr_t context, uintptr_t param1, uintptr_t) {
+    auto* inbox = reinterpret_cast<Inbox*>(context);
+    Event event{message, param1, {}, std::this_thread::get_id()};
+    if (message == port::kEventLongData) {
+      event.longBytes.assign(inbox->header.lpData, inbox->header.lpData + inbox->header.dwBytesRecorded);
+    }
+    {
+      std::lock_guard<std::mutex> guard(inbox->lock);
+      inbox->events.push_back(event);
+    }
+    inbox->changed.notify_all();
+    // As the device layer does: the buffer goes back after each delivery.
+    if (message == port::kEventLongData) inbox->service->AddInputBuffer(handle, inbox->header);
+  }
+  std::vector<Event> WaitFor(size_t count) {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait_for(guard, kPatience, [&] { return events.size() >= count; });
+    return events;
+  }
+
+  port::MidiService* service = nullptr;
+  Bytes storage = Bytes(512);
+  port::MidiHeader header;
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<Event> events;
+};
+
+jackctl::JackDevice Device(const std::string& client, int id, std::shared_ptr<sim::VirtualController> controller,
+                           bool playback = true) {
+  jackctl::JackDevice device;
+  device.alsaClient = client;
+  device.clientId = id;
+  device.alsaPort = client + " MIDI 1";
+  device.playback = playback;
+  device.controller = std::move(controller);
+  device.file = client;
+  return device;
+}
+
+class RtMidiServiceOnJack : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v jackd >/dev/null 2>&1") != 0) GTEST_SKIP() << "jackd is not installed";
+    ASSERT_TRUE(server.Running()) << "the test's JACK server did not come up";
+    char pattern[] = "/tmp/portprobe-jack-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory = pattern;
+  }
+  void TearDown() override {
+    service.reset(); // RtMidi's clients close before the server goes
+    if (host) host->Stop();
+    host.reset();
+    record.reset();
+    if (!directory.empty()) std::system(("rm -rf '" + directory + "'").c_str());
+  }
+  void Publish(std::vector<jackctl::JackDevice> devices) {
+    record = std::make_unique<jackctl::WireRecord>(directory);
+    host = std::make_unique<jackctl::JackHost>(std::move(devices), *record);
+    ASSERT_TRUE(host->Start("a2j"));
+    service = std::make_unique<rtmidi_port::RtMidiService>(RtMidi::UNIX_JACK);
+  }
+  unsigned InputNamed(const std::string& name) {
+    const unsigned count = service->InputCount();
+    for (unsigned index = 0; index < count; ++index) {
+      std::string found;
+      if (service->InputName(index, found) == port::kNoError && found == name) return index;
+    }
+    ADD_FAILURE() << "no input " << name;
+    return count;
+  }
+  port::OutputHandle OpenOutputNamed(const std::string& name) {
+    const unsigned count = service->OutputCount();
+    for (unsigned index = 0; index < count; ++index) {
+      std::string found;
+      port::OutputHandle handle = nullptr;
+      if (service->OutputName(index, found) == port::kNoError && found == name &&
+          service->OpenOutput(index, handle) == port::kNoError) {
+        return handle;
+      }
+    }
+    ADD_FAILURE() << "no output " << name;
+    return nullptr;
+  }
+  port::Result Send(port::OutputHandle output, Bytes bytes) {
+    port::MidiHeader header;
+    header.lpData = bytes.data();
+    header.dwBufferLength = static_cast<uint32_t>(bytes.size());
+    EXPECT_EQ(service->PrepareOutput(output, header), port::kNoError);
+    const port::Result result = service->SendLong(output, header);
+    EXPECT_EQ(service->UnprepareOutput(output, header), port::kNoError);
+    return result;
+  }
+
+  TestJackServer server;
+  std::string directory;
+  std::unique_ptr<jackctl::WireRecord> record;
+  std::unique_ptr<jackctl::JackHost> host;
+  std::unique_ptr<rtmidi_port::RtMidiService> service;
+};
+
+std::vector<std::string> Names(port::MidiService& service, bool inputs) {
+  std::vector<std::string> names;
+  const unsigned count = inputs ? service.InputCount() : service.OutputCount();
+  for (unsigned index = 0; index < count; ++index) {
+    std::string name;
+    EXPECT_EQ(inputs ? service.InputName(index, name) : service.OutputName(index, name), port::kNoError);
+    names.push_back(name);
+  }
+  return names;
+}
+
+TEST_F(RtMidiServiceOnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
+  Publish({Device("Pad A", 30, std::make_shared<PeerController>()),
+           Device("Pad B", 31, std::make_shared<PeerController>(), false)});
+  const std::vector<std::string> inputs = {"a2j:Pad A [30]: Pad A MIDI 1", "a2j:Pad B [31]: Pad B MIDI 1"};
+  const std::vector<std::string> outputs = {"a2j:Pad A [30]: Pad A MIDI 1"};
+  EXPECT_EQ(Names(*service, true), inputs);
+  EXPECT_EQ(Names(*service, false), outputs);
+
+  Inbox inbox;
+  inbox.service = service.get();
+  port::InputHandle input = nullptr;
+  ASSERT_EQ(service->OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
+  ASSERT_NE(OpenOutputNamed(outputs[0]), nullptr);
+  // Each open added a port of this program's own to the server.
+  EXPECT_EQ(Names(*service, true), inputs);
+  EXPECT_EQ(Names(*service, false), outputs);
+  std::string none;
+  EXPECT_EQ(service->InputName(2, none), port::kBadDeviceId);
+}
+
+TEST_F(RtMidiServiceOnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
+  const Bytes sysex = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0x42, 0xF7};
+  Publish({Device("Pad A", 30,
+                  std::make_shared<PeerController>(std::vector<ControllerEvent>{
+                      ControllerEvent::ShortMessage(0x90, 0x3C, 0x64), ControllerEvent::ShortMessage(0xF8),
+                      ControllerEvent::ShortMessage(0xFE), ControllerEvent::SysExMessage(sysex),
+                      ControllerEvent::ShortMessage(0xC0, 0x05)}))});
+  Inbox inbox;
+  inbox.service = service.get();
+  inbox.header.lpData = inbox.storage.data();
+  inbox.header.dwBufferLength = static_cast<uint32_t>(inbox.storage.size());
+  port::InputHandle input = nullptr;
+  ASSERT_EQ(service->InputCount(), 1u);
+  ASSERT_EQ(service->OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
+  {
+    std::lock_guard<std::mutex> guard(inbox.lock);
+    ASSERT_EQ(inbox.events.size(), 1u); // before OpenInput returned
+    EXPECT_EQ(inbox.events[0].message, port::kEventOpen);
+    EXPECT_EQ(inbox.events[0].thread, std::this_thread::get_id());
+  }
+  // The controller may already be playing; nothing arrives before the start.
+  ASSERT_EQ(service->StartInput(input), port::kNoError);
+  ASSERT_EQ(service->PrepareInputBuffer(input, inbox.header), port::kNoError);
+  ASSERT_EQ(service->AddInputBuffer(input, inbox.header), port::kNoError);
+
+  const auto events = inbox.WaitFor(6);
+  ASSERT_EQ(events.size(), 6u);
+  EXPECT_EQ(events[1].message, port::kEventData);
+  EXPECT_EQ(events[1].param1, 0x643C90u);
+  EXPECT_EQ(events[2].param1, 0xF8u); // timing clock, not filtered out
+  EXPECT_EQ(events[3].param1, 0xFEu); // active sensing
+  EXPECT_EQ(events[4].message, port::kEventLongData);
+  EXPECT_EQ(events[4].longBytes, sysex);
+  EXPECT_EQ(events[5].param1, 0x05C0u);
+  for (size_t at = 1; at < events.size(); ++at) EXPECT_NE(events[at].thread, std::this_thread::get_id());
+
+  EXPECT_EQ(service->StopInput(input), port::kNoError);
+  EXPECT_EQ(service->UnprepareInputBuffer(input, inbox.header), port::kNoError);
+  EXPECT_EQ(service->DroppedInputMessages(), 0u);
+}
+
+TEST_F(RtMidiServiceOnJack, LongSendLeavesAsOneJackEventPerMessage) {
+  auto peer = std::make_shared<PeerController>();
+  Publish({Device("Pad A", 30, peer)});
+  const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
+  ASSERT_NE(output, nullptr);
+  // 151 bytes, 51 messages, with a SysEx in the middle and running status.
+  Bytes stream = {0xB0, 0x7F, 0x00, 0xC0, 0x01};
+  std::vector<Bytes> expected = {{0xB0, 0x7F, 0x00}, {0xC0, 0x01}};
+  for (uint8_t control = 0; control < 46; ++control) {
+    stream.insert(stream.end(), {0xB0, control, 0x00});
+    expected.push_back({0xB0, control, 0x00});
+  }
+  stream.insert(stream.end(), {0xF0, 0x7E, 0xF7, 0x90, 0x0E, 0x00, 0x0F, 0x00});
+  expected.push_back({0xF0, 0x7E, 0xF7});
+  expected.push_back({0x90, 0x0E, 0x00});
+  expected.push_back({0x90, 0x0F, 0x00});
+  ASSERT_EQ(stream.size(), 151u);
+  ASSERT_EQ(expected.size(), 51u);
+
+  EXPECT_EQ(Send(output, stream), port::kNoError);
+  EXPECT_EQ(peer->WaitForReceived(51), expected);
+}
+
+TEST_F(RtMidiServiceOnJack, SendsThatRtMidiWouldDropAreRefused) {
+  auto peer = std::make_shared<PeerController>();
+  Publish({Device("Pad A", 30, peer)});
+  const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
+  ASSERT_NE(output, nullptr);
+  Bytes largest(rtmidi_port::kJackSysExLimit, 0x01);
+  largest.front() = 0xF0;
+  largest.back() = 0xF7;
+  Bytes tooLarge(rtmidi_port::kJackSysExLimit + 1, 0x01);
+  tooLarge.front() = 0xF0;
+  tooLarge.back() = 0xF7;
+
+  EXPECT_EQ(Send(output, tooLarge), port::kInvalParam);
+  EXPECT_EQ(Send(output, {0x90, 0x3C, 0x64, 0xB0, 0x07}), port::kInvalParam); // cut short: none of it goes
+  EXPECT_EQ(Send(output, largest), port::kNoError);
+  EXPECT_EQ(Send(output, {0x80, 0x3C, 0x00}), port::kNoError);
+  const std::vector<Bytes> received = peer->WaitForReceived(2);
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0], largest);
+  EXPECT_EQ(received[1], (Bytes{0x80, 0x3C, 0x00}));
+}
+
+} // namespace

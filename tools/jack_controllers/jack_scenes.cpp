@@ -1,0 +1,104 @@
+#include "tools/jack_controllers/jack_scenes.h"
+
+#include <functional>
+#include <map>
+
+#include "midi/port/simulated/controllers/bc_controller.h"
+#include "midi/port/simulated/controllers/scripted_controller.h"
+
+namespace jackctl {
+
+namespace {
+
+using sim::ControllerEvent;
+using std::chrono::milliseconds;
+
+JackDevice Device(std::string client, int id, std::string file, std::shared_ptr<sim::VirtualController> controller) {
+  JackDevice device;
+  device.alsaClient = client;
+  device.clientId = id;
+  device.alsaPort = std::move(client) + " MIDI 1";
+  device.controller = std::move(controller);
+  device.file = std::move(file);
+  return device;
+}
+
+// A keyboard nobody has a dialogue with: notes and a control change are
+// logged; its System Exclusive message is dropped, since a device without
+// a handler has no long-message buffer; timing clock and active sensing are
+// logged like any short message. 300 ms apart, so that each activity
+// worker's two lines come between the same messages every time.
+std::vector<ControllerEvent> KeyboardScript() {
+  return {
+      ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(1200)),
+      ControllerEvent::ShortMessage(0x80, 0x3C, 0x00, milliseconds(300)),
+      ControllerEvent::SysExMessage({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}, milliseconds(300)),
+      ControllerEvent::ShortMessage(0xB0, 0x07, 0x64, milliseconds(300)),
+      ControllerEvent::ShortMessage(0xF8, 0x00, 0x00, milliseconds(300)),
+      ControllerEvent::ShortMessage(0xFE, 0x00, 0x00, milliseconds(300)),
+  };
+}
+
+// The controllers end to end: a BCF2000 that answers its identity request
+// after 400 ms, the keyboard above, and a foot controller whose device has
+// no playback port, so portprobe finds no output of its name.
+void ControllersScene(std::vector<JackDevice>& devices) {
+  JackDevice bcf = Device("BCF2000", 20, "bcf2000", std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")));
+  bcf.answerDelay = milliseconds(400);
+  devices.push_back(bcf);
+  devices.push_back(Device("USB Keyboard", 24, "keyboard", std::make_shared<sim::ScriptedController>(KeyboardScript())));
+  JackDevice foot = Device("Foot Controller", 28, "foot", std::make_shared<sim::ScriptedController>(std::vector<ControllerEvent>{
+                                                                  ControllerEvent::ShortMessage(0xB0, 0x40, 0x7F, milliseconds(3000))}));
+  foot.playback = false;
+  devices.push_back(foot);
+}
+
+// kFloodDevices pads, each on its own channel, each sending kFloodMessages
+// notes kFloodPace apart: note = n % 128, velocity = n / 128, so that the
+// report shows whether every message came and in order.
+void FloodScene(std::vector<JackDevice>& devices) {
+  for (int pad = 0; pad < kFloodDevices; ++pad) {
+    std::vector<ControllerEvent> script;
+    for (int n = 0; n < kFloodMessages; ++n) {
+      // The first after portprobe has opened all its ports: a new JACK
+      // client makes the server miss cycles while the graph changes.
+      const auto delay = n == 0 ? std::chrono::microseconds(milliseconds(1500)) : kFloodPace;
+      script.push_back(ControllerEvent::ShortMessage(static_cast<uint8_t>(0x90 | pad), static_cast<uint8_t>(n % 128),
+                                                     static_cast<uint8_t>(n / 128), delay));
+    }
+    JackDevice device = Device("Flood Pad " + std::to_string(pad + 1), 40 + pad, "pad" + std::to_string(pad + 1),
+                               std::make_shared<sim::ScriptedController>(std::move(script)));
+    device.playback = false;
+    devices.push_back(device);
+  }
+}
+
+const std::map<std::string, std::function<void(std::vector<JackDevice>&)>>& Scenes() {
+  static const std::map<std::string, std::function<void(std::vector<JackDevice>&)>> kScenes = {
+      {"controllers", ControllersScene},
+      {"flood", FloodScene},
+  };
+  return kScenes;
+}
+
+} // namespace
+
+std::string A2jPortName(const JackDevice& device, bool capture) {
+  return device.alsaClient + " [" + std::to_string(device.clientId) + "] (" + (capture ? "capture" : "playback") +
+         "): " + device.alsaPort;
+}
+
+bool BuildJackScene(const std::string& name, std::vector<JackDevice>& devices) {
+  const auto scene = Scenes().find(name);
+  if (scene == Scenes().end()) return false;
+  scene->second(devices);
+  return true;
+}
+
+std::vector<std::string> JackSceneNames() {
+  std::vector<std::string> names;
+  for (const auto& scene : Scenes()) names.push_back(scene.first);
+  return names;
+}
+
+} // namespace jackctl
