@@ -44,8 +44,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# A server of our own, never a desktop's, and never one started behind our back.
-JACK_DEFAULT_SERVER="portprobe-e2e-$$"
+# A server of our own, never a desktop's, and never one started behind our
+# back. One fixed name: JACK frees the registry slot of a server that died
+# without cleaning up only when its name is used again.
+JACK_DEFAULT_SERVER="portprobe-e2e"
 JACK_NO_START_SERVER=1
 export JACK_DEFAULT_SERVER JACK_NO_START_SERVER
 
@@ -86,6 +88,10 @@ same() { # same EXPECTED ACTUAL WHAT
 }
 
 start_jack() {
+  if [ "$(jack_wait -c 2>/dev/null)" = running ]; then
+    fail "a JACK server named $JACK_DEFAULT_SERVER is already running (another run of these tests?)"
+    exit 1
+  fi
   jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
   jack_pid=$!
   if ! wait_until '[ "$(jack_wait -c 2>/dev/null)" = running ]' 200; then

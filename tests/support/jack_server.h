@@ -1,54 +1,105 @@
 // Test support: a JACK server of the test's own, with the dummy backend and a
-// private name, so that tests of the RtMidi layer meet a real MIDI server
+// name of its own, so that tests of the RtMidi layer meet a real MIDI server
 // without touching anybody else's. The process's JACK_DEFAULT_SERVER points
-// at it from then on; it is stopped by its process id.
+// at it from then on; it is stopped by its process id, and it also ends when
+// the test process dies without running any destructor (a crash, a
+// sanitizer's report, a timeout), so that no server is left behind.
+//
+// Synchronous by default (jackd -S): each cycle waits until every client
+// has finished the one before. In the default (asynchronous) mode a client
+// that a busy machine makes late misses its cycle, and the events of that
+// cycle are overwritten by the next; the tests are about what the program
+// loses, not the machine. Asynchronous for tests of exactly that.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
-extern char** environ;
-
 class TestJackServer {
  public:
-  TestJackServer() {
-    name = "portprobe-test-" + std::to_string(::getpid());
-    ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+  enum class Mode { Synchronous, Asynchronous };
+
+  explicit TestJackServer(Mode mode = Mode::Synchronous) : mode(mode) {
     ::setenv("JACK_NO_START_SERVER", "1", 1);
-    const char* argv[] = {"jackd", "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "256", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const int spawned = posix_spawnp(&pid, "jackd", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      pid = 0;
-      return;
+    // A handful of names, each taken under a lock file: JACK keeps a server
+    // slot per name in its registry (eight in all) and frees one that a
+    // killed server left behind only when the same name comes again, so a
+    // new name per run would use them up.
+    for (int slot = 0; slot < 8 && !running; ++slot) {
+      const std::string candidate = "portprobe-test-" + std::to_string(slot);
+      lockFd = ::open(("/tmp/" + candidate + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+      if (lockFd < 0) continue;
+      if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0 || !Launch(candidate)) {
+        ::close(lockFd);
+        lockFd = -1;
+      }
     }
-    // jack_wait returns once the server answers (or after the timeout).
-    const std::string wait = "jack_wait -s '" + name + "' -w -t 20 >/dev/null 2>&1";
-    running = std::system(wait.c_str()) == 0;
   }
-  ~TestJackServer() {
-    if (pid == 0) return;
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-  }
+  ~TestJackServer() { Stop(); }
   TestJackServer(const TestJackServer&) = delete;
   TestJackServer& operator=(const TestJackServer&) = delete;
 
   bool Running() const { return running; }
 
  private:
-  std::string name;
+  void Stop() {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      pid = 0;
+    }
+    if (lockFd >= 0) ::close(lockFd);
+    lockFd = -1;
+    running = false;
+  }
+
+  bool Launch(const std::string& candidate) {
+    ::setenv("JACK_DEFAULT_SERVER", candidate.c_str(), 1);
+    const char* synchronous[] = {"jackd", "--no-realtime", "-S", "-d", "dummy", "-r", "48000", "-p", "256", nullptr};
+    const char* asynchronous[] = {"jackd", "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "256", nullptr};
+    char** argv = const_cast<char**>(mode == Mode::Synchronous ? synchronous : asynchronous);
+    const pid_t parent = ::getpid();
+    pid = ::fork();
+    if (pid == 0) {
+      // Only async-signal-safe calls between fork and exec. The server gets
+      // SIGTERM when the thread that started it ends (gtest runs every test
+      // on the main thread), and ends at once if that happened already.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) ::_exit(127);
+      const int devNull = ::open("/dev/null", O_WRONLY);
+      ::dup2(devNull, STDOUT_FILENO);
+      ::dup2(devNull, STDERR_FILENO);
+      ::execvp("jackd", argv);
+      ::_exit(127);
+    }
+    if (pid < 0) {
+      pid = 0;
+      return false;
+    }
+    // jack_wait returns once the server answers (or after the timeout).
+    const std::string wait = "jack_wait -s '" + candidate + "' -w -t 20 >/dev/null 2>&1";
+    running = std::system(wait.c_str()) == 0;
+    int status = 0;
+    if (running && ::waitpid(pid, &status, WNOHANG) == 0) return true;
+    // Not ours that answered, or none: a server of a crashed run may still
+    // be on its way out under this name.
+    running = false;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, &status, 0);
+    pid = 0;
+    return false;
+  }
+
+  const Mode mode;
   pid_t pid = 0;
+  int lockFd = -1;
   bool running = false;
 };

@@ -12,8 +12,12 @@ namespace jackctl {
 
 namespace {
 
-constexpr size_t kIncomingBytes = 1 << 18;
-constexpr size_t kOutgoingBytes = 1 << 16;
+constexpr size_t kQueueBytes = 1 << 18;
+// After a connection is made, how long and how often the worker looks
+// whether the server runs it yet (it holds graph changes back while a client
+// is late, up to its client timeout).
+constexpr std::chrono::milliseconds kConnectPatience{2000};
+constexpr std::chrono::milliseconds kConnectLookInterval{1};
 
 // The bytes a short-message word stands for, by its status byte.
 size_t ShortLength(uint8_t status) {
@@ -29,8 +33,8 @@ struct JackHost::Slot {
   JackDevice device;
   jack_port_t* capture = nullptr;
   jack_port_t* playback = nullptr;
-  jack_ringbuffer_t* outgoing = nullptr; // worker -> process: length, bytes
-  std::atomic<bool> connected{false};
+  rtmidi_port::MessageQueue incoming{kQueueBytes}; // process -> worker
+  rtmidi_port::MessageQueue outgoing{kQueueBytes}; // worker -> process
   // The worker's alone:
   bool started = false;
   std::deque<Scheduled> schedule; // in due order
@@ -48,7 +52,7 @@ class JackHost::Link final : public sim::ControllerLink {
   Slot& slot;
 };
 
-JackHost::JackHost(std::vector<JackDevice> devices, WireRecord& record) : record(record) {
+JackHost::JackHost(std::vector<JackDevice> devices, WireRecord& record) : record(record), started(Clock::now()) {
   sem_init(&wake, 0, 0);
   for (JackDevice& device : devices) {
     auto slot = std::make_unique<Slot>();
@@ -61,11 +65,14 @@ JackHost::JackHost(std::vector<JackDevice> devices, WireRecord& record) : record
 
 JackHost::~JackHost() {
   Stop();
-  for (auto& slot : slots) {
-    if (slot->outgoing != nullptr) jack_ringbuffer_free(slot->outgoing);
-  }
-  if (incoming != nullptr) jack_ringbuffer_free(incoming);
   sem_destroy(&wake);
+}
+
+uint64_t JackHost::Overflows() const {
+  uint64_t lost = 0;
+  // A full outgoing queue only delays a send; a full incoming one loses it.
+  for (const auto& slot : slots) lost += slot->incoming.Dropped();
+  return lost;
 }
 
 bool JackHost::Start(const std::string& clientName) {
@@ -77,9 +84,7 @@ bool JackHost::Start(const std::string& clientName) {
                  static_cast<unsigned>(status));
     return false;
   }
-  incoming = jack_ringbuffer_create(kIncomingBytes);
   for (auto& slot : slots) {
-    slot->outgoing = jack_ringbuffer_create(kOutgoingBytes);
     // Registered in scene order: JACK lists ports in the order they came.
     if (slot->device.capture) {
       slot->capture = jack_port_register(client, A2jPortName(slot->device, true).c_str(), JACK_DEFAULT_MIDI_TYPE,
@@ -98,7 +103,6 @@ bool JackHost::Start(const std::string& clientName) {
   jack_set_port_connect_callback(client, &JackHost::OnConnect, this);
   jack_on_shutdown(client, &JackHost::OnShutdown, this);
   jack_set_xrun_callback(client, &JackHost::OnXrun, this);
-  started = Clock::now();
   worker = std::thread([this] { Work(); });
   if (jack_activate(client) != 0) {
     std::fprintf(stderr, "jack-controllers: cannot activate the client\n");
@@ -126,23 +130,15 @@ int JackHost::Process(jack_nframes_t frames, void* self) {
 
 int JackHost::Process(jack_nframes_t frames) {
   bool received = false;
-  for (uint32_t index = 0; index < slots.size(); ++index) {
-    Slot& slot = *slots[index];
+  for (auto& slotPointer : slots) {
+    Slot& slot = *slotPointer;
     if (slot.playback == nullptr) continue;
     void* buffer = jack_port_get_buffer(slot.playback, frames);
     const uint32_t count = jack_midi_get_event_count(buffer);
     for (uint32_t at = 0; at < count; ++at) {
       jack_midi_event_t event;
       if (jack_midi_event_get(&event, buffer, at) != 0) continue;
-      const uint32_t length = static_cast<uint32_t>(event.size);
-      if (jack_ringbuffer_write_space(incoming) < sizeof(index) + sizeof(length) + length) {
-        overflows.fetch_add(1);
-        continue;
-      }
-      jack_ringbuffer_write(incoming, reinterpret_cast<const char*>(&index), sizeof(index));
-      jack_ringbuffer_write(incoming, reinterpret_cast<const char*>(&length), sizeof(length));
-      jack_ringbuffer_write(incoming, reinterpret_cast<const char*>(event.buffer), length);
-      received = true;
+      received |= slot.incoming.Push(event.buffer, event.size); // counted when full
     }
   }
   for (auto& slotPointer : slots) {
@@ -150,28 +146,24 @@ int JackHost::Process(jack_nframes_t frames) {
     if (slot.capture == nullptr) continue;
     void* buffer = jack_port_get_buffer(slot.capture, frames);
     jack_midi_clear_buffer(buffer);
-    uint32_t length = 0;
-    while (jack_ringbuffer_peek(slot.outgoing, reinterpret_cast<char*>(&length), sizeof(length)) == sizeof(length) &&
-           jack_ringbuffer_read_space(slot.outgoing) >= sizeof(length) + length) {
+    size_t length = 0;
+    while (slot.outgoing.PeekLength(length)) {
       // One message per event; what does not fit goes in the next cycle.
       jack_midi_data_t* data = jack_midi_event_reserve(buffer, 0, length);
       if (data == nullptr) break;
-      jack_ringbuffer_read_advance(slot.outgoing, sizeof(length));
-      jack_ringbuffer_read(slot.outgoing, reinterpret_cast<char*>(data), length);
+      slot.outgoing.PopInto(data);
     }
   }
   if (received) sem_post(&wake);
   return 0;
 }
 
-void JackHost::OnConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self) {
+void JackHost::OnConnect(jack_port_id_t, jack_port_id_t, int connect, void* self) {
+  // Only a hint: the worker looks at its ports itself. Nothing set up after
+  // the client opened is read here, on JACK's notification thread.
+  if (connect == 0) return;
   auto* host = static_cast<JackHost*>(self);
-  if (connect == 0 || host->client == nullptr) return;
-  const jack_port_t* first = jack_port_by_id(host->client, a);
-  const jack_port_t* second = jack_port_by_id(host->client, b);
-  for (auto& slot : host->slots) {
-    if (slot->capture != nullptr && (slot->capture == first || slot->capture == second)) slot->connected = true;
-  }
+  host->connectHints.fetch_add(1);
   sem_post(&host->wake);
 }
 
@@ -230,19 +222,14 @@ void JackHost::Schedule(Slot& slot, const sim::ControllerEvent& event) {
 }
 
 void JackHost::TakeIncoming() {
-  uint32_t header[2];
   std::vector<uint8_t> bytes;
-  // A record is written in three steps; take it only once it is all there
-  // (the process thread signals again when its cycle is done).
-  while (jack_ringbuffer_peek(incoming, reinterpret_cast<char*>(header), sizeof(header)) == sizeof(header) &&
-         jack_ringbuffer_read_space(incoming) >= sizeof(header) + header[1]) {
-    jack_ringbuffer_read_advance(incoming, sizeof(header));
-    bytes.resize(header[1]);
-    jack_ringbuffer_read(incoming, reinterpret_cast<char*>(bytes.data()), header[1]);
-    Slot& slot = *slots.at(header[0]);
-    record.Received(slot.device.file, bytes.data(), bytes.size());
-    NoteTraffic();
-    if (slot.device.controller) slot.device.controller->OnReceive(bytes.data(), bytes.size(), *slot.link);
+  for (auto& slotPointer : slots) {
+    Slot& slot = *slotPointer;
+    while (slot.incoming.Pop(bytes)) {
+      record.Received(slot.device.file, bytes.data(), bytes.size());
+      NoteTraffic();
+      if (slot.device.controller) slot.device.controller->OnReceive(bytes.data(), bytes.size(), *slot.link);
+    }
   }
 }
 
@@ -252,17 +239,14 @@ JackHost::Clock::time_point JackHost::SendDue(Clock::time_point now) {
     Slot& slot = *slotPointer;
     while (!slot.schedule.empty() && slot.schedule.front().due <= now) {
       const std::vector<uint8_t>& bytes = slot.schedule.front().bytes;
-      const uint32_t length = static_cast<uint32_t>(bytes.size());
       if (slot.capture == nullptr) {
         slot.schedule.pop_front(); // nowhere to send it
         continue;
       }
-      if (jack_ringbuffer_write_space(slot.outgoing) < sizeof(length) + length) {
-        next = std::min(next, now + std::chrono::milliseconds(1));
+      if (!slot.outgoing.Push(bytes.data(), bytes.size())) {
+        next = std::min(next, now + std::chrono::milliseconds(1)); // full: try again shortly
         break;
       }
-      jack_ringbuffer_write(slot.outgoing, reinterpret_cast<const char*>(&length), sizeof(length));
-      jack_ringbuffer_write(slot.outgoing, reinterpret_cast<const char*>(bytes.data()), length);
       record.Sent(slot.device.file, bytes.data(), bytes.size());
       NoteTraffic();
       slot.schedule.pop_front();
@@ -272,16 +256,36 @@ JackHost::Clock::time_point JackHost::SendDue(Clock::time_point now) {
   return next;
 }
 
+JackHost::Clock::time_point JackHost::StartConnected(Clock::time_point now) {
+  const uint64_t hints = connectHints.load();
+  if (hints != hintsSeen) {
+    hintsSeen = hints;
+    lookForConnectionsUntil = now + kConnectPatience;
+  }
+  bool waiting = false;
+  for (auto& slot : slots) {
+    if (slot->started || slot->capture == nullptr) continue;
+    // jack_port_connected reads the graph the server runs: a connection the
+    // server has taken but not yet runs would carry nothing yet, and a
+    // controller that played into it would lose its first messages.
+    if (jack_port_connected(slot->capture) > 0) {
+      slot->started = true;
+      if (slot->device.controller) slot->device.controller->OnInputStarted(*slot->link);
+    } else {
+      waiting = true;
+    }
+  }
+  // The server runs a new connection from a later cycle on; look again
+  // shortly for a while after each hint.
+  if (waiting && now < lookForConnectionsUntil) return now + kConnectLookInterval;
+  return Clock::time_point::max();
+}
+
 void JackHost::Work() {
   while (!stopping) {
     TakeIncoming();
-    for (auto& slot : slots) {
-      if (!slot->started && slot->connected) {
-        slot->started = true;
-        if (slot->device.controller) slot->device.controller->OnInputStarted(*slot->link);
-      }
-    }
-    const Clock::time_point next = SendDue(Clock::now());
+    const Clock::time_point lookAgain = StartConnected(Clock::now());
+    const Clock::time_point next = std::min(lookAgain, SendDue(Clock::now()));
     if (next == Clock::time_point::max()) {
       while (sem_wait(&wake) != 0 && errno == EINTR) {
       }

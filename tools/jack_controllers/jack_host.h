@@ -5,14 +5,18 @@
 // Each device gets a capture port (what its controller sends; portprobe's
 // input) and a playback port (what portprobe sends it), as its scene says.
 // Every JACK event carries one message both ways. The controller is started
-// (OnInputStarted) when something first connects to its capture port, which
-// is when portprobe opens the port; everything it sends is scheduled after
+// (OnInputStarted) once the graph the server runs connects its capture port
+// to something, which is when portprobe has opened the port (not as soon as
+// the connection is made: the server runs it only from a later cycle, and
+// what is sent before goes nowhere); everything it sends is scheduled after
 // the device's answer delay plus the event's own delay.
 //
 // Threads:
 //  - JACK's process thread (real time): only moves events between the ports
-//    and lock-free ring buffers; it never blocks or allocates.
-//  - JACK's notification thread: flags new connections.
+//    and lock-free queues (the same the RtMidi layer hands its input over
+//    with); it never blocks or allocates.
+//  - JACK's notification thread: wakes the worker on new connections and
+//    notes missed cycles.
 //  - the host's worker thread: everything else, one thing at a time: the
 //    controllers' OnInputStarted and OnReceive, scheduling what they send,
 //    and the wire record.
@@ -28,9 +32,9 @@
 #include <vector>
 
 #include <jack/jack.h>
-#include <jack/ringbuffer.h>
 #include <semaphore.h>
 
+#include "midi/port/rtmidi/message_queue.h"
 #include "tools/jack_controllers/jack_scenes.h"
 #include "tools/jack_controllers/wire_record.h"
 
@@ -47,8 +51,8 @@ class JackHost {
   // on stderr) when the server is not there or a name is taken.
   bool Start(const std::string& clientName);
   void Stop();
-  // Events lost because a ring buffer was full; should stay 0.
-  uint64_t Overflows() const { return overflows.load(); }
+  // Received events lost because the worker fell behind; should stay 0.
+  uint64_t Overflows() const;
   // Writes <directory>/timing for the tests: "traffic FIRST LAST", the
   // milliseconds since Start of the first and last event either way, and
   // "xrun AT" for every cycle the server reported as missed. A client that
@@ -72,6 +76,9 @@ class JackHost {
   void NoteTraffic();
   int Process(jack_nframes_t frames);
   void Work();
+  // Starts the controllers whose capture port the running graph connects;
+  // returns when to look again.
+  Clock::time_point StartConnected(Clock::time_point now);
   void TakeIncoming();
   // Hands due events to the process thread; returns the next due time.
   Clock::time_point SendDue(Clock::time_point now);
@@ -80,10 +87,11 @@ class JackHost {
   std::vector<std::unique_ptr<Slot>> slots;
   WireRecord& record;
   jack_client_t* client = nullptr;
-  jack_ringbuffer_t* incoming = nullptr; // process -> worker: slot, length, bytes
   sem_t wake;
   std::atomic<bool> stopping{false};
-  std::atomic<uint64_t> overflows{0};
+  std::atomic<uint64_t> connectHints{0}; // connections made, from the notification thread
+  uint64_t hintsSeen = 0;                // the worker's alone
+  Clock::time_point lookForConnectionsUntil{};
   std::thread worker;
   Clock::time_point started;
   std::mutex timingLock; // the worker and JACK's notification thread

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   host.Stop();
   host.WriteTiming(argv[2]);
   if (host.Overflows() != 0) {
-    std::fprintf(stderr, "jack-controllers: %llu events lost in full ring buffers\n",
+    std::fprintf(stderr, "jack-controllers: %llu received events lost in a full queue\n",
                  static_cast<unsigned long long>(host.Overflows()));
     return 1;
   }

@@ -67,6 +67,25 @@ bool MessageQueue::Pop(std::vector<uint8_t>& message) {
   return true;
 }
 
+bool MessageQueue::PeekLength(size_t& length) const {
+  const uint64_t read = readPosition.load(std::memory_order_relaxed);
+  if (read == writePosition.load(std::memory_order_acquire)) return false;
+  uint8_t header[kLengthBytes];
+  CopyOut(read, header, kLengthBytes);
+  uint32_t count = 0;
+  std::memcpy(&count, header, kLengthBytes);
+  length = count;
+  return true;
+}
+
+void MessageQueue::PopInto(uint8_t* bytes) {
+  size_t length = 0;
+  if (!PeekLength(length)) return;
+  const uint64_t read = readPosition.load(std::memory_order_relaxed);
+  if (length > 0) CopyOut(read + kLengthBytes, bytes, length);
+  readPosition.store(read + kLengthBytes + length, std::memory_order_release);
+}
+
 bool MessageQueue::Empty() const {
   return readPosition.load(std::memory_order_relaxed) == writePosition.load(std::memory_order_acquire);
 }

@@ -7,8 +7,9 @@
 // construction; a message that does not fit is dropped and counted instead
 // of waited for. Neither side ever takes a lock.
 //
-// Threads: Push from one thread at a time (the producer), Pop and Empty from
-// one thread at a time (the consumer), Dropped from any thread.
+// Threads: Push from one thread at a time (the producer), Pop, PeekLength,
+// PopInto and Empty from one thread at a time (the consumer), Dropped from
+// any thread.
 #pragma once
 
 #include <atomic>
@@ -32,6 +33,11 @@ class MessageQueue {
   // Consumer. Replaces message with the oldest one; false when there is none.
   bool Pop(std::vector<uint8_t>& message);
   bool Empty() const;
+  // Consumer, without allocating (for a real-time consumer): the length of
+  // the oldest message, false when there is none; then PopInto copies that
+  // many bytes out and removes it.
+  bool PeekLength(size_t& length) const;
+  void PopInto(uint8_t* bytes);
 
   uint64_t Dropped() const { return dropped.load(std::memory_order_relaxed); }
   size_t Capacity() const { return mask + 1; }

@@ -41,7 +41,9 @@ RtMidiService::RtMidiService(RtMidi::Api api) : api(api) {
     // The service went away between the look and the first client: no ports.
     inputLister.reset();
     outputLister.reset();
+    return;
   }
+  if (Jack()) graphWatch = std::make_unique<JackGraphWatch>();
 }
 
 RtMidiService::~RtMidiService() {
@@ -52,6 +54,7 @@ RtMidiService::~RtMidiService() {
   for (auto& output : outputs) output->midi.reset();
   inputLister.reset();
   outputLister.reset();
+  graphWatch.reset();
 }
 
 template <class Midi>
@@ -195,21 +198,33 @@ port::Result RtMidiService::OutputName(unsigned index, std::string& name) {
 }
 
 port::Result RtMidiService::OpenOutput(unsigned index, port::OutputHandle& handle) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (index >= outputList.size() || !outputLister) return port::kBadDeviceId;
-  auto entry = std::make_unique<OutputEntry>();
-  port::Result result = Create(entry->midi, entry->errors, api, kClientName);
-  if (result != port::kNoError) return result;
-  unsigned current = 0;
-  result = FindByRawName(*outputLister, outputList[index].rawName, current);
-  if (result != port::kNoError) return result;
-  entry->errors.Clear();
-  entry->midi->openPort(current, kOutputPortName);
-  result = entry->errors.Result();
-  if (result == port::kNoError && !entry->midi->isPortOpen()) result = port::kError;
-  if (result != port::kNoError) return result;
-  handle = reinterpret_cast<port::OutputHandle>(entry.get());
-  outputs.push_back(std::move(entry));
+  std::string rawName;
+  std::vector<std::string> connectedBefore;
+  port::OutputHandle opened = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (index >= outputList.size() || !outputLister) return port::kBadDeviceId;
+    rawName = outputList[index].rawName;
+    auto entry = std::make_unique<OutputEntry>();
+    port::Result result = Create(entry->midi, entry->errors, api, kClientName);
+    if (result != port::kNoError) return result;
+    unsigned current = 0;
+    result = FindByRawName(*outputLister, rawName, current);
+    if (result != port::kNoError) return result;
+    if (graphWatch) connectedBefore = graphWatch->Connections(rawName);
+    entry->errors.Clear();
+    entry->midi->openPort(current, kOutputPortName);
+    result = entry->errors.Result();
+    if (result == port::kNoError && !entry->midi->isPortOpen()) result = port::kError;
+    if (result != port::kNoError) return result;
+    opened = reinterpret_cast<port::OutputHandle>(entry.get());
+    outputs.push_back(std::move(entry));
+  }
+  // Outside the lock: input of the other ports goes on meanwhile. A server
+  // that never runs the connection gets the sends anyway; nothing better
+  // can be done with them.
+  if (graphWatch) graphWatch->WaitForNewConnection(rawName, connectedBefore, kJackConnectPatience);
+  handle = opened;
   return port::kNoError;
 }
 

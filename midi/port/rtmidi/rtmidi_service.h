@@ -17,6 +17,9 @@
 //
 // Output: a long send is cut into single messages (message_splitter.h) and
 // each goes out with its own sendMessage, a System Exclusive message whole.
+// On JACK, OpenOutput returns only once the new connection is in the graph
+// the server runs (jack_graph_watch.h), so that a request sent at once is
+// not lost; at most kJackConnectPatience, after which it goes on regardless.
 // RtMidi copies the bytes before it returns, so a send never holds the
 // caller's buffer: UnprepareOutput always succeeds.
 //
@@ -48,6 +51,7 @@
 // keeps them until it is destroyed (the device layer never closes a port).
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -58,6 +62,7 @@
 #include "midi/port/port.h"
 #include "midi/port/rtmidi/dispatcher.h"
 #include "midi/port/rtmidi/input_port.h"
+#include "midi/port/rtmidi/jack_graph_watch.h"
 #include "midi/port/rtmidi/port_names.h"
 #include "midi/port/rtmidi/rtmidi_errors.h"
 
@@ -67,6 +72,10 @@ namespace rtmidi_port {
 // buffer of 16384 bytes holds one byte less, and each message is preceded
 // by a four-byte length.
 constexpr size_t kJackSysExLimit = 16379;
+// How long an output open waits for its connection to carry data. The server
+// holds graph changes back while a client is late, up to its client timeout
+// (half a second unless configured otherwise).
+constexpr std::chrono::milliseconds kJackConnectPatience{2000};
 // The client name of every RtMidi object of this program.
 constexpr const char* kClientName = "portprobe";
 
@@ -136,6 +145,7 @@ class RtMidiService final : public port::MidiService {
   std::vector<Listed> outputList;
   std::vector<std::unique_ptr<InputEntry>> inputs;
   std::vector<std::unique_ptr<OutputEntry>> outputs;
+  std::unique_ptr<JackGraphWatch> graphWatch; // JACK only
   Dispatcher dispatcher; // declared last: stopped before the ports go
 };
 

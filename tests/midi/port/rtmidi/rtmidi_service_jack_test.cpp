@@ -3,8 +3,10 @@
 #include "midi/port/rtmidi/rtmidi_service.h"
 
 #include <gtest/gtest.h>
+#include <jack/jack.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -35,6 +37,10 @@ class PeerController final : public sim::VirtualController {
   std::vector<Bytes> WaitForReceived(size_t count) {
     std::unique_lock<std::mutex> guard(lock);
     changed.wait_for(guard, kPatience, [&] { return received.size() >= count; });
+    return received;
+  }
+  std::vector<Bytes> Received() {
+    std::lock_guard<std::mutex> guard(lock);
     return received;
   }
 
@@ -97,23 +103,35 @@ class RtMidiServiceOnJack : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::system("command -v jackd >/dev/null 2>&1") != 0) GTEST_SKIP() << "jackd is not installed";
-    ASSERT_TRUE(server.Running()) << "the test's JACK server did not come up";
+    server = std::make_unique<TestJackServer>(ServerMode());
+    ASSERT_TRUE(server->Running()) << "the test's JACK server did not come up";
     char pattern[] = "/tmp/portprobe-jack-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     directory = pattern;
   }
   void TearDown() override {
-    service.reset(); // RtMidi's clients close before the server goes
+    // The layer's thread may still be calling back into the inbox (a failed
+    // assertion leaves the test body early): it ends with the service, and
+    // RtMidi's clients close before the server goes.
+    service.reset();
     if (host) host->Stop();
+    if (host && HasFailure()) {
+      // Missed cycles lose their events: say so next to the failure.
+      host->WriteTiming(directory);
+      std::system(("cat '" + directory + "/timing'").c_str());
+    }
     host.reset();
     record.reset();
     if (!directory.empty()) std::system(("rm -rf '" + directory + "'").c_str());
+    server.reset();
   }
+  virtual TestJackServer::Mode ServerMode() const { return TestJackServer::Mode::Synchronous; }
   void Publish(std::vector<jackctl::JackDevice> devices) {
     record = std::make_unique<jackctl::WireRecord>(directory);
     host = std::make_unique<jackctl::JackHost>(std::move(devices), *record);
     ASSERT_TRUE(host->Start("a2j"));
     service = std::make_unique<rtmidi_port::RtMidiService>(RtMidi::UNIX_JACK);
+    inbox.service = service.get();
   }
   unsigned InputNamed(const std::string& name) {
     const unsigned count = service->InputCount();
@@ -147,10 +165,11 @@ class RtMidiServiceOnJack : public ::testing::Test {
     return result;
   }
 
-  TestJackServer server;
+  std::unique_ptr<TestJackServer> server;
   std::string directory;
   std::unique_ptr<jackctl::WireRecord> record;
   std::unique_ptr<jackctl::JackHost> host;
+  Inbox inbox; // outlives the service, whose thread calls into it
   std::unique_ptr<rtmidi_port::RtMidiService> service;
 };
 
@@ -173,8 +192,6 @@ TEST_F(RtMidiServiceOnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
   EXPECT_EQ(Names(*service, true), inputs);
   EXPECT_EQ(Names(*service, false), outputs);
 
-  Inbox inbox;
-  inbox.service = service.get();
   port::InputHandle input = nullptr;
   ASSERT_EQ(service->OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
   ASSERT_NE(OpenOutputNamed(outputs[0]), nullptr);
@@ -192,8 +209,6 @@ TEST_F(RtMidiServiceOnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpen
                       ControllerEvent::ShortMessage(0x90, 0x3C, 0x64), ControllerEvent::ShortMessage(0xF8),
                       ControllerEvent::ShortMessage(0xFE), ControllerEvent::SysExMessage(sysex),
                       ControllerEvent::ShortMessage(0xC0, 0x05)}))});
-  Inbox inbox;
-  inbox.service = service.get();
   inbox.header.lpData = inbox.storage.data();
   inbox.header.dwBufferLength = static_cast<uint32_t>(inbox.storage.size());
   port::InputHandle input = nullptr;
@@ -269,6 +284,96 @@ TEST_F(RtMidiServiceOnJack, SendsThatRtMidiWouldDropAreRefused) {
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[0], largest);
   EXPECT_EQ(received[1], (Bytes{0x80, 0x3C, 0x00}));
+}
+
+// A client of the server that misses its cycles on demand, as one does on a
+// busy machine: while held, each of its process calls takes kStall. The
+// server starts running a changed graph only once every client has finished
+// the cycle before, so meanwhile it holds back every new connection, while
+// the clients that keep up go on running the old graph.
+class LateClient {
+ public:
+  static constexpr auto kStall = std::chrono::milliseconds(300);
+
+  LateClient() {
+    client = jack_client_open("late", JackNoStartServer, nullptr);
+    if (client == nullptr) return;
+    jack_set_process_callback(client, &LateClient::Process, this);
+    if (jack_activate(client) != 0) {
+      jack_client_close(client);
+      client = nullptr;
+    }
+  }
+  ~LateClient() {
+    Release();
+    if (client != nullptr) jack_client_close(client);
+  }
+  bool Running() const { return client != nullptr; }
+  // Returns once a process call is being held.
+  void Hold() {
+    held = true;
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait_for(guard, kPatience, [this] { return stalls > 0; });
+  }
+  void Release() { held = false; }
+  // The ports connected to the named one in the graph the server runs now.
+  std::vector<std::string> Connections(const std::string& name) {
+    std::vector<std::string> names;
+    jack_port_t* port = jack_port_by_name(client, name.c_str());
+    const char** connected = port != nullptr ? jack_port_get_all_connections(client, port) : nullptr;
+    for (const char** at = connected; at != nullptr && *at != nullptr; ++at) names.emplace_back(*at);
+    if (connected != nullptr) jack_free(connected);
+    return names;
+  }
+
+ private:
+  static int Process(jack_nframes_t, void* self) {
+    auto* late = static_cast<LateClient*>(self);
+    if (!late->held) return 0;
+    {
+      std::lock_guard<std::mutex> guard(late->lock);
+      ++late->stalls;
+    }
+    late->changed.notify_all();
+    std::this_thread::sleep_for(kStall);
+    return 0;
+  }
+
+  jack_client_t* client = nullptr;
+  std::atomic<bool> held{false};
+  std::mutex lock;
+  std::condition_variable changed;
+  int stalls = 0;
+};
+
+// An asynchronous server, the kind a desktop runs, where a late client
+// really holds the graph back.
+class RtMidiServiceOnJackWithALateClient : public RtMidiServiceOnJack {
+ protected:
+  TestJackServer::Mode ServerMode() const override { return TestJackServer::Mode::Asynchronous; }
+};
+
+TEST_F(RtMidiServiceOnJackWithALateClient, ARequestSentRightAfterTheOutputOpensReachesTheDevice) {
+  auto peer = std::make_shared<PeerController>();
+  Publish({Device("Pad A", 30, peer)});
+  const std::string playback = "a2j:Pad A [30] (playback): Pad A MIDI 1";
+  LateClient late;
+  ASSERT_TRUE(late.Running());
+  late.Hold();
+
+  // As a handler's Start does during attach: the request goes out the
+  // moment the output is open.
+  const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
+  ASSERT_NE(output, nullptr);
+  const std::vector<std::string> connected = late.Connections(playback);
+  const Bytes request = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
+  EXPECT_EQ(Send(output, request), port::kNoError);
+  late.Release();
+
+  EXPECT_EQ(peer->WaitForReceived(1), std::vector<Bytes>{request});
+  // The open returned only once the server ran the new connection.
+  ASSERT_EQ(connected.size(), 1u);
+  EXPECT_EQ(connected[0].rfind("portprobe", 0), 0u) << connected[0];
 }
 
 } // namespace
