@@ -4,6 +4,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/clear-stale-jack.sh
 for preset in default asan tsan; do
   echo "=== $preset ==="
   cmake --preset "$preset" >/dev/null

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 class TestJackServer {
@@ -47,6 +48,8 @@ class TestJackServer {
   TestJackServer& operator=(const TestJackServer&) = delete;
 
   bool Running() const { return running; }
+  // Why no server came up, for the test's failure message.
+  const std::string& Why() const { return why; }
 
  private:
   void Stop() {
@@ -61,11 +64,15 @@ class TestJackServer {
     running = false;
   }
 
+  // Starts jackd under the name and waits until it answers. A server that
+  // cannot start (its name taken, the registry full) exits at once, so its
+  // exit is watched for rather than waiting out the whole patience.
   bool Launch(const std::string& candidate) {
     ::setenv("JACK_DEFAULT_SERVER", candidate.c_str(), 1);
     const char* synchronous[] = {"jackd", "--no-realtime", "-S", "-d", "dummy", "-r", "48000", "-p", "256", nullptr};
     const char* asynchronous[] = {"jackd", "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "256", nullptr};
     char** argv = const_cast<char**>(mode == Mode::Synchronous ? synchronous : asynchronous);
+    const std::string logPath = "/tmp/" + candidate + ".jackd.log";
     const pid_t parent = ::getpid();
     pid = ::fork();
     if (pid == 0) {
@@ -74,9 +81,9 @@ class TestJackServer {
       // on the main thread), and ends at once if that happened already.
       ::prctl(PR_SET_PDEATHSIG, SIGTERM);
       if (::getppid() != parent) ::_exit(127);
-      const int devNull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devNull, STDOUT_FILENO);
-      ::dup2(devNull, STDERR_FILENO);
+      const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(log, STDOUT_FILENO);
+      ::dup2(log, STDERR_FILENO);
       ::execvp("jackd", argv);
       ::_exit(127);
     }
@@ -84,22 +91,40 @@ class TestJackServer {
       pid = 0;
       return false;
     }
-    // jack_wait returns once the server answers (or after the timeout).
-    const std::string wait = "jack_wait -s '" + candidate + "' -w -t 20 >/dev/null 2>&1";
-    running = std::system(wait.c_str()) == 0;
+    const std::string check = "jack_wait -s '" + candidate + "' -c 2>/dev/null | grep -q '^running'";
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        pid = 0;
+        why = "jackd " + candidate + " ended at once: " + LastLines(logPath);
+        return false;
+      }
+      if (std::system(check.c_str()) == 0) {
+        running = true;
+        return true;
+      }
+      ::usleep(100 * 1000);
+    }
+    why = "jackd " + candidate + " did not answer within 20 s: " + LastLines(logPath);
     int status = 0;
-    if (running && ::waitpid(pid, &status, WNOHANG) == 0) return true;
-    // Not ours that answered, or none: a server of a crashed run may still
-    // be on its way out under this name.
-    running = false;
     ::kill(pid, SIGTERM);
     ::waitpid(pid, &status, 0);
     pid = 0;
     return false;
   }
 
+  static std::string LastLines(const std::string& path) {
+    std::ifstream in(path);
+    std::string line, last;
+    while (std::getline(in, line)) {
+      if (!line.empty()) last = line;
+    }
+    return last;
+  }
+
   const Mode mode;
   pid_t pid = 0;
   int lockFd = -1;
   bool running = false;
+  std::string why;
 };

@@ -104,7 +104,8 @@ class RtMidiServiceOnJack : public ::testing::Test {
   void SetUp() override {
     if (std::system("command -v jackd >/dev/null 2>&1") != 0) GTEST_SKIP() << "jackd is not installed";
     server = std::make_unique<TestJackServer>(ServerMode());
-    ASSERT_TRUE(server->Running()) << "the test's JACK server did not come up";
+    ASSERT_TRUE(server->Running()) << "the test's JACK server did not come up: " << server->Why()
+                                   << " (with no jackd running, scripts/clear-stale-jack.sh frees the registry)";
     char pattern[] = "/tmp/portprobe-jack-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     directory = pattern;
@@ -354,6 +355,13 @@ class RtMidiServiceOnJackWithALateClient : public RtMidiServiceOnJack {
 };
 
 TEST_F(RtMidiServiceOnJackWithALateClient, ARequestSentRightAfterTheOutputOpensReachesTheDevice) {
+#if defined(__SANITIZE_THREAD__)
+  // On an asynchronous server every cycle a client misses loses its
+  // events; under ThreadSanitizer the peer's own process calls miss cycle
+  // after cycle, so what this would measure is the sanitizer's slowness.
+  // The layer's threads are checked by the synchronous-server tests.
+  GTEST_SKIP() << "timing on an asynchronous server is not meaningful under ThreadSanitizer";
+#endif
   auto peer = std::make_shared<PeerController>();
   Publish({Device("Pad A", 30, peer)});
   const std::string playback = "a2j:Pad A [30] (playback): Pad A MIDI 1";
