@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is needed, then builds and runs every test of every preset,
-# the Windows build's under Wine.
+# the real Linux programs' on a JACK server and the Windows build's under
+# Wine.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,6 +11,8 @@ for preset in default asan tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
+  echo "=== $preset: portprobe on a JACK server ==="
+  tests/jack/run-jack-tests.sh "build/$preset"
 done
 echo "=== fuzzing ==="
 tests/fuzz/run-fuzzers.sh 60

@@ -3,8 +3,11 @@
 #include <functional>
 #include <map>
 
+#include "handlers/nano_kontrol.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
+#include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
+#include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 
 namespace jackctl {
 
@@ -39,13 +42,43 @@ std::vector<ControllerEvent> KeyboardScript() {
   };
 }
 
-// The controllers end to end: a BCF2000 that answers its identity request
-// after 400 ms, the keyboard above, and a foot controller whose device has
-// no playback port, so portprobe finds no output of its name.
+// A nanoKONTROL2 whose scene differs from the stored one in one byte (the
+// user reassigned a control), so the whole dialogue runs: dump, upload,
+// write.
+std::shared_ptr<sim::NanoKontrolController> EditedNanoKontrol() {
+  sim::NanoKontrolController::Settings settings;
+  settings.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
+  settings.scene[17] = 0x11;
+  return std::make_shared<sim::NanoKontrolController>(std::move(settings));
+}
+
+// An X-TOUCH MINI played after the other devices are done: a knob of layer
+// A turned twice, then its last button pressed and released. The second
+// knob waits until the activity worker's two lines are out.
+std::vector<ControllerEvent> XTouchMiniScript() {
+  std::vector<ControllerEvent> script = {sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(3400)),
+                                         sim::XTouchMiniController::Knob(0, 1, 72, milliseconds(300))};
+  for (const ControllerEvent& event : sim::XTouchMiniController::Button(0, 16, milliseconds(300))) {
+    script.push_back(event);
+  }
+  return script;
+}
+
+// The controllers end to end, each in a time slot of its own so that the
+// report's order does not hang on timing: the nanoKONTROL2's dialogue
+// (answers 200 ms after each request), the BCF2000's identity answer after
+// 900 ms, the keyboard above from 1.2 s, a foot controller at 3 s whose
+// device has no playback port (so portprobe finds no output of its name),
+// and the X-TOUCH MINI from 3.4 s, which has been sent its reset stream
+// while attached.
 void ControllersScene(std::vector<JackDevice>& devices) {
   JackDevice bcf = Device("BCF2000", 20, "bcf2000", std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")));
-  bcf.answerDelay = milliseconds(400);
+  bcf.answerDelay = milliseconds(900);
   devices.push_back(bcf);
+  JackDevice nano = Device("nanoKONTROL2", 22, "nanokontrol2", EditedNanoKontrol());
+  nano.answerDelay = milliseconds(200);
+  devices.push_back(nano);
+  devices.push_back(Device("X-TOUCH MINI", 23, "xtouch", std::make_shared<sim::XTouchMiniController>(XTouchMiniScript())));
   devices.push_back(Device("USB Keyboard", 24, "keyboard", std::make_shared<sim::ScriptedController>(KeyboardScript())));
   JackDevice foot = Device("Foot Controller", 28, "foot", std::make_shared<sim::ScriptedController>(std::vector<ControllerEvent>{
                                                                   ControllerEvent::ShortMessage(0xB0, 0x40, 0x7F, milliseconds(3000))}));

@@ -43,17 +43,26 @@ RtMidiService::RtMidiService(RtMidi::Api api) : api(api) {
     outputLister.reset();
     return;
   }
-  if (Jack()) graphWatch = std::make_unique<JackGraphWatch>();
+  if (Jack()) graphWatch = std::make_shared<JackGraphWatch>();
 }
 
 RtMidiService::~RtMidiService() {
+  CloseClients();
+}
+
+void RtMidiService::CloseClients() {
   Shutdown();
-  // RtMidi's threads end with their objects, before the ports they call into.
   std::lock_guard<std::mutex> guard(lock);
+  // RtMidi's threads end with their objects, before the ports they call into.
   for (auto& input : inputs) input->midi.reset();
-  for (auto& output : outputs) output->midi.reset();
+  for (auto& output : outputs) {
+    std::lock_guard<std::mutex> sending(output->sending);
+    output->midi.reset();
+  }
   inputLister.reset();
   outputLister.reset();
+  inputList.clear();
+  outputList.clear();
   graphWatch.reset();
 }
 
@@ -200,6 +209,7 @@ port::Result RtMidiService::OutputName(unsigned index, std::string& name) {
 port::Result RtMidiService::OpenOutput(unsigned index, port::OutputHandle& handle) {
   std::string rawName;
   std::vector<std::string> connectedBefore;
+  std::shared_ptr<JackGraphWatch> watch;
   port::OutputHandle opened = nullptr;
   {
     std::lock_guard<std::mutex> guard(lock);
@@ -211,7 +221,8 @@ port::Result RtMidiService::OpenOutput(unsigned index, port::OutputHandle& handl
     unsigned current = 0;
     result = FindByRawName(*outputLister, rawName, current);
     if (result != port::kNoError) return result;
-    if (graphWatch) connectedBefore = graphWatch->Connections(rawName);
+    watch = graphWatch;
+    if (watch) connectedBefore = watch->Connections(rawName);
     entry->errors.Clear();
     entry->midi->openPort(current, kOutputPortName);
     result = entry->errors.Result();
@@ -223,7 +234,7 @@ port::Result RtMidiService::OpenOutput(unsigned index, port::OutputHandle& handl
   // Outside the lock: input of the other ports goes on meanwhile. A server
   // that never runs the connection gets the sends anyway; nothing better
   // can be done with them.
-  if (graphWatch) graphWatch->WaitForNewConnection(rawName, connectedBefore, kJackConnectPatience);
+  if (watch) watch->WaitForNewConnection(rawName, connectedBefore, kJackConnectPatience);
   handle = opened;
   return port::kNoError;
 }
@@ -255,6 +266,7 @@ port::Result RtMidiService::SendMessages(OutputEntry& output, const uint8_t* byt
     }
   }
   std::lock_guard<std::mutex> guard(output.sending);
+  if (!output.midi) return port::kInvalidHandle; // closed
   for (const MidiPiece& piece : pieces) {
     output.errors.Clear();
     output.midi->sendMessage(piece.bytes.data(), piece.bytes.size());

@@ -48,7 +48,8 @@
 // under this service's lock, sends under their port's own lock. Nothing here
 // runs on RtMidi's threads but InputPort::Receive.
 // Ownership: the service owns every RtMidi object and port it creates and
-// keeps them until it is destroyed (the device layer never closes a port).
+// keeps them until it is destroyed or CloseClients is called (the device
+// layer never closes a port).
 #pragma once
 
 #include <chrono>
@@ -106,6 +107,13 @@ class RtMidiService final : public port::MidiService {
   port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
 
   void Shutdown() override;
+  // Ends delivery and closes every client this layer opened on the MIDI
+  // service; from then on there are no ports, and handles given out before
+  // fail with kInvalidHandle. For the end of the process: a JACK server
+  // waits for a client that died without closing until its timeout, cycle
+  // after cycle, and meanwhile the clients behind it (a2jmidid, and the
+  // audio after it on a desktop) miss their cycles.
+  void CloseClients();
 
   // Messages lost on all inputs because the hand-over queue was full.
   uint64_t DroppedInputMessages();
@@ -145,7 +153,7 @@ class RtMidiService final : public port::MidiService {
   std::vector<Listed> outputList;
   std::vector<std::unique_ptr<InputEntry>> inputs;
   std::vector<std::unique_ptr<OutputEntry>> outputs;
-  std::unique_ptr<JackGraphWatch> graphWatch; // JACK only
+  std::shared_ptr<JackGraphWatch> graphWatch; // JACK only; kept by an open that waits on it
   Dispatcher dispatcher; // declared last: stopped before the ports go
 };
 

@@ -287,25 +287,26 @@ TEST_F(RtMidiServiceOnJack, SendsThatRtMidiWouldDropAreRefused) {
   EXPECT_EQ(received[1], (Bytes{0x80, 0x3C, 0x00}));
 }
 
-// A client of the server that misses its cycles on demand, as one does on a
-// busy machine: while held, each of its process calls takes kStall. The
-// server starts running a changed graph only once every client has finished
-// the cycle before, so meanwhile it holds back every new connection, while
-// the clients that keep up go on running the old graph.
-class LateClient {
+// Another client of the server, which looks at the graph from outside and
+// misses its cycles on demand, as a client does on a busy machine: while
+// held, each of its process calls takes kStall. The server starts running a
+// changed graph only once every client has finished the cycle before, so
+// meanwhile it holds back every new connection, while the clients that keep
+// up go on running the old graph.
+class OtherClient {
  public:
   static constexpr auto kStall = std::chrono::milliseconds(300);
 
-  LateClient() {
-    client = jack_client_open("late", JackNoStartServer, nullptr);
+  OtherClient() {
+    client = jack_client_open("other", JackNoStartServer, nullptr);
     if (client == nullptr) return;
-    jack_set_process_callback(client, &LateClient::Process, this);
+    jack_set_process_callback(client, &OtherClient::Process, this);
     if (jack_activate(client) != 0) {
       jack_client_close(client);
       client = nullptr;
     }
   }
-  ~LateClient() {
+  ~OtherClient() {
     Release();
     if (client != nullptr) jack_client_close(client);
   }
@@ -326,10 +327,18 @@ class LateClient {
     if (connected != nullptr) jack_free(connected);
     return names;
   }
+  // The full names of the server's ports that match the regular expression.
+  std::vector<std::string> Ports(const std::string& pattern) {
+    std::vector<std::string> names;
+    const char** ports = jack_get_ports(client, pattern.c_str(), nullptr, 0);
+    for (const char** at = ports; at != nullptr && *at != nullptr; ++at) names.emplace_back(*at);
+    if (ports != nullptr) jack_free(ports);
+    return names;
+  }
 
  private:
   static int Process(jack_nframes_t, void* self) {
-    auto* late = static_cast<LateClient*>(self);
+    auto* late = static_cast<OtherClient*>(self);
     if (!late->held) return 0;
     {
       std::lock_guard<std::mutex> guard(late->lock);
@@ -365,7 +374,7 @@ TEST_F(RtMidiServiceOnJackWithALateClient, ARequestSentRightAfterTheOutputOpensR
   auto peer = std::make_shared<PeerController>();
   Publish({Device("Pad A", 30, peer)});
   const std::string playback = "a2j:Pad A [30] (playback): Pad A MIDI 1";
-  LateClient late;
+  OtherClient late;
   ASSERT_TRUE(late.Running());
   late.Hold();
 
@@ -382,6 +391,25 @@ TEST_F(RtMidiServiceOnJackWithALateClient, ARequestSentRightAfterTheOutputOpensR
   // The open returned only once the server ran the new connection.
   ASSERT_EQ(connected.size(), 1u);
   EXPECT_EQ(connected[0].rfind("portprobe", 0), 0u) << connected[0];
+}
+
+TEST_F(RtMidiServiceOnJack, ClosingTheClientsTakesThisProgramsPortsOffTheServer) {
+  Publish({Device("Pad A", 30, std::make_shared<PeerController>())});
+  port::InputHandle input = nullptr;
+  ASSERT_EQ(service->InputCount(), 1u);
+  ASSERT_EQ(service->OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
+  const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
+  ASSERT_NE(output, nullptr);
+  OtherClient other;
+  ASSERT_TRUE(other.Running());
+  EXPECT_EQ(other.Ports("^portprobe").size(), 2u);
+
+  service->CloseClients();
+  // Gone when the call returns, not when the server's timeout finds them dead.
+  EXPECT_EQ(other.Ports("^portprobe"), std::vector<std::string>{});
+  EXPECT_EQ(service->InputCount(), 0u);
+  EXPECT_EQ(service->OutputCount(), 0u);
+  EXPECT_EQ(Send(output, {0x90, 0x3C, 0x64}), port::kInvalidHandle);
 }
 
 } // namespace
