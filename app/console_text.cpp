@@ -35,6 +35,12 @@ size_t SafeSequenceLength(const unsigned char* text, size_t remaining) {
 bool IsConsoleSafe(const char* text, size_t length) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (size_t at = 0; at < length;) {
+    // Printable ASCII, the bulk of every log line, passes without decoding.
+    const unsigned char byte = bytes[at];
+    if (byte >= 0x20 && byte < 0x7F) {
+      ++at;
+      continue;
+    }
     const size_t step = SafeSequenceLength(bytes + at, length - at);
     if (step == 0) return false;
     at += step;

@@ -2,8 +2,11 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/console_text.h"
@@ -24,9 +27,65 @@ class StdoutWriter final : public logsink::ConsoleWriter {
   }
 };
 
+// The capture buffer, kept in blocks of a fixed size: it grows without ever
+// copying what it holds, so a run that captures tens of megabytes (a flood of
+// messages) never holds the capture twice. Blocks are plain allocations;
+// the part of a block not yet written costs address space, not memory.
+class Capture {
+ public:
+  void Append(const char* text, size_t length) {
+    while (length > 0) {
+      const size_t used = size % kBlockSize;
+      if (used == 0 && size == blocks.size() * kBlockSize) blocks.emplace_back(new char[kBlockSize]);
+      const size_t step = length < kBlockSize - used ? length : kBlockSize - used;
+      std::memcpy(blocks.back().get() + used, text, step);
+      size += step;
+      text += step;
+      length -= step;
+    }
+  }
+  void Clear() {
+    blocks.clear();
+    size = 0;
+  }
+  std::string Copy() const {
+    std::string text;
+    text.reserve(size);
+    for (size_t index = 0; index < blocks.size(); ++index) text.append(blocks[index].get(), BlockLength(index));
+    return text;
+  }
+  // Everything captured as one string with room for `spare` more bytes;
+  // each block is given back once copied, so the capture and the string are
+  // never both whole. Leaves the capture empty.
+  std::string Take(size_t spare) {
+    std::string text;
+    text.reserve(size + spare);
+    for (size_t index = 0; index < blocks.size(); ++index) {
+      text.append(blocks[index].get(), BlockLength(index));
+      blocks[index].reset();
+    }
+    Clear();
+    return text;
+  }
+  void Swap(Capture& other) {
+    blocks.swap(other.blocks);
+    std::swap(size, other.size);
+  }
+
+ private:
+  static constexpr size_t kBlockSize = size_t{1} << 20;
+
+  size_t BlockLength(size_t index) const {
+    return index + 1 < blocks.size() ? kBlockSize : size - index * kBlockSize;
+  }
+
+  std::vector<std::unique_ptr<char[]>> blocks;
+  size_t size = 0;
+};
+
 struct Sink {
   std::mutex lock;
-  std::string capture;
+  Capture capture;
   logsink::ConsoleWriter* console = nullptr;
   logsink::ClockFunction clock = nullptr;
   bool stopwatchArmed = false; // false until the first LogStopwatch call
@@ -45,66 +104,79 @@ logsink::ConsoleWriter& Console(Sink& sink) {
   return sink.console != nullptr ? *sink.console : *standardOutput;
 }
 
-// Formats into a string of any length.
-std::string FormatWhole(const char* format, va_list args) {
-  char small[512];
-  va_list copy;
-  va_copy(copy, args);
-  const int needed = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  if (needed < 0) return std::string();
-  if (static_cast<size_t>(needed) < sizeof small) return std::string(small, static_cast<size_t>(needed));
-  std::string text(static_cast<size_t>(needed) + 1, '\0');
-  std::vsnprintf(&text[0], text.size(), format, args);
-  text.resize(static_cast<size_t>(needed));
-  return text;
-}
-
-// Device-supplied text reaches the terminal only in a harmless form.
-void WriteConsole(Sink& sink, const char* text, size_t length) {
-  if (IsConsoleSafe(text, length)) {
-    Console(sink).Write(text, length);
-    return;
+// Text that is already safe for the console (the common case) is written as
+// it is; device-supplied text is made harmless first, before the lock is
+// taken, so that the check never holds up another thread's line.
+class ConsoleText {
+ public:
+  ConsoleText(const char* text, size_t length, bool trusted) : text(text), length(length) {
+    if (trusted || IsConsoleSafe(text, length)) return;
+    safe = MakeConsoleSafe(text, length);
+    this->text = safe.data();
+    this->length = safe.size();
   }
-  const std::string safe = MakeConsoleSafe(text, length);
-  Console(sink).Write(safe.data(), safe.size());
-}
+  void WriteTo(Sink& sink) const { Console(sink).Write(text, length); }
+
+ private:
+  const char* text;
+  size_t length;
+  std::string safe;
+};
 
 // Writes console text and capture text as one step under the sink's lock.
-void Emit(const std::string& consoleText, const char* captureText, size_t captureLength) {
+void Emit(const ConsoleText& console, const char* captureText, size_t captureLength) {
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> guard(sink.lock);
-  WriteConsole(sink, consoleText.data(), consoleText.size());
-  sink.capture.append(captureText, captureLength);
+  console.WriteTo(sink);
+  sink.capture.Append(captureText, captureLength);
 }
 
 // What the capture keeps of one LogPrintf: what a 1024-byte formatting
 // buffer would hold, the text up to its first zero byte, at most 1023
 // characters.
-size_t CaptureLength(const std::string& text) {
-  size_t captureLength = text.size() < kCaptureLimit ? text.size() : kCaptureLimit;
-  for (size_t i = 0; i < captureLength; ++i) {
-    if (text[i] == '\0') return i;
-  }
-  return captureLength;
+size_t CaptureLength(const char* text, size_t length) {
+  const size_t limit = length < kCaptureLimit ? length : kCaptureLimit;
+  const void* zero = std::memchr(text, '\0', limit);
+  return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - text) : limit;
 }
 
-void LogFormatted(const std::string& text) {
-  Emit(text, text.data(), CaptureLength(text));
+void LogFormatted(const char* text, size_t length) {
+  Emit(ConsoleText(text, length, false), text, CaptureLength(text, length));
 }
 
-// The bytes of "{", one " 0x%02X," per byte, "};".
-std::string HexDumpLine(const uint8_t* bytes, uint16_t length) {
+// Appends "{", one " 0x%02X," per byte, "};" to line. Made of hex digits and
+// punctuation only, a dump needs no console check.
+void AppendHexDump(std::string& line, const uint8_t* bytes, uint16_t length) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string line;
-  line.reserve(3 + 6u * length + 2);
-  line += '{';
+  const size_t start = line.size();
+  line.resize(start + 1 + 6u * length + 2);
+  char* at = &line[start];
+  *at++ = '{';
   for (uint16_t i = 0; i < length; ++i) {
-    const char item[6] = {' ', '0', 'x', kHex[bytes[i] >> 4], kHex[bytes[i] & 0x0F], ','};
-    line.append(item, sizeof item);
+    *at++ = ' ';
+    *at++ = '0';
+    *at++ = 'x';
+    *at++ = kHex[bytes[i] >> 4];
+    *at++ = kHex[bytes[i] & 0x0F];
+    *at++ = ',';
   }
-  line += "};";
-  return line;
+  *at++ = '}';
+  *at = ';';
+}
+
+// Formats into `small` when the text fits (nearly always: a log line is
+// short), otherwise into `large`; returns the text's length, or -1.
+int Format(char (&small)[512], std::string& large, const char*& text, const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  text = small;
+  if (needed < 0 || static_cast<size_t>(needed) < sizeof small) return needed;
+  large.assign(static_cast<size_t>(needed) + 1, '\0');
+  std::vsnprintf(&large[0], large.size(), format, args);
+  text = large.data();
+  return needed;
 }
 
 uint64_t Now(const Sink& sink) {
@@ -114,53 +186,87 @@ uint64_t Now(const Sink& sink) {
 } // namespace
 
 void LogPrintf(const char* format, ...) {
+  char small[512];
+  std::string large;
+  const char* text = nullptr;
   va_list args;
   va_start(args, format);
-  const std::string text = FormatWhole(format, args);
+  const int length = Format(small, large, text, format, args);
   va_end(args);
-  LogFormatted(text);
+  LogFormatted(text, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
 void ConsolePrintf(const char* format, ...) {
+  char small[512];
+  std::string large;
+  const char* text = nullptr;
   va_list args;
   va_start(args, format);
-  const std::string text = FormatWhole(format, args);
+  const int length = Format(small, large, text, format, args);
   va_end(args);
+  const ConsoleText console(text, length > 0 ? static_cast<size_t>(length) : 0, false);
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> guard(sink.lock);
-  WriteConsole(sink, text.data(), text.size());
+  console.WriteTo(sink);
 }
 
 void LogEndLine() {
-  Emit("\n", "\r\n", 2);
+  Emit(ConsoleText("\n", 1, true), "\r\n", 2);
 }
 
 void LogLine(const char* text) {
-  const std::string line(text);
-  std::string captureText(line, 0, CaptureLength(line));
-  captureText += "\r\n";
-  Emit(line + "\n", captureText.data(), captureText.size());
+  // Text and line end as one piece: console "text\n", capture "text\r\n".
+  const size_t length = std::strlen(text);
+  std::string line;
+  line.reserve(length + 1);
+  line.append(text, length);
+  line += '\n';
+  const ConsoleText console(line.data(), line.size(), false);
+  Sink& sink = TheSink();
+  std::lock_guard<std::mutex> guard(sink.lock);
+  console.WriteTo(sink);
+  sink.capture.Append(text, CaptureLength(text, length));
+  sink.capture.Append("\r\n", 2);
 }
 
 void LogHexDump(const uint8_t* bytes, uint16_t length) {
   // Built whole and written once, so that a dump is never split by another
   // thread's line.
-  std::string line = HexDumpLine(bytes, length);
-  std::string consoleText = line;
-  consoleText += '\n';
-  line += "\r\n";
-  Emit(consoleText, line.data(), line.size());
+  std::string line;
+  line.reserve(1 + 6u * length + 3);
+  AppendHexDump(line, bytes, length);
+  line += '\n';
+  Sink& sink = TheSink();
+  std::lock_guard<std::mutex> guard(sink.lock);
+  ConsoleText(line.data(), line.size(), true).WriteTo(sink);
+  sink.capture.Append(line.data(), line.size() - 1);
+  sink.capture.Append("\r\n", 2);
 }
 
 void LogLineAndHexDump(const char* text, const uint8_t* bytes, uint16_t length) {
-  const std::string heading(text);
-  const std::string dump = HexDumpLine(bytes, length);
-  const std::string consoleText = heading + "\n" + dump + "\n";
-  std::string captureText(heading, 0, CaptureLength(heading));
-  captureText += "\r\n";
-  captureText += dump;
-  captureText += "\r\n";
-  Emit(consoleText, captureText.data(), captureText.size());
+  // One console write and one capture step, so that no other thread's text
+  // comes between a heading and its dump. Only the heading can need the
+  // console check; the dump never does.
+  const size_t headingLength = std::strlen(text);
+  std::string console;
+  if (IsConsoleSafe(text, headingLength)) {
+    console.reserve(headingLength + 1 + 1 + 6u * length + 3);
+    console.append(text, headingLength);
+  } else {
+    console = MakeConsoleSafe(text, headingLength);
+  }
+  console += '\n';
+  const size_t dumpStart = console.size();
+  AppendHexDump(console, bytes, length);
+  const size_t dumpLength = console.size() - dumpStart;
+  console += '\n';
+  Sink& sink = TheSink();
+  std::lock_guard<std::mutex> guard(sink.lock);
+  ConsoleText(console.data(), console.size(), true).WriteTo(sink);
+  sink.capture.Append(text, CaptureLength(text, headingLength));
+  sink.capture.Append("\r\n", 2);
+  sink.capture.Append(console.data() + dumpStart, dumpLength);
+  sink.capture.Append("\r\n", 2);
 }
 
 void LogStopwatch() {
@@ -184,8 +290,8 @@ void LogStopwatch() {
   logsink::ConsoleWriter& console = Console(sink);
   console.Write(text, size);
   console.Write("\n", 1);
-  sink.capture.append(text, size);
-  sink.capture.append("\r\n", 2);
+  sink.capture.Append(text, size);
+  sink.capture.Append("\r\n", 2);
 }
 
 namespace logsink {
@@ -193,7 +299,7 @@ namespace logsink {
 void BeginCapture() {
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> guard(sink.lock);
-  sink.capture.clear();
+  sink.capture.Clear();
   sink.stopwatchArmed = false;
   sink.runStart = 0;
   sink.lastMark = 0;
@@ -202,7 +308,18 @@ void BeginCapture() {
 std::string CaptureContents() {
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> guard(sink.lock);
-  return sink.capture;
+  return sink.capture.Copy();
+}
+
+std::string TakeCapture(size_t spare) {
+  Capture taken;
+  {
+    Sink& sink = TheSink();
+    std::lock_guard<std::mutex> guard(sink.lock);
+    sink.capture.Swap(taken);
+  }
+  // Joined outside the lock: the other threads go on logging meanwhile.
+  return taken.Take(spare);
 }
 
 void SetConsoleWriter(ConsoleWriter* writer) {

@@ -56,6 +56,10 @@ class ConsoleWriter {
 void BeginCapture();
 // A copy of everything captured since BeginCapture.
 std::string CaptureContents();
+// Everything captured since BeginCapture, moved out with room for `spare`
+// more bytes; the capture goes on empty. Unlike a copy it never holds the
+// capture twice, which matters when a run has captured a great deal.
+std::string TakeCapture(size_t spare);
 // Routes console text to writer (nullptr restores standard output). The
 // writer must outlive its use; tests install their own for the duration.
 void SetConsoleWriter(ConsoleWriter* writer);

@@ -1,15 +1,25 @@
 #include "app/run.h"
 
 #include <thread>
+#include <utility>
 
 #include "app/log_sink.h"
 #include "app/report_export.h"
 #include "midi/manager.h"
 
-std::string BuildReport(const std::string& capture, CMIDIManager& manager) {
+namespace {
+
+// Room left after the captured log for "\r\n\r\n" and the device summary
+// (a line of at most some 60 bytes per device), so that appending them does
+// not move the report, which may be tens of megabytes after a busy run.
+constexpr size_t kSummaryRoom = 64 * 1024;
+
+} // namespace
+
+std::string BuildReport(std::string capture, CMIDIManager& manager) {
   std::string summary;
   manager.DescribeDevices(summary);
-  std::string report = capture;
+  std::string report = std::move(capture);
   report += "\r\n\r\n";
   report += summary;
   return report;
@@ -20,8 +30,9 @@ int RunProbe(CMIDIManager& manager, const std::function<void()>& wait,
   logsink::BeginCapture();
   manager.Start();
   wait();
-  // Whatever is logged after this copy does not reach the report.
-  const std::string report = BuildReport(logsink::CaptureContents(), manager);
+  // Whatever is logged after this does not reach the report. The capture is
+  // taken, not copied: the report is then the only whole copy of the log.
+  const std::string report = BuildReport(logsink::TakeCapture(kSummaryRoom), manager);
   manager.Stop();
   exportReport(report);
   return 0;

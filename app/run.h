@@ -12,7 +12,8 @@
 class CMIDIManager;
 
 // What the user mails to support: the captured log, "\r\n\r\n", the summary.
-std::string BuildReport(const std::string& capture, CMIDIManager& manager);
+// The log is taken over and extended in place.
+std::string BuildReport(std::string capture, CMIDIManager& manager);
 
 // Starts the manager, calls wait, then builds the report, stops the manager
 // and hands the report to exportReport. Returns the program's exit code.

@@ -1,0 +1,81 @@
+#include "bench/flood.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace flood {
+
+uint32_t MessageWord(unsigned device, uint32_t sequence) {
+  const uint32_t status = (0x80u + ((sequence >> 14) << 4)) | (device & 0x0Fu);
+  const uint32_t data1 = (sequence >> 7) & 0x7Fu;
+  const uint32_t data2 = sequence & 0x7Fu;
+  return status | (data1 << 8) | (data2 << 16);
+}
+
+bool DecodeMessage(unsigned status, unsigned data1, unsigned data2, unsigned& device, uint32_t& sequence) {
+  if (status < 0x80 || status > 0xEF || data1 > 0x7F || data2 > 0x7F) return false;
+  device = status & 0x0F;
+  sequence = (((status >> 4) - 8u) << 14) | (data1 << 7) | data2;
+  return true;
+}
+
+std::chrono::microseconds Pacer::Next() {
+  // Each due time rounded down from the exact one; a delay is the step
+  // between two of them.
+  const auto at = [this](uint64_t n) { return static_cast<int64_t>(static_cast<double>(n) * 1e6 / perSecond); };
+  const int64_t delay = at(count + 1) - at(count);
+  ++count;
+  return std::chrono::microseconds(delay);
+}
+
+Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice) {
+  Tally tally;
+  tally.devices.resize(devices);
+  std::vector<uint32_t> next(devices, 0); // one past the highest logged
+  std::string line;
+  while (std::getline(log, line)) {
+    unsigned status = 0, data1 = 0, data2 = 0;
+    char end = 0;
+    // %c catches anything after the third byte: such a line is not one of ours.
+    if (std::sscanf(line.c_str(), "got MIDI: %X %X %X%c", &status, &data1, &data2, &end) < 3) continue;
+    if (end != 0 && end != '\r') continue;
+    unsigned device = 0;
+    uint32_t sequence = 0;
+    if (!DecodeMessage(status, data1, data2, device, sequence) || device >= devices) continue;
+    DeviceTally& counts = tally.devices[device];
+    if (sequence >= perDevice) {
+      ++counts.beyond;
+      continue;
+    }
+    if (sequence < next[device]) {
+      ++counts.outOfOrder;
+      continue;
+    }
+    if (sequence > next[device]) ++counts.gaps;
+    ++counts.logged;
+    next[device] = sequence + 1;
+  }
+  tally.expected = static_cast<uint64_t>(devices) * perDevice;
+  for (const DeviceTally& counts : tally.devices) {
+    tally.logged += counts.logged;
+    tally.misordered += counts.outOfOrder + counts.beyond;
+  }
+  tally.lost = tally.expected - tally.logged;
+  return tally;
+}
+
+std::string Describe(const Tally& tally) {
+  std::ostringstream text;
+  text << "expected " << tally.expected << ", logged " << tally.logged << ", lost " << tally.lost
+       << ", out of order " << tally.misordered;
+  const uint64_t perDevice = tally.devices.empty() ? 0 : tally.expected / tally.devices.size();
+  for (size_t device = 0; device < tally.devices.size(); ++device) {
+    const DeviceTally& counts = tally.devices[device];
+    if (counts.logged == perDevice && counts.outOfOrder == 0 && counts.beyond == 0) continue;
+    text << "\n  device " << device << ": logged " << counts.logged << " in " << counts.gaps + 1
+         << " runs, out of order " << counts.outOfOrder << ", beyond its last " << counts.beyond;
+  }
+  return text.str();
+}
+
+} // namespace flood

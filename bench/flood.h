@@ -1,0 +1,63 @@
+// The flood: many devices each sending short messages at a steady rate,
+// every message naming its device and its place in the device's sequence,
+// so that a log of the run shows exactly which messages arrived.
+//
+// A message is status (0x8s..0xEs) | device, data bytes the low 14 bits of
+// the sequence number; the status's high nibble counts the 16384s. So a
+// device's first 114,688 messages are all distinct, and a device is its
+// MIDI channel (16 devices at most).
+//
+// Threads: the functions are pure; a Pacer belongs to one stream.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace flood {
+
+constexpr unsigned kMaxDevices = 16;
+constexpr uint32_t kMaxSequence = 7u * 16384u; // status nibbles 8 to E
+
+// The short-message word of message `sequence` of `device`, lowest byte first.
+uint32_t MessageWord(unsigned device, uint32_t sequence);
+// The inverse for the three bytes of a "got MIDI" line; false for a message
+// that no flood sends.
+bool DecodeMessage(unsigned status, unsigned data1, unsigned data2, unsigned& device, uint32_t& sequence);
+
+// Delays of a steady rate in whole microseconds: 16,000 a second is 62 and
+// 63 in turn, never drifting from the exact schedule by a microsecond.
+class Pacer {
+ public:
+  explicit Pacer(double perSecond) : perSecond(perSecond) {}
+  std::chrono::microseconds Next();
+
+ private:
+  double perSecond;
+  uint64_t count = 0;
+};
+
+struct DeviceTally {
+  uint32_t logged = 0;     // messages logged after every one numbered lower
+  uint32_t gaps = 0;       // places where some messages were skipped
+  uint32_t outOfOrder = 0; // a repeat, or a number lower than one already logged
+  uint32_t beyond = 0;     // numbers the device never sent
+};
+
+struct Tally {
+  std::vector<DeviceTally> devices;
+  uint64_t expected = 0;
+  uint64_t logged = 0;
+  uint64_t lost = 0;       // expected minus logged
+  uint64_t misordered = 0; // out of order or beyond, all devices
+};
+
+// Reads a log (a report or the console) and counts the flood's "got MIDI"
+// lines of each of `devices` devices, each of which sent `perDevice`
+// messages numbered from 0.
+Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice);
+std::string Describe(const Tally& tally);
+
+} // namespace flood

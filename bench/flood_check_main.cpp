@@ -1,0 +1,35 @@
+// flood-check LOG DEVICES PER_DEVICE
+//
+// Counts the flood's messages in a log of portprobe-flood (its report or
+// its console output): how many of the DEVICES × PER_DEVICE were logged, how
+// many are missing, and whether any came twice or out of order. Exit code 0
+// only when every message is there once, in order.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "bench/flood.h"
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: flood-check LOG DEVICES PER_DEVICE\n");
+    return 2;
+  }
+  std::ifstream log(argv[1], std::ios::binary);
+  if (!log) {
+    std::fprintf(stderr, "flood-check: cannot read %s\n", argv[1]);
+    return 2;
+  }
+  const unsigned long devices = std::strtoul(argv[2], nullptr, 10);
+  const unsigned long perDevice = std::strtoul(argv[3], nullptr, 10);
+  if (devices == 0 || devices > flood::kMaxDevices || perDevice > flood::kMaxSequence) {
+    std::fprintf(stderr, "flood-check: at most %u devices and %u messages per device\n", flood::kMaxDevices,
+                 flood::kMaxSequence);
+    return 2;
+  }
+  const flood::Tally tally =
+      flood::CheckLog(log, static_cast<unsigned>(devices), static_cast<uint32_t>(perDevice));
+  std::cout << argv[1] << ": " << flood::Describe(tally) << "\n";
+  return tally.lost == 0 && tally.misordered == 0 ? 0 : 1;
+}
