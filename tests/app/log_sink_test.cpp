@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -88,6 +89,47 @@ TEST(LogSink, LinesAndDumpsInOnePieceAreTheSeparateCallsBytesAndStayWhole) {
     ++whole;
   }
   EXPECT_EQ(whole, 4000u);
+}
+
+// Every length from none to the longest a delivery can have, against the
+// dump as one LogPrintf per byte would write it.
+TEST(LogSink, HexDumpOfAnyLengthMatchesOnePrintfPerByte) {
+  for (const uint32_t length : {0u, 1u, 402u, 65535u}) {
+    ConsoleCapture console;
+    std::vector<uint8_t> bytes(length);
+    for (uint32_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 11);
+    std::string expected = "{";
+    char item[8];
+    for (const uint8_t byte : bytes) {
+      std::snprintf(item, sizeof item, " 0x%02X,", byte);
+      expected += item;
+    }
+    expected += "};";
+    LogHexDump(bytes.data(), static_cast<uint16_t>(length));
+    EXPECT_EQ(logsink::CaptureContents(), expected + "\r\n") << length;
+    EXPECT_EQ(console.Text(), expected + "\n") << length;
+  }
+}
+
+// A capture of several megabytes, with texts of many lengths landing across
+// the boundaries of its storage, comes back byte for byte; taking it leaves
+// an empty capture that goes on collecting.
+TEST(LogSink, LargeCaptureComesBackWholeAndTakingItStartsAnEmptyOne) {
+  ConsoleCapture console;
+  std::string expected;
+  for (int i = 0; expected.size() < 3u * 1024 * 1024 + 7; ++i) {
+    const std::string text = "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 977), 'a' + i % 26);
+    LogPrintf("%s", text.c_str());
+    LogEndLine();
+    expected += text + "\r\n";
+  }
+  EXPECT_TRUE(logsink::CaptureContents() == expected);
+  const std::string taken = logsink::TakeCapture(100);
+  EXPECT_TRUE(taken == expected);
+  EXPECT_GE(taken.capacity(), expected.size() + 100);
+  EXPECT_EQ(logsink::CaptureContents(), "");
+  LogPrintf("after\n");
+  EXPECT_EQ(logsink::TakeCapture(0), "after\n");
 }
 
 uint64_t fakeNow = 0;

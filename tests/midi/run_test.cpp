@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "midi/port/simulated/simulated_service.h"
 #include "tests/support/probe_harness.h"
 
@@ -63,6 +65,28 @@ TEST(Run, MixedPortsGiveTheExactReport) {
   std::string consoleLog = log;
   consoleLog.insert(consoleLog.find("MIDI device found: \n"), "MMSYSERR_INVALPARAM");
   EXPECT_EQ(run.console, consoleLog);
+}
+
+// A busy run captures megabytes; the report still holds all of it, then the
+// summary.
+TEST(Run, ReportOfALargeCaptureHoldsAllOfItThenTheSummary) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  CMIDIManagerWin manager(service);
+  std::string logged;
+  std::string report;
+  RunProbe(
+      manager,
+      [&] {
+        for (int i = 0; logged.size() < 2u * 1024 * 1024; ++i) {
+          LogPrintf("got MIDI: %X %X %X\n", 0x90 | (i & 0x0F), (i >> 4) & 0x7F, i & 0x7F);
+          char line[32];
+          std::snprintf(line, sizeof line, "got MIDI: %X %X %X\n", 0x90 | (i & 0x0F), (i >> 4) & 0x7F, i & 0x7F);
+          logged += line;
+        }
+      },
+      [&](const std::string& text) { report = text; });
+  EXPECT_TRUE(report == logged + "\r\n\r\nNo midi devices found.\r\n");
 }
 
 TEST(Run, LoggingAfterTheWaitDoesNotReachTheReport) {

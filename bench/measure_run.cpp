@@ -1,0 +1,145 @@
+// measure-run [--runs N] [--nominal SECONDS] [--stdout FILE] [--report FILE] -- COMMAND [ARGS...]
+//
+// Runs COMMAND N times, one after the other, and prints for each run its
+// wall time and how far beyond the nominal length (5 s) it went, the CPU time
+// it used (user + system, its threads together) as a share of one core over
+// its wall time, and its peak resident memory; with --report, also the size
+// of the report file it left and the peak beyond that size. The last line
+// gives the median and the spread (lowest to highest) of each figure.
+//
+// The command's standard output goes to FILE (/dev/null by default), as when
+// a user redirects it; its standard error is this program's.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Figures {
+  double wall = 0;       // seconds
+  double cpu = 0;        // seconds, user + system
+  long peakKiB = 0;      // largest resident set
+  long long report = -1; // bytes, or -1 without --report
+};
+
+bool RunOnce(char** command, const char* output, const char* report, Figures& figures) {
+  if (report != nullptr) ::unlink(report); // the size read afterwards is this run's
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = ::fork();
+  if (child < 0) {
+    std::perror("measure-run: fork");
+    return false;
+  }
+  if (child == 0) {
+    const int fd = ::open(output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0) _exit(126);
+    ::close(fd);
+    ::execvp(command[0], command);
+    std::perror("measure-run: exec");
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage = {};
+  while (::wait4(child, &status, 0, &usage) < 0) {
+    if (errno != EINTR) {
+      std::perror("measure-run: wait4");
+      return false;
+    }
+  }
+  const auto end = std::chrono::steady_clock::now();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "measure-run: %s did not exit with 0 (status %d)\n", command[0], status);
+    return false;
+  }
+  figures.wall = std::chrono::duration<double>(end - start).count();
+  figures.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  figures.peakKiB = usage.ru_maxrss;
+  if (report != nullptr) {
+    struct stat info = {};
+    figures.report = ::stat(report, &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+  }
+  return true;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void PrintSpread(const char* label, const std::vector<double>& values, const char* unit, double scale) {
+  const auto [low, high] = std::minmax_element(values.begin(), values.end());
+  std::printf("  %-22s median %10.3f %s  (%.3f to %.3f)\n", label, Median(values) * scale, unit, *low * scale,
+              *high * scale);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  int runs = 5;
+  double nominal = 5.0;
+  const char* output = "/dev/null";
+  const char* report = nullptr;
+  int at = 1;
+  for (; at < argc && std::strcmp(argv[at], "--") != 0; ++at) {
+    const std::string option = argv[at];
+    if (at + 1 >= argc) break;
+    if (option == "--runs") {
+      runs = std::atoi(argv[++at]);
+    } else if (option == "--nominal") {
+      nominal = std::atof(argv[++at]);
+    } else if (option == "--stdout") {
+      output = argv[++at];
+    } else if (option == "--report") {
+      report = argv[++at];
+    } else {
+      break;
+    }
+  }
+  if (at >= argc - 1 || std::strcmp(argv[at], "--") != 0 || runs < 1) {
+    std::fprintf(stderr,
+                 "usage: measure-run [--runs N] [--nominal SECONDS] [--stdout FILE] [--report FILE] -- COMMAND "
+                 "[ARGS...]\n");
+    return 2;
+  }
+  char** command = argv + at + 1;
+
+  std::vector<double> beyond, cpu, share, peak, overReport;
+  for (int run = 1; run <= runs; ++run) {
+    Figures figures;
+    if (!RunOnce(command, output, report, figures)) return 1;
+    beyond.push_back(figures.wall - nominal);
+    cpu.push_back(figures.cpu);
+    share.push_back(figures.cpu / figures.wall);
+    peak.push_back(static_cast<double>(figures.peakKiB));
+    std::printf("run %d: wall %.4f s (%+.1f ms beyond %.0f s), CPU %.1f ms (%.2f %% of one core), peak %ld KiB",
+                run, figures.wall, (figures.wall - nominal) * 1e3, nominal, figures.cpu * 1e3,
+                100 * figures.cpu / figures.wall, figures.peakKiB);
+    if (figures.report >= 0) {
+      const double over = static_cast<double>(figures.peakKiB) - static_cast<double>(figures.report) / 1024;
+      overReport.push_back(over);
+      std::printf(", report %lld bytes, peak beyond it %.0f KiB", figures.report, over);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+  }
+  std::printf("%s over %d runs:\n", command[0], runs);
+  PrintSpread("beyond nominal", beyond, "ms", 1e3);
+  PrintSpread("CPU", cpu, "ms", 1e3);
+  PrintSpread("CPU share of a core", share, "%", 100);
+  PrintSpread("peak", peak, "KiB", 1);
+  if (!overReport.empty()) PrintSpread("peak beyond report", overReport, "KiB", 1);
+  return 0;
+}
