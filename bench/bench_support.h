@@ -7,8 +7,6 @@
 // limit writer and its buffer belong to one thread at a time.
 #pragma once
 
-#include <benchmark/benchmark.h>
-
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>

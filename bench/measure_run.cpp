@@ -1,4 +1,5 @@
-// measure-run [--runs N] [--nominal SECONDS] [--stdout FILE] [--report FILE] -- COMMAND [ARGS...]
+// measure-run [--runs N] [--nominal SECONDS] [--stdout FILE] [--report FILE] [--after CHECK]
+//             -- COMMAND [ARGS...]
 //
 // Runs COMMAND N times, one after the other, and prints for each run its
 // wall time and how far beyond the nominal length (5 s) it went, the CPU time
@@ -8,7 +9,9 @@
 // gives the median and the spread (lowest to highest) of each figure.
 //
 // The command's standard output goes to FILE (/dev/null by default), as when
-// a user redirects it; its standard error is this program's.
+// a user redirects it; its standard error is this program's. CHECK, a shell
+// command, runs after each run (to look at what the run left); when it fails,
+// so does measure-run, after all runs.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -35,6 +38,10 @@ struct Figures {
 
 bool RunOnce(char** command, const char* output, const char* report, Figures& figures) {
   if (report != nullptr) ::unlink(report); // the size read afterwards is this run's
+  // A new file rather than a truncated one: ext4 starts writing back a file
+  // that was truncated and rewritten when it is closed, which would add the
+  // disk's time to the run's exit.
+  if (std::strcmp(output, "/dev/null") != 0) ::unlink(output);
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child < 0) {
@@ -92,6 +99,7 @@ int main(int argc, char** argv) {
   double nominal = 5.0;
   const char* output = "/dev/null";
   const char* report = nullptr;
+  const char* after = nullptr;
   int at = 1;
   for (; at < argc && std::strcmp(argv[at], "--") != 0; ++at) {
     const std::string option = argv[at];
@@ -104,19 +112,22 @@ int main(int argc, char** argv) {
       output = argv[++at];
     } else if (option == "--report") {
       report = argv[++at];
+    } else if (option == "--after") {
+      after = argv[++at];
     } else {
       break;
     }
   }
   if (at >= argc - 1 || std::strcmp(argv[at], "--") != 0 || runs < 1) {
     std::fprintf(stderr,
-                 "usage: measure-run [--runs N] [--nominal SECONDS] [--stdout FILE] [--report FILE] -- COMMAND "
-                 "[ARGS...]\n");
+                 "usage: measure-run [--runs N] [--nominal SECONDS] [--stdout FILE] [--report FILE] [--after CHECK] "
+                 "-- COMMAND [ARGS...]\n");
     return 2;
   }
   char** command = argv + at + 1;
 
   std::vector<double> beyond, cpu, share, peak, overReport;
+  int failedChecks = 0;
   for (int run = 1; run <= runs; ++run) {
     Figures figures;
     if (!RunOnce(command, output, report, figures)) return 1;
@@ -134,6 +145,7 @@ int main(int argc, char** argv) {
     }
     std::printf("\n");
     std::fflush(stdout);
+    if (after != nullptr && std::system(after) != 0) ++failedChecks;
   }
   std::printf("%s over %d runs:\n", command[0], runs);
   PrintSpread("beyond nominal", beyond, "ms", 1e3);
@@ -141,5 +153,9 @@ int main(int argc, char** argv) {
   PrintSpread("CPU share of a core", share, "%", 100);
   PrintSpread("peak", peak, "KiB", 1);
   if (!overReport.empty()) PrintSpread("peak beyond report", overReport, "KiB", 1);
+  if (failedChecks > 0) {
+    std::printf("  check failed after %d of %d runs\n", failedChecks, runs);
+    return 1;
+  }
   return 0;
 }

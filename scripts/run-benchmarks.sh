@@ -1,0 +1,63 @@
+#!/bin/sh
+# Builds the benchmarks (default preset) and takes every figure of
+# docs/performance.md on this machine:
+#   1. the input path per event against its limit, timed (Google Benchmark)
+#      and, with valgrind installed, in instructions (callgrind); LogPrintf
+#      from 1, 4 and 8 threads; a long send over the simulated service;
+#   2. whole runs of portprobe (no devices), portprobe-demo and the flood of
+#      16 devices at 16,000 short messages a second each;
+#   3. the JACK peer comparison, where the JACK tools are built
+#      (scripts/jack-peer.sh).
+# RUNS (default 5) sets the repetitions. Take figures when the machine is
+# quiet: the load is printed first and last.
+set -eu
+cd "$(dirname "$0")/.."
+RUNS=${RUNS:-5}
+root=$PWD
+build=$root/build/default
+
+cmake --preset default >/dev/null
+cmake --build --preset default --target portprobe portprobe-demo portprobe_bench portprobe-flood flood-check \
+  measure-run input-path-count
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+# Reports go to portprobe-report.txt here, never to a desktop clipboard.
+unset DISPLAY WAYLAND_DISPLAY
+
+echo "=== load: $(uptime)"
+echo "=== 1. per event, timed ($RUNS repetitions; console to /dev/null by a redirect of standard output)"
+"$build/bench/portprobe_bench" --benchmark_repetitions="$RUNS" --benchmark_report_aggregates_only=true
+
+if command -v valgrind >/dev/null 2>&1; then
+  echo "=== 1. per event, instructions (callgrind, user space only: the write to /dev/null is the same in both)"
+  printf '%-24s %14s %14s %8s\n' case input limit ratio
+  for item in note:20000 long-message-402:2000 packets-402:200; do
+    name=${item%%:*}
+    calls=${item##*:}
+    for side in input limit; do
+      valgrind --tool=callgrind --collect-atstart=no --toggle-collect='*MeasuredCalls*' \
+        --callgrind-out-file="$work/cg.$side" "$build/bench/input-path-count" "$side-$name" "$calls" \
+        >/dev/null 2>"$work/cg.$side.err"
+      events=$(grep -E '^[0-9]+$' "$work/cg.$side.err")
+      total=$(sed -n 's/^totals: //p' "$work/cg.$side")
+      eval "$side=\$(( total / events ))"
+    done
+    printf '%-24s %14s %14s %8s\n' "$name" "$input" "$limit" "$(awk "BEGIN { printf \"%.2f\", $input / $limit }")"
+  done
+fi
+
+echo "=== 2. whole runs ($RUNS each; standard output to a file)"
+"$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt -- "$build/portprobe"
+"$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt -- "$build/portprobe-demo"
+# 16 devices, 16,000 a second each, for 4.5 s: 72,000 messages per device.
+"$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt \
+  --after "'$build/bench/flood-check' portprobe-report.txt 16 72000 && '$build/bench/flood-check' console.txt 16 72000" \
+  -- "$build/bench/portprobe-flood" 16 16000 4.5
+
+if [ -x "$root/scripts/jack-peer.sh" ]; then
+  echo "=== 3. JACK peer"
+  RUNS=$RUNS "$root/scripts/jack-peer.sh"
+fi
+echo "=== load: $(uptime)"
