@@ -5,18 +5,31 @@
 
 namespace flood {
 
+namespace {
+
+// The status kinds with two data bytes; program change and channel pressure
+// have one and are left out.
+constexpr uint8_t kKinds[] = {0x80, 0x90, 0xA0, 0xB0, 0xE0};
+static_assert(sizeof kKinds * 16384 == kMaxSequence, "one kind per 16384 messages");
+
+} // namespace
+
 uint32_t MessageWord(unsigned device, uint32_t sequence) {
-  const uint32_t status = (0x80u + ((sequence >> 14) << 4)) | (device & 0x0Fu);
+  const uint32_t status = kKinds[(sequence >> 14) % sizeof kKinds] | (device & 0x0Fu);
   const uint32_t data1 = (sequence >> 7) & 0x7Fu;
   const uint32_t data2 = sequence & 0x7Fu;
   return status | (data1 << 8) | (data2 << 16);
 }
 
 bool DecodeMessage(unsigned status, unsigned data1, unsigned data2, unsigned& device, uint32_t& sequence) {
-  if (status < 0x80 || status > 0xEF || data1 > 0x7F || data2 > 0x7F) return false;
-  device = status & 0x0F;
-  sequence = (((status >> 4) - 8u) << 14) | (data1 << 7) | data2;
-  return true;
+  if (data1 > 0x7F || data2 > 0x7F) return false;
+  for (uint32_t kind = 0; kind < sizeof kKinds; ++kind) {
+    if ((status & 0xF0) != kKinds[kind]) continue;
+    device = status & 0x0F;
+    sequence = (kind << 14) | (data1 << 7) | data2;
+    return true;
+  }
+  return false;
 }
 
 std::chrono::microseconds Pacer::Next() {
@@ -28,6 +41,25 @@ std::chrono::microseconds Pacer::Next() {
   return std::chrono::microseconds(delay);
 }
 
+namespace {
+
+// The three bytes of a line of portprobe ("got MIDI: 90 3C 64") or of
+// jack_midi_dump ("  17: 90 3c 64 note on (channel  0): ..."). portprobe's
+// line must end after the bytes; anything else is not one of its messages.
+bool ParseLine(const std::string& line, unsigned& status, unsigned& data1, unsigned& data2) {
+  char end = 0;
+  if (line.compare(0, 10, "got MIDI: ") == 0) {
+    if (std::sscanf(line.c_str(), "got MIDI: %X %X %X%c", &status, &data1, &data2, &end) < 3) return false;
+    return end == 0 || end == '\r';
+  }
+  long long time = 0;
+  int consumed = 0;
+  if (std::sscanf(line.c_str(), " %lld: %2x %2x %2x%n", &time, &status, &data1, &data2, &consumed) < 4) return false;
+  return line[static_cast<size_t>(consumed)] == ' ' || line[static_cast<size_t>(consumed)] == '\0';
+}
+
+} // namespace
+
 Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice) {
   Tally tally;
   tally.devices.resize(devices);
@@ -35,10 +67,7 @@ Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice) {
   std::string line;
   while (std::getline(log, line)) {
     unsigned status = 0, data1 = 0, data2 = 0;
-    char end = 0;
-    // %c catches anything after the third byte: such a line is not one of ours.
-    if (std::sscanf(line.c_str(), "got MIDI: %X %X %X%c", &status, &data1, &data2, &end) < 3) continue;
-    if (end != 0 && end != '\r') continue;
+    if (!ParseLine(line, status, data1, data2)) continue;
     unsigned device = 0;
     uint32_t sequence = 0;
     if (!DecodeMessage(status, data1, data2, device, sequence) || device >= devices) continue;

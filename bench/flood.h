@@ -2,10 +2,11 @@
 // every message naming its device and its place in the device's sequence,
 // so that a log of the run shows exactly which messages arrived.
 //
-// A message is status (0x8s..0xEs) | device, data bytes the low 14 bits of
-// the sequence number; the status's high nibble counts the 16384s. So a
-// device's first 114,688 messages are all distinct, and a device is its
-// MIDI channel (16 devices at most).
+// A message is a well-formed three-byte channel message: status | device,
+// data bytes the low 14 bits of the sequence number, and the status's kind
+// (note off, note on, key pressure, control change, pitch bend, in that
+// order) counting the 16384s. So a device's first 81,920 messages are all
+// distinct, and a device is its MIDI channel (16 devices at most).
 //
 // Threads: the functions are pure; a Pacer belongs to one stream.
 #pragma once
@@ -19,7 +20,7 @@
 namespace flood {
 
 constexpr unsigned kMaxDevices = 16;
-constexpr uint32_t kMaxSequence = 7u * 16384u; // status nibbles 8 to E
+constexpr uint32_t kMaxSequence = 5u * 16384u; // five kinds of three-byte message
 
 // The short-message word of message `sequence` of `device`, lowest byte first.
 uint32_t MessageWord(unsigned device, uint32_t sequence);
@@ -54,9 +55,9 @@ struct Tally {
   uint64_t misordered = 0; // out of order or beyond, all devices
 };
 
-// Reads a log (a report or the console) and counts the flood's "got MIDI"
-// lines of each of `devices` devices, each of which sent `perDevice`
-// messages numbered from 0.
+// Reads a log (portprobe's report or console, or jack_midi_dump's output)
+// and counts the flood's messages of each of `devices` devices, each of
+// which sent `perDevice` messages numbered from 0.
 Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice);
 std::string Describe(const Tally& tally);
 

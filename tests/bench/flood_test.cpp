@@ -31,11 +31,14 @@ TEST(Flood, EveryDeviceAndNumberHasItsOwnMessageAndDecodesBack) {
       EXPECT_EQ(decodedSequence, sequence);
       EXPECT_LE((word >> 8) & 0xFF, 0x7Fu) << "data bytes stay below 0x80";
       EXPECT_LE((word >> 16) & 0xFF, 0x7Fu);
+      const uint32_t kind = word & 0xF0;
+      EXPECT_TRUE(kind != 0xC0 && kind != 0xD0 && kind >= 0x80 && kind < 0xF0) << "three-byte channel messages only";
     }
   }
   unsigned device = 0;
   uint32_t sequence = 0;
   EXPECT_FALSE(flood::DecodeMessage(0xF0, 0, 0, device, sequence)) << "system messages are no flood's";
+  EXPECT_FALSE(flood::DecodeMessage(0xC0, 0, 0, device, sequence)) << "nor one-data-byte messages";
   EXPECT_FALSE(flood::DecodeMessage(0x90, 0x80, 0, device, sequence));
 }
 
@@ -77,6 +80,12 @@ TEST(Flood, CheckCountsLostRepeatedAndForeignMessages) {
       {"one twice", whole + Line(1, 2), 6, 0, 1},
       {"a number the device never sent", whole + Line(0, 3), 6, 0, 1},
       {"a device beyond the flood's", whole + Line(2, 0), 6, 0, 0},
+      {"jack_midi_dump's lines", "   0: 80 00 00 note off (channel  0): pitch   0, velocity   0\n"
+                                 "   0: 81 00 00 note off (channel  1): pitch   0, velocity   0\n"
+                                 "  17: 80 00 01 note off (channel  0): pitch   0, velocity   1\n"
+                                 "Error: ringbuffer was full, skipping event.\n"
+                                 " 255: 80 00 02 note off (channel  0): pitch   0, velocity   2\n",
+       4, 2, 0},
       {"text after the bytes is not a message", Line(0, 0) + Line(0, 1, " x\n") + Line(0, 2) + Line(1, 0) +
                                                     Line(1, 1) + Line(1, 2),
        5, 1, 0},
