@@ -35,36 +35,36 @@ class Capture {
  public:
   void Append(const char* text, size_t length) {
     while (length > 0) {
+      const size_t index = size / kBlockSize;
       const size_t used = size % kBlockSize;
-      if (used == 0 && size == blocks.size() * kBlockSize) blocks.emplace_back(new char[kBlockSize]);
+      if (index == blocks.size()) blocks.emplace_back(new char[kBlockSize]);
       const size_t step = length < kBlockSize - used ? length : kBlockSize - used;
-      std::memcpy(blocks.back().get() + used, text, step);
+      std::memcpy(blocks[index].get() + used, text, step);
       size += step;
       text += step;
       length -= step;
     }
   }
-  void Clear() {
-    blocks.clear();
-    size = 0;
-  }
+  // Empties the capture but keeps its blocks for what comes next.
+  void Clear() { size = 0; }
   std::string Copy() const {
     std::string text;
     text.reserve(size);
-    for (size_t index = 0; index < blocks.size(); ++index) text.append(blocks[index].get(), BlockLength(index));
+    for (size_t index = 0; index < BlocksInUse(); ++index) text.append(blocks[index].get(), BlockLength(index));
     return text;
   }
   // Everything captured as one string with room for `spare` more bytes;
   // each block is given back once copied, so the capture and the string are
-  // never both whole. Leaves the capture empty.
+  // never both whole. Leaves the capture empty, without blocks.
   std::string Take(size_t spare) {
     std::string text;
     text.reserve(size + spare);
-    for (size_t index = 0; index < blocks.size(); ++index) {
+    for (size_t index = 0; index < BlocksInUse(); ++index) {
       text.append(blocks[index].get(), BlockLength(index));
       blocks[index].reset();
     }
-    Clear();
+    blocks.clear();
+    size = 0;
     return text;
   }
   void Swap(Capture& other) {
@@ -75,8 +75,9 @@ class Capture {
  private:
   static constexpr size_t kBlockSize = size_t{1} << 20;
 
+  size_t BlocksInUse() const { return (size + kBlockSize - 1) / kBlockSize; }
   size_t BlockLength(size_t index) const {
-    return index + 1 < blocks.size() ? kBlockSize : size - index * kBlockSize;
+    return index + 1 < BlocksInUse() ? kBlockSize : size - index * kBlockSize;
   }
 
   std::vector<std::unique_ptr<char[]>> blocks;

@@ -112,17 +112,25 @@ TEST(LogSink, HexDumpOfAnyLengthMatchesOnePrintfPerByte) {
 }
 
 // A capture of several megabytes, with texts of many lengths landing across
-// the boundaries of its storage, comes back byte for byte; taking it leaves
-// an empty capture that goes on collecting.
+// the boundaries of its storage, comes back byte for byte, also when a new
+// capture reuses the storage of a larger one; taking it leaves an empty
+// capture that goes on collecting.
 TEST(LogSink, LargeCaptureComesBackWholeAndTakingItStartsAnEmptyOne) {
   ConsoleCapture console;
-  std::string expected;
-  for (int i = 0; expected.size() < 3u * 1024 * 1024 + 7; ++i) {
-    const std::string text = "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 977), 'a' + i % 26);
-    LogPrintf("%s", text.c_str());
-    LogEndLine();
-    expected += text + "\r\n";
-  }
+  const auto logAbout = [](size_t bytes, int seed) {
+    std::string expected;
+    for (int i = seed; expected.size() < bytes; ++i) {
+      const std::string text = "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 977), 'a' + i % 26);
+      LogPrintf("%s", text.c_str());
+      LogEndLine();
+      expected += text + "\r\n";
+    }
+    return expected;
+  };
+  EXPECT_TRUE(logsink::CaptureContents() == logAbout(3u * 1024 * 1024 + 7, 0));
+  logsink::BeginCapture();
+  EXPECT_EQ(logsink::CaptureContents(), "");
+  const std::string expected = logAbout(1024 * 1024 + 3, 5);
   EXPECT_TRUE(logsink::CaptureContents() == expected);
   const std::string taken = logsink::TakeCapture(100);
   EXPECT_TRUE(taken == expected);
