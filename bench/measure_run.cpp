@@ -135,8 +135,9 @@ int main(int argc, char** argv) {
     cpu.push_back(figures.cpu);
     share.push_back(figures.cpu / figures.wall);
     peak.push_back(static_cast<double>(figures.peakKiB));
-    std::printf("run %d: wall %.4f s (%+.1f ms beyond %.0f s), CPU %.1f ms (%.2f %% of one core), peak %ld KiB",
-                run, figures.wall, (figures.wall - nominal) * 1e3, nominal, figures.cpu * 1e3,
+    std::printf("run %d: wall %.4f s", run, figures.wall);
+    if (nominal > 0) std::printf(" (%+.1f ms beyond %.0f s)", (figures.wall - nominal) * 1e3, nominal);
+    std::printf(", CPU %.1f ms (%.2f %% of one core), peak %ld KiB", figures.cpu * 1e3,
                 100 * figures.cpu / figures.wall, figures.peakKiB);
     if (figures.report >= 0) {
       const double over = static_cast<double>(figures.peakKiB) - static_cast<double>(figures.report) / 1024;
@@ -148,7 +149,7 @@ int main(int argc, char** argv) {
     if (after != nullptr && std::system(after) != 0) ++failedChecks;
   }
   std::printf("%s over %d runs:\n", command[0], runs);
-  PrintSpread("beyond nominal", beyond, "ms", 1e3);
+  if (nominal > 0) PrintSpread("beyond nominal", beyond, "ms", 1e3);
   PrintSpread("CPU", cpu, "ms", 1e3);
   PrintSpread("CPU share of a core", share, "%", 100);
   PrintSpread("peak", peak, "KiB", 1);
