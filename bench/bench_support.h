@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -70,26 +71,33 @@ class LimitWriter {
     va_end(args);
     if (length > 0) Write(text, static_cast<size_t>(length), text, static_cast<size_t>(length));
   }
-  void EndLine() { Write("\n", 1, "\r\n", 2); }
-  // The same line as LogHexDump, built in place.
-  void HexDump(const uint8_t* bytes, uint16_t length) {
+  // The same text as LogLineAndHexDump, built in place: the heading, its
+  // line end and the dump under it, one write as the sink makes it.
+  void LineAndHexDump(const char* heading, const uint8_t* bytes, uint16_t length) {
     static const char kHex[] = "0123456789ABCDEF";
-    size_t at = 0;
-    line[at++] = '{';
+    const size_t headingLength = std::strlen(heading);
+    char* const text = line.get();
+    std::memcpy(text, heading, headingLength);
+    size_t at = headingLength;
+    text[at++] = '\n';
+    const size_t dumpStart = at;
+    text[at++] = '{';
     for (uint16_t i = 0; i < length; ++i) {
-      line[at++] = ' ';
-      line[at++] = '0';
-      line[at++] = 'x';
-      line[at++] = kHex[bytes[i] >> 4];
-      line[at++] = kHex[bytes[i] & 0x0F];
-      line[at++] = ',';
+      text[at++] = ' ';
+      text[at++] = '0';
+      text[at++] = 'x';
+      text[at++] = kHex[bytes[i] >> 4];
+      text[at++] = kHex[bytes[i] & 0x0F];
+      text[at++] = ',';
     }
-    line[at++] = '}';
-    line[at++] = ';';
-    line[at] = '\n';
-    std::fwrite(line.get(), 1, at + 1, stdout);
+    text[at++] = '}';
+    text[at++] = ';';
+    text[at] = '\n';
+    std::fwrite(text, 1, at + 1, stdout);
     std::fflush(stdout);
-    capture.append(line.get(), at);
+    capture.append(text, headingLength);
+    capture.append("\r\n", 2);
+    capture.append(text + dumpStart, at - dumpStart);
     capture.append("\r\n", 2);
   }
   void Trim(uint64_t& events, uint64_t added = 1) {
@@ -107,7 +115,7 @@ class LimitWriter {
     capture.append(captured, capturedLength);
   }
 
-  static constexpr size_t kLongestLine = 3 + 6 * 65535 + 4;
+  static constexpr size_t kLongestLine = 1024 + 3 + 6 * 65535 + 4; // a heading and a dump
   std::unique_ptr<char[]> line;
   std::string capture;
 };

@@ -116,9 +116,8 @@ class LongMessageLimit {
  public:
   static constexpr uint64_t kEvents = 1;
   void Call() {
-    limit.Printf("%s", "SysEx message received:");
-    limit.EndLine();
-    limit.HexDump(kNanoSceneImage.data(), static_cast<uint16_t>(kNanoSceneImage.size()));
+    limit.LineAndHexDump("SysEx message received:", kNanoSceneImage.data(),
+                         static_cast<uint16_t>(kNanoSceneImage.size()));
     limit.Printf("current settings are good!\n");
     limit.Trim(captured);
   }
@@ -160,9 +159,8 @@ class PacketsLimit {
       const uint8_t* bytes = kNanoSceneImage.data() + 3 * packet;
       limit.Printf("got MIDI: %X %X %X\n", bytes[0], bytes[1], bytes[2]);
     }
-    limit.Printf("%s", "SysEx message received:");
-    limit.EndLine();
-    limit.HexDump(kNanoSceneImage.data(), static_cast<uint16_t>(kNanoSceneImage.size()));
+    limit.LineAndHexDump("SysEx message received:", kNanoSceneImage.data(),
+                         static_cast<uint16_t>(kNanoSceneImage.size()));
     limit.Printf("current settings are good!\n");
     limit.Trim(captured, kScenePackets);
   }

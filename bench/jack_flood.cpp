@@ -10,8 +10,9 @@
 // CONNECT_TO (a port such as "midi-monitor:input", connected to all of them
 // here).
 //
-// Prints "ready" on standard output once its ports are there, and on
-// SIGTERM or SIGINT ends, printing on standard error what it sent, the
+// Prints "ready" on standard output once its ports are there and "finished"
+// once every message is out; on SIGTERM or SIGINT it ends, printing on
+// standard error what it sent, the
 // messages the port buffers had no room for (lost before any receiver saw
 // them) and the cycles the server reported missed.
 //
@@ -184,8 +185,16 @@ int main(int argc, char** argv) {
   std::printf("ready\n");
   std::fflush(stdout);
 
-  int received = 0;
-  sigwait(&stopSignals, &received);
+  // Waits for a stop signal, looking meanwhile whether the flood is out.
+  bool announced = false;
+  const struct timespec poll = {0, 50 * 1000 * 1000};
+  while (sigtimedwait(&stopSignals, nullptr, &poll) < 0) {
+    if (!announced && flood.finished) {
+      std::printf("finished\n");
+      std::fflush(stdout);
+      announced = true;
+    }
+  }
   jack_deactivate(flood.client);
   std::fprintf(stderr, "jack-flood: %u ports x %u messages at %.0f/s: sent %llu, no room in the port buffer %llu, %s, %llu missed cycles\n",
                deviceCount, flood.perDevice, perSecond, static_cast<unsigned long long>(flood.sent.load()),
