@@ -4,7 +4,8 @@
 # the RtMidi layer) and once by jack_midi_dump (JACK's own MIDI monitor, all
 # 16 ports connected to its one input), both writing to a file.
 #
-# Three loads, each RUNS times (default 3) for each program:
+# First portprobe alone, with no MIDI port on the server. Then three loads,
+# each RUNS times (default 3) for each program:
 #   idle  16 ports, one message each: what the ports cost without traffic;
 #   light 16 ports x 1,000 messages a second for 4 s (64,000);
 #   full  16 ports x 16,000 a second for 4 s (1,024,000: USB-MIDI full speed).
@@ -115,6 +116,10 @@ result() {
 }
 
 : >results.txt
+if [ "$with_portprobe" -eq 1 ]; then
+  echo "portprobe with the JACK server running and no MIDI port on it ($RUNS runs):"
+  "$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt -- "$build/portprobe"
+fi
 for load in idle light full; do
   run=1
   while [ "$run" -le "$RUNS" ]; do
