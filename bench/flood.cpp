@@ -63,6 +63,9 @@ bool ParseLine(const std::string& line, unsigned& status, unsigned& data1, unsig
 Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice) {
   Tally tally;
   tally.devices.resize(devices);
+  // A repeat tells a receiver that delivered a message twice from one that
+  // delivered it late: both come after a higher number.
+  std::vector<std::vector<bool>> seen(devices, std::vector<bool>(perDevice, false));
   std::vector<uint32_t> next(devices, 0); // one past the highest logged
   std::string line;
   while (std::getline(log, line)) {
@@ -76,18 +79,25 @@ Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice) {
       ++counts.beyond;
       continue;
     }
+    if (seen[device][sequence]) {
+      ++counts.repeated;
+      continue;
+    }
+    seen[device][sequence] = true;
+    ++counts.logged;
     if (sequence < next[device]) {
-      ++counts.outOfOrder;
+      ++counts.late;
       continue;
     }
     if (sequence > next[device]) ++counts.gaps;
-    ++counts.logged;
     next[device] = sequence + 1;
   }
   tally.expected = static_cast<uint64_t>(devices) * perDevice;
   for (const DeviceTally& counts : tally.devices) {
     tally.logged += counts.logged;
-    tally.misordered += counts.outOfOrder + counts.beyond;
+    tally.repeated += counts.repeated;
+    tally.late += counts.late;
+    tally.beyond += counts.beyond;
   }
   tally.lost = tally.expected - tally.logged;
   return tally;
@@ -95,14 +105,14 @@ Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice) {
 
 std::string Describe(const Tally& tally) {
   std::ostringstream text;
-  text << "expected " << tally.expected << ", logged " << tally.logged << ", lost " << tally.lost
-       << ", out of order " << tally.misordered;
+  text << "expected " << tally.expected << ", logged " << tally.logged << ", lost " << tally.lost << ", repeated "
+       << tally.repeated << ", late " << tally.late << ", never sent " << tally.beyond;
   const uint64_t perDevice = tally.devices.empty() ? 0 : tally.expected / tally.devices.size();
   for (size_t device = 0; device < tally.devices.size(); ++device) {
     const DeviceTally& counts = tally.devices[device];
-    if (counts.logged == perDevice && counts.outOfOrder == 0 && counts.beyond == 0) continue;
-    text << "\n  device " << device << ": logged " << counts.logged << " in " << counts.gaps + 1
-         << " runs, out of order " << counts.outOfOrder << ", beyond its last " << counts.beyond;
+    if (counts.logged == perDevice && counts.repeated == 0 && counts.late == 0 && counts.beyond == 0) continue;
+    text << "\n  device " << device << ": logged " << counts.logged << " (" << counts.gaps << " gaps), repeated "
+         << counts.repeated << ", late " << counts.late << ", never sent " << counts.beyond;
   }
   return text.str();
 }

@@ -41,18 +41,23 @@ class Pacer {
 };
 
 struct DeviceTally {
-  uint32_t logged = 0;     // messages logged after every one numbered lower
-  uint32_t gaps = 0;       // places where some messages were skipped
-  uint32_t outOfOrder = 0; // a repeat, or a number lower than one already logged
-  uint32_t beyond = 0;     // numbers the device never sent
+  uint32_t logged = 0;   // distinct numbers logged
+  uint32_t gaps = 0;     // places where the log jumps ahead of the next number
+  uint32_t repeated = 0; // a number logged again
+  uint32_t late = 0;     // logged for the first time after a higher number
+  uint32_t beyond = 0;   // numbers the device never sent
 };
 
 struct Tally {
   std::vector<DeviceTally> devices;
   uint64_t expected = 0;
   uint64_t logged = 0;
-  uint64_t lost = 0;       // expected minus logged
-  uint64_t misordered = 0; // out of order or beyond, all devices
+  uint64_t lost = 0;     // expected minus logged
+  uint64_t repeated = 0; // all devices
+  uint64_t late = 0;
+  uint64_t beyond = 0;
+  // Every message there once and in order.
+  bool Exact() const { return lost == 0 && repeated == 0 && late == 0 && beyond == 0; }
 };
 
 // Reads a log (portprobe's report or console, or jack_midi_dump's output)

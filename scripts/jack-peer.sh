@@ -53,7 +53,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-JACK_DEFAULT_SERVER="portprobe-performance"
+JACK_DEFAULT_SERVER="portprobe-perf-peer"
 JACK_NO_START_SERVER=1
 export JACK_DEFAULT_SERVER JACK_NO_START_SERVER
 unset DISPLAY WAYLAND_DISPLAY
@@ -104,21 +104,29 @@ say() { # prints a line and keeps it for the summary
   echo "$*"
   echo "$*" >>results.txt
 }
+# portprobe leaves its JACK clients to the server when it exits, and the
+# server takes them down only as the next client comes: a client opened now
+# waits until that is done, so the next run does not pay for this one.
+settle() {
+  jack_lsp >/dev/null 2>&1 || true
+}
 # result PROGRAM LOAD RUN LOG: one RESULT line from measure.txt, the log and the flood.
 result() {
   cpu=$(sed -n 's/.*CPU \([0-9.]*\) ms.*/\1/p' measure.txt | head -1)
   "$build/bench/flood-check" "$4" 16 "$(per_device "$2")" >check.txt || true
   logged=$(sed -n 's/.*, logged \([0-9]*\),.*/\1/p' check.txt | head -1)
   lost=$(sed -n 's/.*, lost \([0-9]*\),.*/\1/p' check.txt | head -1)
-  misordered=$(sed -n 's/.*, out of order \([0-9]*\).*/\1/p' check.txt | head -1)
-  say "RESULT $1 $2 run $3: cpu_ms $cpu logged $logged lost $lost out_of_order $misordered" \
+  repeated=$(sed -n 's/.*, repeated \([0-9]*\),.*/\1/p' check.txt | head -1)
+  late=$(sed -n 's/.*, late \([0-9]*\),.*/\1/p' check.txt | head -1)
+  say "RESULT $1 $2 run $3: cpu_ms $cpu logged $logged lost $lost repeated $repeated late $late" \
     "sent $sent finished $finished missed_cycles $missed | $(head -1 measure.txt)"
 }
 
 : >results.txt
 if [ "$with_portprobe" -eq 1 ]; then
   echo "portprobe with the JACK server running and no MIDI port on it ($RUNS runs):"
-  "$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt -- "$build/portprobe"
+  "$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt \
+    --after 'jack_lsp >/dev/null 2>&1' -- "$build/portprobe"
 fi
 for load in idle light full; do
   run=1
@@ -129,6 +137,7 @@ for load in idle light full; do
       "$build/bench/measure-run" --runs 1 --stdout console.txt --report portprobe-report.txt -- "$build/portprobe" \
         >measure.txt
       end_flood
+      settle
       result portprobe "$load" "$run" portprobe-report.txt
     fi
 
@@ -146,6 +155,7 @@ for load in idle light full; do
     wait "$measure_pid"
     dump_pid=""
     end_flood
+    settle
     result jack_midi_dump "$load" "$run" dump.txt
     say "  jack_midi_dump reported $(grep -c 'ringbuffer was full' dump.err || true) messages skipped (its ring buffer full)"
     run=$((run + 1))
@@ -157,7 +167,7 @@ awk -v seconds="$FLOOD_SECONDS" '
   $1 == "RESULT" {
     key = $2 " " $3
     n[key]++
-    cpu[key, n[key]] = $7; logged[key, n[key]] = $9; lost[key, n[key]] = $11
+    cpu[key, n[key]] = $7; logged[key, n[key]] = $9; lost[key, n[key]] = $11; repeated[key, n[key]] = $13
   }
   function median(array, key, count,    i, j, t, v) {
     for (i = 1; i <= count; i++) v[i] = array[key, i]
@@ -165,15 +175,15 @@ awk -v seconds="$FLOOD_SECONDS" '
     return count % 2 ? v[(count + 1) / 2] : (v[count / 2] + v[count / 2 + 1]) / 2
   }
   END {
-    printf "%-15s %-6s %12s %12s %10s %16s %18s\n", "program", "load", "CPU ms", "logged", "lost", "logged per s", "CPU us per msg"
+    printf "%-15s %-6s %10s %10s %9s %9s %13s %15s\n", "program", "load", "CPU ms", "logged", "lost", "repeated", "logged per s", "CPU us per msg"
     split("portprobe jack_midi_dump", programs, " ")
     split("idle light full", loads, " ")
     for (p = 1; p <= 2; p++) for (l = 1; l <= 3; l++) {
       key = programs[p] " " loads[l]
       if (!(key in n)) continue
-      c = median(cpu, key, n[key]); g = median(logged, key, n[key]); x = median(lost, key, n[key])
+      c = median(cpu, key, n[key]); g = median(logged, key, n[key]); x = median(lost, key, n[key]); r = median(repeated, key, n[key])
       idle = programs[p] " idle"
       extra = (loads[l] != "idle" && (idle in n) && g > 0) ? sprintf("%.2f", (c - median(cpu, idle, n[idle])) * 1000 / g) : "-"
-      printf "%-15s %-6s %12.1f %12d %10d %16.0f %18s\n", programs[p], loads[l], c, g, x, g / seconds, extra
+      printf "%-15s %-6s %10.1f %10d %9d %9d %13.0f %15s\n", programs[p], loads[l], c, g, x, r, g / seconds, extra
     }
   }' results.txt
