@@ -13,6 +13,12 @@ for preset in default asan tsan; do
   ctest --preset "$preset"
   echo "=== $preset: portprobe on a JACK server ==="
   tests/jack/run-jack-tests.sh "build/$preset"
+  if [ "$preset" = default ]; then
+    # The benchmarks only have to run here (a second or two); the figures
+    # come from scripts/run-benchmarks.sh on a quiet machine.
+    echo "=== benchmarks, smoke run ==="
+    build/default/bench/portprobe_bench --benchmark_min_time=0.01 >/dev/null
+  fi
 done
 echo "=== fuzzing ==="
 tests/fuzz/run-fuzzers.sh 60
