@@ -8,6 +8,11 @@
 // of the report file it left and the peak beyond that size. The last line
 // gives the median and the spread (lowest to highest) of each figure.
 //
+// The peak resident memory counts shared pages too: a JACK client maps the
+// server's shared memory, which the server holds whatever the client does.
+// So the largest private memory (pages of the process's own, from
+// /proc/PID/smaps_rollup, looked at every 20 ms) is given beside it.
+//
 // The command's standard output goes to FILE (/dev/null by default), as when
 // a user redirects it; its standard error is this program's. CHECK, a shell
 // command, runs after each run (to look at what the run left); when it fails,
@@ -19,12 +24,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -33,8 +40,27 @@ struct Figures {
   double wall = 0;       // seconds
   double cpu = 0;        // seconds, user + system
   long peakKiB = 0;      // largest resident set
+  long privateKiB = -1;  // largest private memory seen, or -1 when unreadable
   long long report = -1; // bytes, or -1 without --report
 };
+
+// Private_Clean + Private_Dirty of a running process, or -1.
+long PrivateKiB(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/smaps_rollup", static_cast<int>(pid));
+  FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return -1;
+  long total = -1;
+  char line[256];
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    long kib = 0;
+    if (std::sscanf(line, "Private_Clean: %ld kB", &kib) == 1 || std::sscanf(line, "Private_Dirty: %ld kB", &kib) == 1) {
+      total = (total < 0 ? 0 : total) + kib;
+    }
+  }
+  std::fclose(file);
+  return total;
+}
 
 bool RunOnce(char** command, const char* output, const char* report, Figures& figures) {
   if (report != nullptr) ::unlink(report); // the size read afterwards is this run's
@@ -58,13 +84,30 @@ bool RunOnce(char** command, const char* output, const char* report, Figures& fi
   }
   int status = 0;
   struct rusage usage = {};
+  // The private memory is looked at on a thread of its own, so that the
+  // exit is seen the moment it happens.
+  std::atomic<bool> exited{false};
+  std::atomic<long> privateKiB{-1};
+  std::thread watcher([&] {
+    while (!exited.load()) {
+      const long now = PrivateKiB(child);
+      if (now > privateKiB.load()) privateKiB.store(now);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  bool waited = true;
   while (::wait4(child, &status, 0, &usage) < 0) {
     if (errno != EINTR) {
       std::perror("measure-run: wait4");
-      return false;
+      waited = false;
+      break;
     }
   }
   const auto end = std::chrono::steady_clock::now();
+  exited.store(true);
+  watcher.join();
+  if (!waited) return false;
+  figures.privateKiB = privateKiB.load();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "measure-run: %s did not exit with 0 (status %d)\n", command[0], status);
     return false;
@@ -126,7 +169,7 @@ int main(int argc, char** argv) {
   }
   char** command = argv + at + 1;
 
-  std::vector<double> beyond, cpu, share, peak, overReport;
+  std::vector<double> beyond, cpu, share, peak, privatePeak, overReport, privateOverReport;
   int failedChecks = 0;
   for (int run = 1; run <= runs; ++run) {
     Figures figures;
@@ -139,10 +182,19 @@ int main(int argc, char** argv) {
     if (nominal > 0) std::printf(" (%+.1f ms beyond %.0f s)", (figures.wall - nominal) * 1e3, nominal);
     std::printf(", CPU %.1f ms (%.2f %% of one core), peak %ld KiB", figures.cpu * 1e3,
                 100 * figures.cpu / figures.wall, figures.peakKiB);
+    if (figures.privateKiB >= 0) {
+      privatePeak.push_back(static_cast<double>(figures.privateKiB));
+      std::printf(" (private %ld KiB)", figures.privateKiB);
+    }
     if (figures.report >= 0) {
       const double over = static_cast<double>(figures.peakKiB) - static_cast<double>(figures.report) / 1024;
       overReport.push_back(over);
       std::printf(", report %lld bytes, peak beyond it %.0f KiB", figures.report, over);
+      if (figures.privateKiB >= 0) {
+        const double privateOver = static_cast<double>(figures.privateKiB) - static_cast<double>(figures.report) / 1024;
+        privateOverReport.push_back(privateOver);
+        std::printf(" (private %.0f KiB)", privateOver);
+      }
     }
     std::printf("\n");
     std::fflush(stdout);
@@ -153,7 +205,9 @@ int main(int argc, char** argv) {
   PrintSpread("CPU", cpu, "ms", 1e3);
   PrintSpread("CPU share of a core", share, "%", 100);
   PrintSpread("peak", peak, "KiB", 1);
+  if (!privatePeak.empty()) PrintSpread("private peak", privatePeak, "KiB", 1);
   if (!overReport.empty()) PrintSpread("peak beyond report", overReport, "KiB", 1);
+  if (!privateOverReport.empty()) PrintSpread("private beyond report", privateOverReport, "KiB", 1);
   if (failedChecks > 0) {
     std::printf("  check failed after %d of %d runs\n", failedChecks, runs);
     return 1;
