@@ -29,6 +29,12 @@ class TestJackServer {
 
   explicit TestJackServer(Mode mode = Mode::Synchronous) : mode(mode) {
     ::setenv("JACK_NO_START_SERVER", "1", 1);
+    // One test server on the machine at a time (ctest runs tests in
+    // parallel): two servers that start and stop side by side share JACK's
+    // registry of shared memory, and a client of one was seen failing to
+    // attach to its server's memory while the other one went away.
+    machineFd = ::open("/tmp/portprobe-test-jack.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (machineFd >= 0) ::flock(machineFd, LOCK_EX);
     // A handful of names, each taken under a lock file: JACK keeps a server
     // slot per name in its registry (eight in all) and frees one that a
     // killed server left behind only when the same name comes again, so a
@@ -61,6 +67,8 @@ class TestJackServer {
     }
     if (lockFd >= 0) ::close(lockFd);
     lockFd = -1;
+    if (machineFd >= 0) ::close(machineFd);
+    machineFd = -1;
     running = false;
   }
 
@@ -125,6 +133,7 @@ class TestJackServer {
   const Mode mode;
   pid_t pid = 0;
   int lockFd = -1;
+  int machineFd = -1;
   bool running = false;
   std::string why;
 };

@@ -186,8 +186,8 @@ std::vector<std::string> Names(port::MidiService& service, bool inputs) {
 }
 
 TEST_F(RtMidiServiceOnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
-  Publish({Device("Pad A", 30, std::make_shared<PeerController>()),
-           Device("Pad B", 31, std::make_shared<PeerController>(), false)});
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, std::make_shared<PeerController>()),
+                                   Device("Pad B", 31, std::make_shared<PeerController>(), false)}));
   const std::vector<std::string> inputs = {"a2j:Pad A [30]: Pad A MIDI 1", "a2j:Pad B [31]: Pad B MIDI 1"};
   const std::vector<std::string> outputs = {"a2j:Pad A [30]: Pad A MIDI 1"};
   EXPECT_EQ(Names(*service, true), inputs);
@@ -205,11 +205,11 @@ TEST_F(RtMidiServiceOnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
 
 TEST_F(RtMidiServiceOnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
   const Bytes sysex = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0x42, 0xF7};
-  Publish({Device("Pad A", 30,
-                  std::make_shared<PeerController>(std::vector<ControllerEvent>{
-                      ControllerEvent::ShortMessage(0x90, 0x3C, 0x64), ControllerEvent::ShortMessage(0xF8),
-                      ControllerEvent::ShortMessage(0xFE), ControllerEvent::SysExMessage(sysex),
-                      ControllerEvent::ShortMessage(0xC0, 0x05)}))});
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30,
+                                          std::make_shared<PeerController>(std::vector<ControllerEvent>{
+                                              ControllerEvent::ShortMessage(0x90, 0x3C, 0x64), ControllerEvent::ShortMessage(0xF8),
+                                              ControllerEvent::ShortMessage(0xFE), ControllerEvent::SysExMessage(sysex),
+                                              ControllerEvent::ShortMessage(0xC0, 0x05)}))}));
   inbox.header.lpData = inbox.storage.data();
   inbox.header.dwBufferLength = static_cast<uint32_t>(inbox.storage.size());
   port::InputHandle input = nullptr;
@@ -244,7 +244,7 @@ TEST_F(RtMidiServiceOnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpen
 
 TEST_F(RtMidiServiceOnJack, LongSendLeavesAsOneJackEventPerMessage) {
   auto peer = std::make_shared<PeerController>();
-  Publish({Device("Pad A", 30, peer)});
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, peer)}));
   const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
   ASSERT_NE(output, nullptr);
   // 151 bytes, 51 messages, with a SysEx in the middle and running status.
@@ -267,7 +267,7 @@ TEST_F(RtMidiServiceOnJack, LongSendLeavesAsOneJackEventPerMessage) {
 
 TEST_F(RtMidiServiceOnJack, SendsThatRtMidiWouldDropAreRefused) {
   auto peer = std::make_shared<PeerController>();
-  Publish({Device("Pad A", 30, peer)});
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, peer)}));
   const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
   ASSERT_NE(output, nullptr);
   Bytes largest(rtmidi_port::kJackSysExLimit, 0x01);
@@ -372,7 +372,7 @@ TEST_F(RtMidiServiceOnJackWithALateClient, ARequestSentRightAfterTheOutputOpensR
   GTEST_SKIP() << "timing on an asynchronous server is not meaningful under ThreadSanitizer";
 #endif
   auto peer = std::make_shared<PeerController>();
-  Publish({Device("Pad A", 30, peer)});
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, peer)}));
   const std::string playback = "a2j:Pad A [30] (playback): Pad A MIDI 1";
   OtherClient late;
   ASSERT_TRUE(late.Running());
@@ -394,7 +394,7 @@ TEST_F(RtMidiServiceOnJackWithALateClient, ARequestSentRightAfterTheOutputOpensR
 }
 
 TEST_F(RtMidiServiceOnJack, ClosingTheClientsTakesThisProgramsPortsOffTheServer) {
-  Publish({Device("Pad A", 30, std::make_shared<PeerController>())});
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, std::make_shared<PeerController>())}));
   port::InputHandle input = nullptr;
   ASSERT_EQ(service->InputCount(), 1u);
   ASSERT_EQ(service->OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
