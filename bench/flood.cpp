@@ -1,6 +1,7 @@
 #include "bench/flood.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace flood {
@@ -115,6 +116,13 @@ std::string Describe(const Tally& tally) {
          << counts.repeated << ", late " << counts.late << ", never sent " << counts.beyond;
   }
   return text.str();
+}
+
+bool ParsePositiveArgument(int argc, char** argv, int index, double& value) {
+  if (argc <= index) return true;
+  char* end = nullptr;
+  value = std::strtod(argv[index], &end);
+  return end != argv[index] && *end == '\0' && value > 0;
 }
 
 } // namespace flood

@@ -66,4 +66,9 @@ struct Tally {
 Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice);
 std::string Describe(const Tally& tally);
 
+// The flood programs' optional numeric arguments (devices, rate, seconds):
+// argv[index] when given, which must be a positive number; true when it is
+// absent (value keeps its default) or valid.
+bool ParsePositiveArgument(int argc, char** argv, int index, double& value);
+
 } // namespace flood

@@ -77,19 +77,12 @@ class FloodSource {
   Clock::time_point firstDelivered;
 };
 
-bool ParseArgument(int argc, char** argv, int index, double& value) {
-  if (argc <= index) return true;
-  char* end = nullptr;
-  value = std::strtod(argv[index], &end);
-  return end != argv[index] && *end == '\0' && value > 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
   double devices = 16, perSecond = 16000, seconds = 4.5;
-  if (argc > 4 || !ParseArgument(argc, argv, 1, devices) || !ParseArgument(argc, argv, 2, perSecond) ||
-      !ParseArgument(argc, argv, 3, seconds)) {
+  if (argc > 4 || !flood::ParsePositiveArgument(argc, argv, 1, devices) ||
+      !flood::ParsePositiveArgument(argc, argv, 2, perSecond) || !flood::ParsePositiveArgument(argc, argv, 3, seconds)) {
     std::fprintf(stderr, "usage: portprobe-flood [DEVICES [PER_SECOND [SECONDS]]]\n");
     return 2;
   }

@@ -114,18 +114,12 @@ int OnXrun(void* argument) {
   return 0;
 }
 
-bool Parse(int argc, char** argv, int index, double& value) {
-  if (argc <= index) return true;
-  char* end = nullptr;
-  value = std::strtod(argv[index], &end);
-  return end != argv[index] && *end == '\0' && value > 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
   double devices = 16, perSecond = 16000, seconds = 4;
-  if (argc > 5 || !Parse(argc, argv, 1, devices) || !Parse(argc, argv, 2, perSecond) || !Parse(argc, argv, 3, seconds)) {
+  if (argc > 5 || !flood::ParsePositiveArgument(argc, argv, 1, devices) ||
+      !flood::ParsePositiveArgument(argc, argv, 2, perSecond) || !flood::ParsePositiveArgument(argc, argv, 3, seconds)) {
     std::fprintf(stderr, "usage: jack-flood [DEVICES [PER_SECOND [SECONDS [CONNECT_TO]]]]\n");
     return 2;
   }

@@ -18,6 +18,7 @@
 #include "midi/port/simulated/scenes.h"
 #include "tests/support/probe_harness.h"
 #include "tests/support/recorders.h"
+#include "tests/support/holds_in_order.h"
 
 namespace {
 
@@ -72,16 +73,6 @@ int Count(const std::string& text, const std::string& part) {
   int count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
   return count;
-}
-
-testing::AssertionResult HoldsInOrder(const std::string& text, const std::vector<std::string>& parts) {
-  size_t at = 0;
-  for (const std::string& part : parts) {
-    const size_t found = text.find(part, at);
-    if (found == std::string::npos) return testing::AssertionFailure() << "no \"" << part << "\" after offset " << at;
-    at = found + part.size();
-  }
-  return testing::AssertionSuccess();
 }
 
 // The bytes of every hex dump in the report whose first bytes are prefix.

@@ -6,6 +6,7 @@
 
 #include "handlers/xtouch_mini.h"
 #include "tests/support/probe_harness.h"
+#include "tests/support/holds_in_order.h"
 
 namespace {
 
@@ -14,17 +15,6 @@ ProbeRun RunScenario(const std::string& name, sim::SimulatedService& service) {
   EXPECT_TRUE(sim::BuildScenario(name, service)) << name;
   CMIDIManagerWin manager(service);
   return RunOver(service, manager, console);
-}
-
-// Each part in order, each after the one before.
-testing::AssertionResult HoldsInOrder(const std::string& text, const std::vector<std::string>& parts) {
-  size_t at = 0;
-  for (const std::string& part : parts) {
-    const size_t found = text.find(part, at);
-    if (found == std::string::npos) return testing::AssertionFailure() << "no \"" << part << "\" after offset " << at;
-    at = found + part.size();
-  }
-  return testing::AssertionSuccess();
 }
 
 int Count(const std::string& text, const std::string& part) {
