@@ -57,7 +57,7 @@ class TestJackServer {
   // Why no server came up, for the test's failure message.
   const std::string& Why() const { return why; }
 
- private:
+  // Stops the server now, as a user's server goes away under a running tool.
   void Stop() {
     if (pid > 0) {
       ::kill(pid, SIGTERM);
@@ -71,6 +71,8 @@ class TestJackServer {
     machineFd = -1;
     running = false;
   }
+
+ private:
 
   // Starts jackd under the name and waits until it answers. A server that
   // cannot start (its name taken, the registry full) exits at once, so its

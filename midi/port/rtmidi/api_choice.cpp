@@ -59,12 +59,12 @@ bool JackServerRunning() {
 #endif
 }
 
-RtMidi::Api ChooseApi() {
+RtMidi::Api ChooseApi(bool withJack) {
   // Also covers the clients RtMidi opens itself: none may start a server.
   ::setenv("JACK_NO_START_SERVER", "1", 1);
   if (Compiled(RtMidi::MACOSX_CORE)) return RtMidi::MACOSX_CORE;
   if (Compiled(RtMidi::LINUX_ALSA) && AlsaSequencerAvailable()) return RtMidi::LINUX_ALSA;
-  if (Compiled(RtMidi::UNIX_JACK) && JackServerRunning()) return RtMidi::UNIX_JACK;
+  if (withJack && Compiled(RtMidi::UNIX_JACK) && JackServerRunning()) return RtMidi::UNIX_JACK;
   return RtMidi::UNSPECIFIED;
 }
 

@@ -16,8 +16,9 @@
 
 namespace rtmidi_port {
 
-// RtMidi::UNSPECIFIED when there is no MIDI service to use.
-RtMidi::Api ChooseApi();
+// RtMidi::UNSPECIFIED when there is no MIDI service to use. withJack false:
+// JACK is not looked for (the caller reaches it another way).
+RtMidi::Api ChooseApi(bool withJack = true);
 
 bool AlsaSequencerAvailable();
 bool JackServerRunning();

@@ -52,6 +52,12 @@ bool MessageQueue::Push(const uint8_t* bytes, size_t length) {
   return true;
 }
 
+size_t MessageQueue::FreeBytes() const {
+  const uint64_t write = writePosition.load(std::memory_order_relaxed);
+  const uint64_t read = readPosition.load(std::memory_order_acquire);
+  return Capacity() - static_cast<size_t>(write - read);
+}
+
 bool MessageQueue::Pop(std::vector<uint8_t>& message) {
   const uint64_t read = readPosition.load(std::memory_order_relaxed);
   const uint64_t write = writePosition.load(std::memory_order_acquire);
@@ -83,6 +89,13 @@ void MessageQueue::PopInto(uint8_t* bytes) {
   if (!PeekLength(length)) return;
   const uint64_t read = readPosition.load(std::memory_order_relaxed);
   if (length > 0) CopyOut(read + kLengthBytes, bytes, length);
+  readPosition.store(read + kLengthBytes + length, std::memory_order_release);
+}
+
+void MessageQueue::DropOldest() {
+  size_t length = 0;
+  if (!PeekLength(length)) return;
+  const uint64_t read = readPosition.load(std::memory_order_relaxed);
   readPosition.store(read + kLengthBytes + length, std::memory_order_release);
 }
 

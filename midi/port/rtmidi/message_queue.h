@@ -7,9 +7,9 @@
 // construction; a message that does not fit is dropped and counted instead
 // of waited for. Neither side ever takes a lock.
 //
-// Threads: Push from one thread at a time (the producer), Pop, PeekLength,
-// PopInto and Empty from one thread at a time (the consumer), Dropped from
-// any thread.
+// Threads: Push and FreeBytes from one thread at a time (the producer); Pop,
+// PeekLength, PopInto, DropOldest and Empty from one thread at a time (the
+// consumer); Dropped from any thread.
 #pragma once
 
 #include <atomic>
@@ -30,6 +30,9 @@ class MessageQueue {
 
   // Producer. False (and counted) when the message does not fit now.
   bool Push(const uint8_t* bytes, size_t length);
+  // Producer: bytes free now, of which each message takes its length plus
+  // four. Only grows until the next Push.
+  size_t FreeBytes() const;
   // Consumer. Replaces message with the oldest one; false when there is none.
   bool Pop(std::vector<uint8_t>& message);
   bool Empty() const;
@@ -38,6 +41,8 @@ class MessageQueue {
   // many bytes out and removes it.
   bool PeekLength(size_t& length) const;
   void PopInto(uint8_t* bytes);
+  // Consumer: removes the oldest message unread.
+  void DropOldest();
 
   uint64_t Dropped() const { return dropped.load(std::memory_order_relaxed); }
   size_t Capacity() const { return mask + 1; }

@@ -63,6 +63,25 @@ TEST(MessageQueue, AFullQueueDropsAndCountsInsteadOfWaiting) {
   EXPECT_TRUE(queue.Push(message.data(), message.size())); // the space is back
 }
 
+TEST(MessageQueue, FreeBytesTellsWhetherASendFitsAndDropOldestSkipsOneMessage) {
+  MessageQueue queue(64);
+  EXPECT_EQ(queue.FreeBytes(), 64u);
+  const Bytes note = {0x90, 0x3C, 0x64};
+  const Bytes sysex(20, 0x01);
+  ASSERT_TRUE(queue.Push(sysex.data(), sysex.size()));
+  ASSERT_TRUE(queue.Push(note.data(), note.size()));
+  // Each message costs its length and four.
+  EXPECT_EQ(queue.FreeBytes(), 64u - 24u - 7u);
+  queue.DropOldest();
+  EXPECT_EQ(queue.FreeBytes(), 64u - 7u);
+  Bytes out;
+  ASSERT_TRUE(queue.Pop(out));
+  EXPECT_EQ(out, note);
+  queue.DropOldest(); // nothing left: no effect
+  EXPECT_EQ(queue.FreeBytes(), 64u);
+  EXPECT_EQ(queue.Dropped(), 0u);
+}
+
 TEST(MessageQueue, OneProducerAndOneConsumerLoseNothing) {
   MessageQueue queue(1024);
   constexpr int kMessages = 50000;

@@ -1,13 +1,17 @@
-// The RtMidi layer over a real JACK server (dummy backend, started by the
-// test), with virtual controllers published the way a2jmidid names them.
+// The two port layers that reach JACK, RtMidi's and the one-client layer,
+// over a real JACK server (dummy backend, started by the test), with virtual
+// controllers published the way a2jmidid names them.
+#include "midi/port/jack/jack_service.h"
 #include "midi/port/rtmidi/rtmidi_service.h"
 
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -87,6 +91,13 @@ struct Inbox {
   std::vector<Event> events;
 };
 
+Bytes SysExOfLength(size_t length) {
+  Bytes message = {0xF0};
+  message.resize(length - 1, 0x01);
+  message.push_back(0xF7);
+  return message;
+}
+
 jackctl::JackDevice Device(const std::string& client, int id, std::shared_ptr<sim::VirtualController> controller,
                            bool playback = true) {
   jackctl::JackDevice device;
@@ -99,7 +110,47 @@ jackctl::JackDevice Device(const std::string& client, int id, std::shared_ptr<si
   return device;
 }
 
-class RtMidiServiceOnJack : public ::testing::Test {
+// What the tests need of a layer beyond the port interface.
+struct Layer {
+  std::string name;
+  std::function<std::unique_ptr<port::MidiService>()> make;
+  std::function<void(port::MidiService&)> closeClients;
+  std::function<uint64_t(port::MidiService&)> droppedInput;
+  // The longest System Exclusive message a send may hold; asked once an
+  // output is open.
+  std::function<size_t(port::MidiService&)> longestSysEx;
+};
+
+template <class Service>
+Service& As(port::MidiService& service) {
+  return static_cast<Service&>(service);
+}
+
+const Layer kRtMidiLayer{
+    "RtMidi",
+    [] { return std::make_unique<rtmidi_port::RtMidiService>(RtMidi::UNIX_JACK); },
+    [](port::MidiService& service) { As<rtmidi_port::RtMidiService>(service).CloseClients(); },
+    [](port::MidiService& service) { return As<rtmidi_port::RtMidiService>(service).DroppedInputMessages(); },
+    [](port::MidiService&) { return rtmidi_port::kJackSysExLimit; },
+};
+
+const Layer kJackLayer{
+    "OneClient",
+    [] { return std::make_unique<jack_port::JackService>(); },
+    [](port::MidiService& service) { As<jack_port::JackService>(service).CloseClients(); },
+    [](port::MidiService& service) { return As<jack_port::JackService>(service).DroppedInputMessages(); },
+    [](port::MidiService& service) { return As<jack_port::JackService>(service).LongestMessage(); },
+};
+
+void PrintTo(const Layer& layer, std::ostream* out) {
+  *out << layer.name;
+}
+
+std::string LayerName(const ::testing::TestParamInfo<Layer>& info) {
+  return info.param.name;
+}
+
+class OnJack : public ::testing::TestWithParam<Layer> {
  protected:
   void SetUp() override {
     if (std::system("command -v jackd >/dev/null 2>&1") != 0) GTEST_SKIP() << "jackd is not installed";
@@ -131,7 +182,7 @@ class RtMidiServiceOnJack : public ::testing::Test {
     record = std::make_unique<jackctl::WireRecord>(directory);
     host = std::make_unique<jackctl::JackHost>(std::move(devices), *record);
     ASSERT_TRUE(host->Start("a2j"));
-    service = std::make_unique<rtmidi_port::RtMidiService>(RtMidi::UNIX_JACK);
+    service = GetParam().make();
     inbox.service = service.get();
   }
   unsigned InputNamed(const std::string& name) {
@@ -171,7 +222,7 @@ class RtMidiServiceOnJack : public ::testing::Test {
   std::unique_ptr<jackctl::WireRecord> record;
   std::unique_ptr<jackctl::JackHost> host;
   Inbox inbox; // outlives the service, whose thread calls into it
-  std::unique_ptr<rtmidi_port::RtMidiService> service;
+  std::unique_ptr<port::MidiService> service;
 };
 
 std::vector<std::string> Names(port::MidiService& service, bool inputs) {
@@ -185,7 +236,7 @@ std::vector<std::string> Names(port::MidiService& service, bool inputs) {
   return names;
 }
 
-TEST_F(RtMidiServiceOnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
+TEST_P(OnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
   ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, std::make_shared<PeerController>()),
                                    Device("Pad B", 31, std::make_shared<PeerController>(), false)}));
   const std::vector<std::string> inputs = {"a2j:Pad A [30]: Pad A MIDI 1", "a2j:Pad B [31]: Pad B MIDI 1"};
@@ -203,7 +254,7 @@ TEST_F(RtMidiServiceOnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
   EXPECT_EQ(service->InputName(2, none), port::kBadDeviceId);
 }
 
-TEST_F(RtMidiServiceOnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
+TEST_P(OnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
   const Bytes sysex = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0x42, 0xF7};
   ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30,
                                           std::make_shared<PeerController>(std::vector<ControllerEvent>{
@@ -239,10 +290,10 @@ TEST_F(RtMidiServiceOnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpen
 
   EXPECT_EQ(service->StopInput(input), port::kNoError);
   EXPECT_EQ(service->UnprepareInputBuffer(input, inbox.header), port::kNoError);
-  EXPECT_EQ(service->DroppedInputMessages(), 0u);
+  EXPECT_EQ(GetParam().droppedInput(*service), 0u);
 }
 
-TEST_F(RtMidiServiceOnJack, LongSendLeavesAsOneJackEventPerMessage) {
+TEST_P(OnJack, LongSendLeavesAsOneJackEventPerMessage) {
   auto peer = std::make_shared<PeerController>();
   ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, peer)}));
   const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
@@ -265,17 +316,15 @@ TEST_F(RtMidiServiceOnJack, LongSendLeavesAsOneJackEventPerMessage) {
   EXPECT_EQ(peer->WaitForReceived(51), expected);
 }
 
-TEST_F(RtMidiServiceOnJack, SendsThatRtMidiWouldDropAreRefused) {
+TEST_P(OnJack, SendsThatCouldNotLeaveWholeAreRefused) {
   auto peer = std::make_shared<PeerController>();
   ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, peer)}));
   const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
   ASSERT_NE(output, nullptr);
-  Bytes largest(rtmidi_port::kJackSysExLimit, 0x01);
-  largest.front() = 0xF0;
-  largest.back() = 0xF7;
-  Bytes tooLarge(rtmidi_port::kJackSysExLimit + 1, 0x01);
-  tooLarge.front() = 0xF0;
-  tooLarge.back() = 0xF7;
+  const size_t limit = GetParam().longestSysEx(*service);
+  ASSERT_GT(limit, 402u); // a nanoKONTROL2 scene
+  const Bytes largest = SysExOfLength(limit);
+  const Bytes tooLarge = SysExOfLength(limit + 1);
 
   EXPECT_EQ(Send(output, tooLarge), port::kInvalParam);
   EXPECT_EQ(Send(output, {0x90, 0x3C, 0x64, 0xB0, 0x07}), port::kInvalParam); // cut short: none of it goes
@@ -358,12 +407,12 @@ class OtherClient {
 
 // An asynchronous server, the kind a desktop runs, where a late client
 // really holds the graph back.
-class RtMidiServiceOnJackWithALateClient : public RtMidiServiceOnJack {
+class OnJackWithALateClient : public OnJack {
  protected:
   TestJackServer::Mode ServerMode() const override { return TestJackServer::Mode::Asynchronous; }
 };
 
-TEST_F(RtMidiServiceOnJackWithALateClient, ARequestSentRightAfterTheOutputOpensReachesTheDevice) {
+TEST_P(OnJackWithALateClient, ARequestSentRightAfterTheOutputOpensReachesTheDevice) {
 #if defined(__SANITIZE_THREAD__)
   // On an asynchronous server every cycle a client misses loses its
   // events; under ThreadSanitizer the peer's own process calls miss cycle
@@ -393,7 +442,7 @@ TEST_F(RtMidiServiceOnJackWithALateClient, ARequestSentRightAfterTheOutputOpensR
   EXPECT_EQ(connected[0].rfind("portprobe", 0), 0u) << connected[0];
 }
 
-TEST_F(RtMidiServiceOnJack, ClosingTheClientsTakesThisProgramsPortsOffTheServer) {
+TEST_P(OnJack, ClosingTheClientsTakesThisProgramsPortsOffTheServer) {
   ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, std::make_shared<PeerController>())}));
   port::InputHandle input = nullptr;
   ASSERT_EQ(service->InputCount(), 1u);
@@ -404,12 +453,89 @@ TEST_F(RtMidiServiceOnJack, ClosingTheClientsTakesThisProgramsPortsOffTheServer)
   ASSERT_TRUE(other.Running());
   EXPECT_EQ(other.Ports("^portprobe").size(), 2u);
 
-  service->CloseClients();
+  GetParam().closeClients(*service);
   // Gone when the call returns, not when the server's timeout finds them dead.
   EXPECT_EQ(other.Ports("^portprobe"), std::vector<std::string>{});
   EXPECT_EQ(service->InputCount(), 0u);
   EXPECT_EQ(service->OutputCount(), 0u);
-  EXPECT_EQ(Send(output, {0x90, 0x3C, 0x64}), port::kInvalidHandle);
+  // One layer refuses the header already, the other the send.
+  Bytes note = {0x90, 0x3C, 0x64};
+  port::MidiHeader header;
+  header.lpData = note.data();
+  header.dwBufferLength = static_cast<uint32_t>(note.size());
+  const port::Result prepared = service->PrepareOutput(output, header);
+  EXPECT_EQ(prepared == port::kNoError ? service->SendLong(output, header) : prepared, port::kInvalidHandle);
 }
+
+// What only the one-client layer promises.
+class OneClientOnJack : public OnJack {};
+
+TEST_P(OneClientOnJack, EveryPortOfTheProgramIsAPortOfOneClient) {
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, std::make_shared<PeerController>()),
+                                   Device("Pad B", 31, std::make_shared<PeerController>())}));
+  ASSERT_EQ(service->InputCount(), 2u);
+  ASSERT_EQ(service->OutputCount(), 2u);
+  for (unsigned index = 0; index < 2; ++index) {
+    port::InputHandle input = nullptr;
+    ASSERT_EQ(service->OpenInput(index, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
+    port::OutputHandle output = nullptr;
+    ASSERT_EQ(service->OpenOutput(index, output), port::kNoError);
+  }
+  OtherClient other;
+  ASSERT_TRUE(other.Running());
+  EXPECT_EQ(other.Ports("^portprobe:").size(), 4u);
+  EXPECT_EQ(other.Ports("^portprobe-"), std::vector<std::string>{});
+  // Each device port is connected to a port of its own.
+  EXPECT_EQ(other.Connections("a2j:Pad A [30] (capture): Pad A MIDI 1").size(), 1u);
+  EXPECT_EQ(other.Connections("a2j:Pad B [31] (playback): Pad B MIDI 1").size(), 1u);
+}
+
+TEST_P(OneClientOnJack, SendsFasterThanTheServerTakesThemAreRefusedAsBusyAndNoneIsLost) {
+  auto peer = std::make_shared<PeerController>();
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, peer)}));
+  const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
+  ASSERT_NE(output, nullptr);
+  // Six times what the queue holds, faster than a cycle carries it away.
+  constexpr size_t kMessages = 400;
+  std::vector<Bytes> sent;
+  int busy = 0;
+  for (size_t number = 0; number < kMessages; ++number) {
+    Bytes message = SysExOfLength(1000);
+    std::fill(message.begin() + 1, message.end() - 1, static_cast<uint8_t>(number % 128));
+    port::Result result = port::kNotReady;
+    for (int attempt = 0; attempt < 2000 && result == port::kNotReady; ++attempt) {
+      result = Send(output, message);
+      if (result == port::kNotReady) {
+        ++busy;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
+    ASSERT_EQ(result, port::kNoError) << "message " << number;
+    sent.push_back(message);
+  }
+  EXPECT_GT(busy, 0);
+  EXPECT_EQ(peer->WaitForReceived(kMessages), sent);
+}
+
+TEST_P(OneClientOnJack, AServerThatGoesAwayLeavesNoPortsAndSendsFail) {
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, std::make_shared<PeerController>())}));
+  const port::OutputHandle output = OpenOutputNamed("a2j:Pad A [30]: Pad A MIDI 1");
+  ASSERT_NE(output, nullptr);
+  ASSERT_EQ(Send(output, {0x90, 0x3C, 0x64}), port::kNoError);
+
+  host->Stop();
+  server->Stop();
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (Send(output, {0x80, 0x3C, 0x00}) == port::kNoError && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(Send(output, {0x80, 0x3C, 0x00}), port::kError);
+  EXPECT_EQ(service->InputCount(), 0u);
+  EXPECT_EQ(service->OutputCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layers, OneClientOnJack, ::testing::Values(kJackLayer), LayerName);
+INSTANTIATE_TEST_SUITE_P(Layers, OnJack, ::testing::Values(kRtMidiLayer, kJackLayer), LayerName);
+INSTANTIATE_TEST_SUITE_P(Layers, OnJackWithALateClient, ::testing::Values(kRtMidiLayer, kJackLayer), LayerName);
 
 } // namespace

@@ -1,0 +1,394 @@
+#include "midi/port/jack/jack_service.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "midi/port/rtmidi/message_splitter.h"
+#include "midi/port/rtmidi/port_names.h"
+
+namespace jack_port {
+
+namespace {
+
+using rtmidi_port::Direction;
+
+constexpr size_t kLengthBytes = 4; // the queue's cost per message
+
+jack_client_t* Jack(void* client) {
+  return static_cast<jack_client_t*>(client);
+}
+
+jack_port_t* JackPort(void* port) {
+  return static_cast<jack_port_t*>(port);
+}
+
+void Silent(const char*) {}
+
+} // namespace
+
+struct JackService::InputEntry {
+  jack_port_t* port = nullptr;
+  std::unique_ptr<rtmidi_port::InputPort> input;
+};
+
+struct JackService::OutputEntry {
+  jack_port_t* port = nullptr;
+  rtmidi_port::MessageQueue queue{kOutputQueueBytes};
+  std::mutex sending;
+  // Messages the process thread found too long for an empty port buffer
+  // (the server's buffer size shrank after the send was let through).
+  std::atomic<uint64_t> dropped{0};
+};
+
+JackService::JackService() {
+  // The library's complaints about a missing server would reach the console
+  // behind the tool's back; the tool says "no MIDI devices" its own way.
+  jack_set_error_function(Silent);
+  jack_set_info_function(Silent);
+  jack_status_t status{};
+  jack_client_t* opened = jack_client_open(kClientName, JackNoStartServer, &status);
+  if (opened == nullptr) return;
+  jack_set_process_callback(opened, &JackService::Process, this);
+  jack_on_shutdown(opened, &JackService::OnServerGone, this);
+  client = opened;
+}
+
+JackService::~JackService() {
+  CloseClients();
+}
+
+bool JackService::Connected() {
+  std::lock_guard<std::mutex> guard(lock);
+  return Usable();
+}
+
+bool JackService::Usable() const {
+  return client != nullptr && !closed && !serverGone.load(std::memory_order_acquire);
+}
+
+void JackService::Shutdown() {
+  dispatcher.Stop();
+}
+
+void JackService::CloseClients() {
+  Shutdown();
+  std::lock_guard<std::mutex> guard(lock);
+  closed = true;
+  // Ends the process thread before anything it reads could go; the entries
+  // themselves stay until the service does.
+  if (client != nullptr) jack_client_close(Jack(client));
+  client = nullptr;
+  inputList.clear();
+  outputList.clear();
+}
+
+void JackService::OnServerGone(void* self) {
+  static_cast<JackService*>(self)->serverGone.store(true, std::memory_order_release);
+}
+
+// --- the process thread: no lock, no allocation, no waiting ---
+
+int JackService::Process(uint32_t frames, void* self) {
+  auto* service = static_cast<JackService*>(self);
+  service->ProcessInputs(frames);
+  service->ProcessOutputs(frames);
+  if (service->connectionWaiters.load(std::memory_order_acquire) > 0) service->cycle.Signal();
+  return 0;
+}
+
+void JackService::ProcessInputs(uint32_t frames) {
+  const size_t count = publishedInputs.load(std::memory_order_acquire);
+  for (size_t at = 0; at < count; ++at) {
+    InputEntry& entry = *processInputs[at];
+    void* buffer = jack_port_get_buffer(entry.port, frames);
+    const uint32_t events = jack_midi_get_event_count(buffer);
+    for (uint32_t index = 0; index < events; ++index) {
+      jack_midi_event_t event;
+      if (jack_midi_event_get(&event, buffer, index) == 0) entry.input->Receive(event.buffer, event.size);
+    }
+  }
+}
+
+void JackService::ProcessOutputs(uint32_t frames) {
+  const size_t count = publishedOutputs.load(std::memory_order_acquire);
+  for (size_t at = 0; at < count; ++at) {
+    OutputEntry& entry = *processOutputs[at];
+    void* buffer = jack_port_get_buffer(entry.port, frames);
+    jack_midi_clear_buffer(buffer);
+    const size_t empty = jack_midi_max_event_size(buffer);
+    if (at == 0) longestMessage.store(empty, std::memory_order_relaxed);
+    size_t length = 0;
+    while (entry.queue.PeekLength(length)) {
+      if (length > jack_midi_max_event_size(buffer)) {
+        if (length <= empty) break; // the next cycle has room
+        entry.queue.DropOldest();
+        entry.dropped.fetch_add(1, std::memory_order_relaxed);
+        continue;
+      }
+      // Every event at the cycle's first frame: they keep their order.
+      jack_midi_data_t* data = jack_midi_event_reserve(buffer, 0, length);
+      if (data == nullptr) break;
+      entry.queue.PopInto(data);
+    }
+  }
+}
+
+// --- ports and lists ---
+
+std::vector<JackService::Listed> JackService::List(bool inputs) {
+  std::vector<Listed> listed;
+  if (!Usable()) return listed;
+  // A port we read from puts data out.
+  const char** names = jack_get_ports(Jack(client), nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                      inputs ? JackPortIsOutput : JackPortIsInput);
+  if (names == nullptr) return listed;
+  for (const char** name = names; *name != nullptr; ++name) {
+    std::string rawName = *name;
+    if (rtmidi_port::IsOwnPort(rawName, kClientName)) continue;
+    std::string shown =
+        rtmidi_port::DisplayPortName(rawName, inputs ? Direction::Input : Direction::Output, true);
+    listed.push_back({std::move(rawName), std::move(shown)});
+  }
+  jack_free(names);
+  return listed;
+}
+
+port::Result JackService::Activate() {
+  if (activated) return port::kNoError;
+  if (jack_activate(Jack(client)) != 0) return port::kError;
+  activated = true;
+  return port::kNoError;
+}
+
+void* JackService::RegisterPort(bool input, size_t number) {
+  const std::string name = (input ? "input-" : "output-") + std::to_string(number);
+  return jack_port_register(Jack(client), name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                            input ? JackPortIsInput : JackPortIsOutput, 0);
+}
+
+rtmidi_port::InputPort* JackService::FindInput(port::InputHandle handle) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (closed) return nullptr;
+  for (auto& entry : inputs) {
+    if (entry->input->Handle() == handle) return entry->input.get();
+  }
+  return nullptr;
+}
+
+JackService::OutputEntry* JackService::FindOutput(port::OutputHandle handle) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (closed) return nullptr;
+  for (auto& entry : outputs) {
+    if (reinterpret_cast<port::OutputHandle>(entry.get()) == handle) return entry.get();
+  }
+  return nullptr;
+}
+
+// --- input ports ---
+
+unsigned JackService::InputCount() {
+  std::lock_guard<std::mutex> guard(lock);
+  inputList = List(true);
+  return static_cast<unsigned>(inputList.size());
+}
+
+port::Result JackService::InputName(unsigned index, std::string& name) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (index >= inputList.size()) return port::kBadDeviceId;
+  name = inputList[index].name;
+  return port::kNoError;
+}
+
+port::Result JackService::OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                                    port::InputHandle& handle) {
+  rtmidi_port::InputPort* opened = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!Usable() || index >= inputList.size()) return port::kBadDeviceId;
+    if (callback == nullptr) return port::kInvalParam;
+    const std::string& source = inputList[index].rawName;
+    if (jack_port_by_name(Jack(client), source.c_str()) == nullptr) return port::kBadDeviceId;
+    const size_t number = publishedInputs.load(std::memory_order_relaxed);
+    if (number == kMaxPorts) return port::kNoMem;
+
+    auto entry = std::make_unique<InputEntry>();
+    entry->input = std::make_unique<rtmidi_port::InputPort>(callback, context, dispatcher.Wake());
+    entry->port = JackPort(RegisterPort(true, number + 1));
+    if (entry->port == nullptr) return port::kError;
+    processInputs[number] = entry.get();
+    publishedInputs.store(number + 1, std::memory_order_release);
+    opened = entry->input.get();
+    // Kept from here on whatever follows: the process thread reads it.
+    inputs.push_back(std::move(entry));
+
+    port::Result result = Activate();
+    if (result != port::kNoError) return result;
+    const int connected = jack_connect(Jack(client), source.c_str(), jack_port_name(inputs.back()->port));
+    if (connected != 0 && connected != EEXIST) return port::kError;
+    if (!dispatcher.Add(opened)) return port::kError;
+  }
+  handle = opened->Handle();
+  opened->DeliverOpen();
+  return port::kNoError;
+}
+
+port::Result JackService::StartInput(port::InputHandle handle) {
+  rtmidi_port::InputPort* input = FindInput(handle);
+  return input != nullptr ? input->Start() : port::kInvalidHandle;
+}
+
+port::Result JackService::StopInput(port::InputHandle handle) {
+  rtmidi_port::InputPort* input = FindInput(handle);
+  return input != nullptr ? input->Stop() : port::kInvalidHandle;
+}
+
+port::Result JackService::PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
+  rtmidi_port::InputPort* input = FindInput(handle);
+  return input != nullptr ? input->PrepareBuffer(header) : port::kInvalidHandle;
+}
+
+port::Result JackService::AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
+  rtmidi_port::InputPort* input = FindInput(handle);
+  return input != nullptr ? input->AddBuffer(header) : port::kInvalidHandle;
+}
+
+port::Result JackService::UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
+  rtmidi_port::InputPort* input = FindInput(handle);
+  return input != nullptr ? input->UnprepareBuffer(header) : port::kInvalidHandle;
+}
+
+void JackService::DetachInput(port::InputHandle handle) {
+  rtmidi_port::InputPort* input = FindInput(handle);
+  if (input != nullptr) input->Detach();
+}
+
+uint64_t JackService::DroppedInputMessages() {
+  std::lock_guard<std::mutex> guard(lock);
+  uint64_t dropped = 0;
+  for (auto& entry : inputs) dropped += entry->input->DroppedInQueue();
+  return dropped;
+}
+
+// --- output ports ---
+
+unsigned JackService::OutputCount() {
+  std::lock_guard<std::mutex> guard(lock);
+  outputList = List(false);
+  return static_cast<unsigned>(outputList.size());
+}
+
+port::Result JackService::OutputName(unsigned index, std::string& name) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (index >= outputList.size()) return port::kBadDeviceId;
+  name = outputList[index].name;
+  return port::kNoError;
+}
+
+port::Result JackService::OpenOutput(unsigned index, port::OutputHandle& handle) {
+  OutputEntry* opened = nullptr;
+  std::string destination;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!Usable() || index >= outputList.size()) return port::kBadDeviceId;
+    destination = outputList[index].rawName;
+    if (jack_port_by_name(Jack(client), destination.c_str()) == nullptr) return port::kBadDeviceId;
+    const size_t number = publishedOutputs.load(std::memory_order_relaxed);
+    if (number == kMaxPorts) return port::kNoMem;
+
+    auto entry = std::make_unique<OutputEntry>();
+    entry->port = JackPort(RegisterPort(false, number + 1));
+    if (entry->port == nullptr) return port::kError;
+    processOutputs[number] = entry.get();
+    publishedOutputs.store(number + 1, std::memory_order_release);
+    opened = entry.get();
+    outputs.push_back(std::move(entry));
+
+    port::Result result = Activate();
+    if (result != port::kNoError) return result;
+    const int connected = jack_connect(Jack(client), jack_port_name(opened->port), destination.c_str());
+    if (connected != 0 && connected != EEXIST) return port::kError;
+  }
+  // Outside the lock: input of the other ports goes on meanwhile. A server
+  // that never runs the connection gets the sends anyway; nothing better
+  // can be done with them.
+  WaitUntilConnected(opened->port, destination);
+  handle = reinterpret_cast<port::OutputHandle>(opened);
+  return port::kNoError;
+}
+
+// jack_connect returns once the server has written the connection into the
+// next state of its graph; the server runs that state only from the start of
+// a later cycle, and only when every client has finished the cycle before.
+// What is written into the port before then reaches nobody, and a handler
+// sends its first request right after the open. Outside the process thread
+// the connections a port reports are those of the graph the server runs, so
+// they are looked at once per cycle until the new one is there.
+bool JackService::WaitUntilConnected(void* ownPort, const std::string& rawName) {
+  std::lock_guard<std::mutex> oneAtATime(connecting); // the wake-up has one sleeper
+  const auto deadline = rtmidi_port::Wakeup::Clock::now() + kConnectPatience;
+  connectionWaiters.fetch_add(1, std::memory_order_acq_rel);
+  bool found = false;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (!Usable()) break;
+      const char** connected = jack_port_get_all_connections(Jack(client), JackPort(ownPort));
+      for (const char** name = connected; name != nullptr && *name != nullptr; ++name) {
+        if (rawName == *name) found = true;
+      }
+      if (connected != nullptr) jack_free(connected);
+    }
+    if (found || rtmidi_port::Wakeup::Clock::now() >= deadline) break;
+    cycle.WaitUntil(deadline);
+  }
+  connectionWaiters.fetch_sub(1, std::memory_order_acq_rel);
+  return found;
+}
+
+port::Result JackService::PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
+  if (FindOutput(handle) == nullptr) return port::kInvalidHandle;
+  if (header.lpData == nullptr || header.dwBufferLength == 0) return port::kInvalParam;
+  header.dwFlags |= port::kHeaderPrepared;
+  return port::kNoError;
+}
+
+port::Result JackService::SendLong(port::OutputHandle handle, port::MidiHeader& header) {
+  OutputEntry* output = FindOutput(handle);
+  if (output == nullptr) return port::kInvalidHandle;
+  if ((header.dwFlags & port::kHeaderPrepared) == 0) return port::kUnprepared;
+  const port::Result result = Queue(*output, header.lpData, header.dwBufferLength);
+  if (result != port::kNotReady) header.dwFlags |= port::kHeaderDone;
+  return result;
+}
+
+port::Result JackService::Queue(OutputEntry& output, const uint8_t* bytes, size_t length) {
+  const std::vector<rtmidi_port::MidiPiece> pieces = rtmidi_port::SplitMidiStream(bytes, length);
+  // All or nothing: half a dialogue message would leave the device in a
+  // state nobody asked for.
+  if (!rtmidi_port::AllComplete(pieces)) return port::kInvalParam;
+  const size_t longest = LongestMessage();
+  size_t needed = 0;
+  for (const rtmidi_port::MidiPiece& piece : pieces) {
+    if (longest != 0 && piece.bytes.size() > longest) return port::kInvalParam;
+    needed += piece.bytes.size() + kLengthBytes;
+  }
+  if (needed > output.queue.Capacity()) return port::kInvalParam;
+
+  std::lock_guard<std::mutex> guard(output.sending);
+  if (serverGone.load(std::memory_order_acquire)) return port::kError;
+  if (needed > output.queue.FreeBytes()) return port::kNotReady;
+  for (const rtmidi_port::MidiPiece& piece : pieces) output.queue.Push(piece.bytes.data(), piece.bytes.size());
+  return port::kNoError;
+}
+
+port::Result JackService::UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
+  if (FindOutput(handle) == nullptr) return port::kInvalidHandle;
+  // Copied into the port's queue during the send: nothing holds the bytes.
+  header.dwFlags &= ~(port::kHeaderPrepared | port::kHeaderInQueue);
+  return port::kNoError;
+}
+
+} // namespace jack_port
