@@ -10,22 +10,13 @@
 #include <vector>
 
 #include "app/console_text.h"
+#include "app/console_writer.h"
 #include "app/monotonic_clock.h"
 
 namespace {
 
 // Each LogPrintf keeps at most this many characters in the capture buffer.
 constexpr size_t kCaptureLimit = 1023;
-
-class StdoutWriter final : public logsink::ConsoleWriter {
- public:
-  void Write(const char* text, size_t length) override {
-    std::fwrite(text, 1, length, stdout);
-    // Flushed at once: a diagnostic run is often the one that ends badly, and
-    // what was logged before must still be on the screen.
-    std::fflush(stdout);
-  }
-};
 
 // The capture buffer, kept in blocks of a fixed size: it grows without ever
 // copying what it holds, so a run that captures tens of megabytes (a flood of
@@ -101,7 +92,8 @@ Sink& TheSink() {
 }
 
 logsink::ConsoleWriter& Console(Sink& sink) {
-  static StdoutWriter* standardOutput = new StdoutWriter;
+  static logsink::StreamWriter* standardOutput =
+      new logsink::StreamWriter(stdout, logsink::IsTerminal(stdout), MonotonicNanoseconds);
   return sink.console != nullptr ? *sink.console : *standardOutput;
 }
 
@@ -321,6 +313,12 @@ std::string TakeCapture(size_t spare) {
   }
   // Joined outside the lock: the other threads go on logging meanwhile.
   return taken.Take(spare);
+}
+
+void FlushConsole(bool all) {
+  Sink& sink = TheSink();
+  std::lock_guard<std::mutex> guard(sink.lock);
+  Console(sink).Flush(all);
 }
 
 void SetConsoleWriter(ConsoleWriter* writer) {

@@ -44,13 +44,19 @@ void LogStopwatch();
 
 namespace logsink {
 
-// Where console text goes. The default writes to standard output and flushes,
-// so nothing logged is lost when the process ends.
+// Where console text goes. The default writes to standard output
+// (console_writer.h says when it flushes).
 class ConsoleWriter {
  public:
   virtual ~ConsoleWriter() = default;
   virtual void Write(const char* text, size_t length) = 0;
+  // all false: only what has waited long enough.
+  virtual void Flush(bool all) { (void)all; }
 };
+
+// Flushes console text that has waited its time (all false) or all of it.
+// The run calls it while it waits and at its end.
+void FlushConsole(bool all);
 
 // Starts a run: empties the capture buffer and re-arms the stopwatch.
 void BeginCapture();

@@ -1,8 +1,10 @@
 #include "app/run.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
+#include "app/console_writer.h"
 #include "app/log_sink.h"
 #include "app/report_export.h"
 #include "midi/manager.h"
@@ -35,10 +37,19 @@ int RunProbe(CMIDIManager& manager, const std::function<void()>& wait,
   const std::string report = BuildReport(logsink::TakeCapture(kSummaryRoom), manager);
   manager.Stop();
   exportReport(report);
+  logsink::FlushConsole(true);
   return 0;
 }
 
+void WaitFlushingConsole(std::chrono::milliseconds duration) {
+  const auto end = std::chrono::steady_clock::now() + duration;
+  constexpr std::chrono::nanoseconds kStep{logsink::kFlushDelayNanoseconds};
+  for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
+    std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(kStep, end - now));
+    logsink::FlushConsole(false);
+  }
+}
+
 int RunProbe(CMIDIManager& manager, std::chrono::milliseconds duration) {
-  return RunProbe(
-      manager, [duration] { std::this_thread::sleep_for(duration); }, ExportReport);
+  return RunProbe(manager, [duration] { WaitFlushingConsole(duration); }, ExportReport);
 }

@@ -20,6 +20,10 @@ std::string BuildReport(std::string capture, CMIDIManager& manager);
 int RunProbe(CMIDIManager& manager, const std::function<void()>& wait,
              const std::function<void(const std::string&)>& exportReport);
 
+// Sleeps for duration, flushing console text that has waited its time
+// (console_writer.h) every so often.
+void WaitFlushingConsole(std::chrono::milliseconds duration);
+
 // The run as the programs use it: wait for duration, then export the report
 // to the clipboard (or its stand-in on this platform).
 int RunProbe(CMIDIManager& manager, std::chrono::milliseconds duration);

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The JACK peer comparison: the same paced flood of short messages, from
 # jack-flood's 16 ports, logged once by portprobe (its five-second run over
-# the RtMidi layer) and once by jack_midi_dump (JACK's own MIDI monitor, all
+# its JACK port layer) and once by jack_midi_dump (JACK's own MIDI monitor, all
 # 16 ports connected to its one input), both writing to a file.
 #
 # First portprobe alone, with no MIDI port on the server. Then three loads,
@@ -28,10 +28,9 @@ for program in "$build/portprobe" "$build/bench/jack-flood" "$build/bench/flood-
   [ -x "$program" ] || { echo "jack-peer: missing $program (build the default preset first)"; exit 1; }
 done
 command -v jack_midi_dump >/dev/null || { echo "jack-peer: jack_midi_dump missing (package jackd2)"; exit 1; }
-# portprobe reaches JACK only through the RtMidi port layer.
 with_portprobe=1
-if ! ldd "$build/portprobe" | grep -q librtmidi; then
-  echo "jack-peer: this portprobe is built without the RtMidi layer; only jack_midi_dump is measured"
+if ! ldd "$build/portprobe" | grep -q libjack; then
+  echo "jack-peer: this portprobe is built without a JACK port layer; only jack_midi_dump is measured"
   with_portprobe=0
 fi
 
@@ -104,9 +103,9 @@ say() { # prints a line and keeps it for the summary
   echo "$*"
   echo "$*" >>results.txt
 }
-# portprobe leaves its JACK clients to the server when it exits, and the
-# server takes them down only as the next client comes: a client opened now
-# waits until that is done, so the next run does not pay for this one.
+# A client that ended without closing is taken down by the server only as
+# the next client comes, which then waits for it: one look at the server
+# between runs, so that no run pays for the one before.
 settle() {
   jack_lsp >/dev/null 2>&1 || true
 }

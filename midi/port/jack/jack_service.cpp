@@ -101,15 +101,20 @@ int JackService::Process(uint32_t frames, void* self) {
 
 void JackService::ProcessInputs(uint32_t frames) {
   const size_t count = publishedInputs.load(std::memory_order_acquire);
+  bool queued = false;
   for (size_t at = 0; at < count; ++at) {
     InputEntry& entry = *processInputs[at];
     void* buffer = jack_port_get_buffer(entry.port, frames);
     const uint32_t events = jack_midi_get_event_count(buffer);
     for (uint32_t index = 0; index < events; ++index) {
       jack_midi_event_t event;
-      if (jack_midi_event_get(&event, buffer, index) == 0) entry.input->Receive(event.buffer, event.size);
+      if (jack_midi_event_get(&event, buffer, index) == 0 && entry.input->Enqueue(event.buffer, event.size)) {
+        queued = true;
+      }
     }
   }
+  // One wake-up for the cycle's messages of all ports.
+  if (queued) dispatcher.Wake().Signal();
 }
 
 void JackService::ProcessOutputs(uint32_t frames) {

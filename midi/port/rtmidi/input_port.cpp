@@ -30,8 +30,11 @@ void InputPort::OnRtMidiMessage(double, std::vector<unsigned char>* message, voi
 }
 
 void InputPort::Receive(const uint8_t* bytes, size_t length) {
-  if (length == 0) return;
-  if (queue.Push(bytes, length)) wakeup.Signal();
+  if (Enqueue(bytes, length)) wakeup.Signal();
+}
+
+bool InputPort::Enqueue(const uint8_t* bytes, size_t length) {
+  return length != 0 && queue.Push(bytes, length);
 }
 
 InputPort::Clock::time_point InputPort::Pump(Clock::time_point now) {

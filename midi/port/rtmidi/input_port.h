@@ -61,6 +61,11 @@ class InputPort {
   static void OnRtMidiMessage(double timeStamp, std::vector<unsigned char>* message, void* userData);
   // Producer side: never blocks, locks or allocates.
   void Receive(const uint8_t* bytes, size_t length);
+  // The same without waking the layer's thread, for a producer that hands
+  // over a whole cycle's messages and then wakes it once: a wake-up given
+  // while the thread is still waking costs a system call each. True when the
+  // message was queued.
+  bool Enqueue(const uint8_t* bytes, size_t length);
 
   // Delivers what can be delivered now. Returns when it must run again even
   // if nothing new arrives (a SysEx waiting for its buffer), else max().

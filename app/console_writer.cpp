@@ -1,0 +1,44 @@
+#include "app/console_writer.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace logsink {
+
+bool IsTerminal(std::FILE* stream) {
+#if defined(_WIN32)
+  return _isatty(_fileno(stream)) != 0;
+#else
+  return isatty(fileno(stream)) != 0;
+#endif
+}
+
+StreamWriter::StreamWriter(std::FILE* stream, bool terminal, ClockFunction clock)
+    : stream(stream), terminal(terminal), clock(clock) {}
+
+void StreamWriter::Write(const char* text, size_t length) {
+  std::fwrite(text, 1, length, stream);
+  if (terminal) {
+    std::fflush(stream);
+    return;
+  }
+  const uint64_t now = clock();
+  if (!pending) {
+    pending = true;
+    pendingSince = now;
+  } else if (now - pendingSince >= kFlushDelayNanoseconds) {
+    Flush(true);
+  }
+}
+
+void StreamWriter::Flush(bool all) {
+  if (!pending) return;
+  if (!all && clock() - pendingSince < kFlushDelayNanoseconds) return;
+  std::fflush(stream);
+  pending = false;
+}
+
+} // namespace logsink

@@ -1,0 +1,44 @@
+// Console text to a stdio stream, and when it is flushed.
+//
+// On a terminal every write is flushed at once: the user watches the lines
+// come. Into a file or a pipe (a redirected run, which is how support asks
+// for a flood to be logged) a flush per line would cost a system call per
+// MIDI message, more than logging the message itself; there text is flushed
+// once the oldest unflushed text is kFlushDelay old, at the next write or at
+// the next Flush, which the run calls every kFlushDelay while it waits, and
+// at the end. A run that crashes loses at most that much of its console text
+// (its report is lost with it anyway).
+//
+// Threads: under the log sink's lock only.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "app/log_sink.h"
+
+namespace logsink {
+
+constexpr uint64_t kFlushDelayNanoseconds = 100'000'000; // 100 ms
+
+// True when the stream is a terminal (a console window on Windows).
+bool IsTerminal(std::FILE* stream);
+
+class StreamWriter final : public ConsoleWriter {
+ public:
+  // clock: nanoseconds of a monotonic clock (MonotonicNanoseconds).
+  StreamWriter(std::FILE* stream, bool terminal, ClockFunction clock);
+
+  void Write(const char* text, size_t length) override;
+  // Flushes what the delay allows to wait no longer; everything when `all`.
+  void Flush(bool all) override;
+
+ private:
+  std::FILE* const stream;
+  const bool terminal;
+  const ClockFunction clock;
+  bool pending = false;
+  uint64_t pendingSince = 0;
+};
+
+} // namespace logsink
