@@ -44,15 +44,13 @@ class Capture {
     for (size_t index = 0; index < BlocksInUse(); ++index) text.append(blocks[index].get(), BlockLength(index));
     return text;
   }
-  // Everything captured as one string with room for `spare` more bytes;
-  // each block is given back once copied, so the capture and the string are
-  // never both whole. Leaves the capture empty, without blocks.
-  std::string Take(size_t spare) {
-    std::string text;
-    text.reserve(size + spare);
+  // Everything captured, its blocks handed over as they are. Leaves the
+  // capture empty, without blocks.
+  ReportText Take() {
+    ReportText text;
     for (size_t index = 0; index < BlocksInUse(); ++index) {
-      text.append(blocks[index].get(), BlockLength(index));
-      blocks[index].reset();
+      const size_t length = BlockLength(index);
+      text.Append(std::move(blocks[index]), length);
     }
     blocks.clear();
     size = 0;
@@ -304,15 +302,14 @@ std::string CaptureContents() {
   return sink.capture.Copy();
 }
 
-std::string TakeCapture(size_t spare) {
+ReportText TakeCapture() {
   Capture taken;
   {
     Sink& sink = TheSink();
     std::lock_guard<std::mutex> guard(sink.lock);
     sink.capture.Swap(taken);
   }
-  // Joined outside the lock: the other threads go on logging meanwhile.
-  return taken.Take(spare);
+  return taken.Take();
 }
 
 void FlushConsole(bool all) {

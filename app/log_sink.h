@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/report_text.h"
+
 #if defined(__GNUC__)
 #define PORTPROBE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
@@ -62,10 +64,10 @@ void FlushConsole(bool all);
 void BeginCapture();
 // A copy of everything captured since BeginCapture.
 std::string CaptureContents();
-// Everything captured since BeginCapture, moved out with room for `spare`
-// more bytes; the capture goes on empty. Unlike a copy it never holds the
-// capture twice, which matters when a run has captured a great deal.
-std::string TakeCapture(size_t spare);
+// Everything captured since BeginCapture, its blocks moved out as they are;
+// the capture goes on empty. Unlike a copy it never holds the capture twice,
+// which matters when a run has captured a great deal.
+ReportText TakeCapture();
 // Routes console text to writer (nullptr restores standard output). The
 // writer must outlive its use; tests install their own for the duration.
 void SetConsoleWriter(ConsoleWriter* writer);

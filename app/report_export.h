@@ -3,6 +3,6 @@
 // passed on exactly; only the closing console message tells where it went.
 #pragma once
 
-#include <string>
+#include "app/report_text.h"
 
-void ExportReport(const std::string& report);
+void ExportReport(const ReportText& report);

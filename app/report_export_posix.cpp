@@ -26,10 +26,10 @@ bool IsSet(const char* variable) {
   return value != nullptr && value[0] != '\0';
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, const char* bytes, size_t length) {
   size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+  while (written < length) {
+    const ssize_t n = ::write(fd, bytes + written, length - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     written += static_cast<size_t>(n);
@@ -37,10 +37,14 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+bool WriteReport(int fd, const ReportText& report) {
+  return report.WriteTo([fd](const char* bytes, size_t length) { return WriteAll(fd, bytes, length); });
+}
+
 // Runs the command with the report on its standard input; true when it took
 // all of it and succeeded. Its output goes nowhere: xclip stays behind to
 // serve the selection and must not hold our output open.
-bool FeedCommand(const std::vector<const char*>& command, const std::string& report) {
+bool FeedCommand(const std::vector<const char*>& command, const ReportText& report) {
   int pipeEnds[2];
   if (::pipe(pipeEnds) != 0) return false;
   ::fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
@@ -70,7 +74,7 @@ bool FeedCommand(const std::vector<const char*>& command, const std::string& rep
   struct sigaction previous = {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &previous);
-  const bool fed = WriteAll(pipeEnds[1], report);
+  const bool fed = WriteReport(pipeEnds[1], report);
   ::close(pipeEnds[1]);
   ::sigaction(SIGPIPE, &previous, nullptr);
 
@@ -81,7 +85,7 @@ bool FeedCommand(const std::vector<const char*>& command, const std::string& rep
   return fed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool CopyToDesktopClipboard(const std::string& report) {
+bool CopyToDesktopClipboard(const ReportText& report) {
 #if defined(__APPLE__)
   if (FeedCommand({"pbcopy"}, report)) return true;
 #endif
@@ -93,17 +97,17 @@ bool CopyToDesktopClipboard(const std::string& report) {
   return false;
 }
 
-bool SaveToFile(const std::string& report) {
-  std::FILE* file = std::fopen(kReportFile, "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(report.data(), 1, report.size(), file) == report.size();
-  const bool closed = std::fclose(file) == 0;
+bool SaveToFile(const ReportText& report) {
+  const int fd = ::open(kReportFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const bool written = WriteReport(fd, report);
+  const bool closed = ::close(fd) == 0;
   return written && closed;
 }
 
 } // namespace
 
-void ExportReport(const std::string& report) {
+void ExportReport(const ReportText& report) {
   if (CopyToDesktopClipboard(report)) {
     ConsolePrintf("Portprobe finished, paste clipboard into an email.");
     return;

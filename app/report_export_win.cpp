@@ -24,7 +24,8 @@ static_assert(kClipboardText == CF_TEXT && kClipboardUnicodeText == CF_UNICODETE
 
 } // namespace
 
-void ExportReport(const std::string& report) {
+void ExportReport(const ReportText& report) {
   WindowsClipboard clipboard;
-  CopyReportToClipboard(report, clipboard);
+  // The clipboard takes one block of memory (and a UTF-16 copy besides).
+  CopyReportToClipboard(report.Joined(), clipboard);
 }

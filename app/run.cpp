@@ -9,32 +9,22 @@
 #include "app/report_export.h"
 #include "midi/manager.h"
 
-namespace {
-
-// Room left after the captured log for "\r\n\r\n" and the device summary
-// (a line of at most some 60 bytes per device), so that appending them does
-// not move the report, which may be tens of megabytes after a busy run.
-constexpr size_t kSummaryRoom = 64 * 1024;
-
-} // namespace
-
-std::string BuildReport(std::string capture, CMIDIManager& manager) {
+ReportText BuildReport(ReportText capture, CMIDIManager& manager) {
   std::string summary;
   manager.DescribeDevices(summary);
-  std::string report = std::move(capture);
-  report += "\r\n\r\n";
-  report += summary;
+  ReportText report = std::move(capture);
+  report.Append("\r\n\r\n" + summary);
   return report;
 }
 
 int RunProbe(CMIDIManager& manager, const std::function<void()>& wait,
-             const std::function<void(const std::string&)>& exportReport) {
+             const std::function<void(const ReportText&)>& exportReport) {
   logsink::BeginCapture();
   manager.Start();
   wait();
   // Whatever is logged after this does not reach the report. The capture is
-  // taken, not copied: the report is then the only whole copy of the log.
-  const std::string report = BuildReport(logsink::TakeCapture(kSummaryRoom), manager);
+  // taken, not copied: the report is then the only copy of the log.
+  const ReportText report = BuildReport(logsink::TakeCapture(), manager);
   manager.Stop();
   exportReport(report);
   logsink::FlushConsole(true);

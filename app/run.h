@@ -9,16 +9,18 @@
 #include <functional>
 #include <string>
 
+#include "app/report_text.h"
+
 class CMIDIManager;
 
 // What the user mails to support: the captured log, "\r\n\r\n", the summary.
-// The log is taken over and extended in place.
-std::string BuildReport(std::string capture, CMIDIManager& manager);
+// The log is taken over and extended.
+ReportText BuildReport(ReportText capture, CMIDIManager& manager);
 
 // Starts the manager, calls wait, then builds the report, stops the manager
 // and hands the report to exportReport. Returns the program's exit code.
 int RunProbe(CMIDIManager& manager, const std::function<void()>& wait,
-             const std::function<void(const std::string&)>& exportReport);
+             const std::function<void(const ReportText&)>& exportReport);
 
 // Sleeps for duration, flushing console text that has waited its time
 // (console_writer.h) every so often.

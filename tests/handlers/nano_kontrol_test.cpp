@@ -286,7 +286,10 @@ NanoRun RunWith(sim::SimulatedService& service, unsigned output = 0) {
         result.state = handler->state;
         result.retryCount = handler->retryCount;
       },
-      [&](const std::string& report) { result.log = report.substr(0, report.find("\r\n\r\n")); });
+      [&](const ReportText& text) {
+        const std::string report = text.Joined();
+        result.log = report.substr(0, report.find("\r\n\r\n"));
+      });
   result.output = service.Output(output);
   return result;
 }

@@ -85,7 +85,7 @@ TEST(Run, ReportOfALargeCaptureHoldsAllOfItThenTheSummary) {
           logged += line;
         }
       },
-      [&](const std::string& text) { report = text; });
+      [&](const ReportText& text) { report = text.Joined(); });
   EXPECT_TRUE(report == logged + "\r\n\r\nNo midi devices found.\r\n");
 }
 
@@ -96,7 +96,8 @@ TEST(Run, LoggingAfterTheWaitDoesNotReachTheReport) {
   std::string report;
   RunProbe(
       manager, [] { LogPrintf("during the run\n"); },
-      [&](const std::string& text) {
+      [&](const ReportText& joined) {
+        const std::string text = joined.Joined();
         LogPrintf("after the copy\n");
         report = text;
       });

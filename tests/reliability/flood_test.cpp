@@ -75,7 +75,8 @@ TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
     const Clock::time_point start = Clock::now();
     RunProbe(
         manager, [&] { WaitForQuiet(service, manager); },
-        [&](const std::string& text) {
+        [&](const ReportText& joined) {
+          const std::string text = joined.Joined();
           seconds = std::chrono::duration<double>(Clock::now() - start).count();
           heapGrowth = memory_probe::LiveHeapBytes() - heapBefore;
           peakGrowth = memory_probe::PeakResidentBytes() - residentBefore;
@@ -168,7 +169,8 @@ TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
           while (!counter.EveryChannelHas(kHeard)) std::this_thread::sleep_for(milliseconds(1));
           waitEnd = Clock::now();
         },
-        [&](const std::string& text) {
+        [&](const ReportText& joined) {
+          const std::string text = joined.Joined();
           afterWait = std::chrono::duration<double>(Clock::now() - waitEnd).count();
           report = text;
         });

@@ -36,7 +36,8 @@ struct ScenarioRun {
           WaitForQuiet(service, manager);
           for (CMIDIDevice* device : manager.devices) devices.push_back(static_cast<CMIDIDeviceWin*>(device));
         },
-        [&](const std::string& text) {
+        [&](const ReportText& joined) {
+          const std::string text = joined.Joined();
           report = text;
           consoleText = console.Text();
         });

@@ -29,7 +29,8 @@ inline ProbeRun RunOver(sim::SimulatedService& service, CMIDIManagerWin& manager
   ProbeRun run;
   RunProbe(
       manager, [&] { WaitForQuiet(service, manager); },
-      [&](const std::string& report) {
+      [&](const ReportText& text) {
+        const std::string report = text.Joined();
         run.report = report;
         run.console = console.Text();
       });
