@@ -4,9 +4,9 @@
 // come. Into a file or a pipe (a redirected run, which is how support asks
 // for a flood to be logged) a flush per line would cost a system call per
 // MIDI message, more than logging the message itself; there text is flushed
-// once the oldest unflushed text is kFlushDelay old, at the next write or at
-// the next Flush, which the run calls every kFlushDelay while it waits, and
-// at the end. A run that crashes loses at most that much of its console text
+// once the oldest unflushed text is kFlushDelay old, at one of the next few
+// writes or at the next Flush, which the run calls every kFlushDelay while it
+// waits, and at the end. A run that crashes loses at most that much of its console text
 // (its report is lost with it anyway).
 //
 // Threads: under the log sink's lock only.
@@ -39,6 +39,7 @@ class StreamWriter final : public ConsoleWriter {
   const ClockFunction clock;
   bool pending = false;
   uint64_t pendingSince = 0;
+  unsigned writesSinceLook = 0; // the clock is read every few writes only
 };
 
 } // namespace logsink

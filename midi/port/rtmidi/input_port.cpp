@@ -95,6 +95,10 @@ void InputPort::Call(uint32_t message, uintptr_t param1) {
 }
 
 void InputPort::DeliverShortMessages() {
+  if (IsSingleShortMessage(current.data(), current.size())) {
+    if (BeginCallback()) Call(port::kEventData, WordOf(current));
+    return;
+  }
   for (const MidiPiece& piece : SplitMidiStream(current.data(), current.size())) {
     if (!BeginCallback()) return; // stopped meanwhile: the rest is dropped
     // Only whole short messages are data; a SysEx packed behind other bytes

@@ -130,6 +130,16 @@ std::vector<MidiPiece> SplitMidiStream(const uint8_t* bytes, size_t length) {
   return Splitter().Run(bytes, length);
 }
 
+bool IsSingleShortMessage(const uint8_t* bytes, size_t length) {
+  if (length == 0 || !IsStatus(bytes[0])) return false;
+  const size_t expected = IsRealTime(bytes[0]) ? 1 : MessageLength(bytes[0]);
+  if (expected == 0 || expected != length) return false;
+  for (size_t at = 1; at < length; ++at) {
+    if (IsStatus(bytes[at])) return false;
+  }
+  return true;
+}
+
 bool AllComplete(const std::vector<MidiPiece>& pieces) {
   return std::none_of(pieces.begin(), pieces.end(),
                       [](const MidiPiece& piece) { return piece.kind == MidiPiece::Kind::Invalid; });

@@ -38,4 +38,9 @@ std::vector<MidiPiece> SplitMidiStream(const uint8_t* bytes, size_t length);
 // True when every piece is a complete message.
 bool AllComplete(const std::vector<MidiPiece>& pieces);
 
+// True when the bytes are exactly one complete short message, which
+// SplitMidiStream would give back as its one Short piece: the common case of
+// input, checked without building any piece.
+bool IsSingleShortMessage(const uint8_t* bytes, size_t length);
+
 } // namespace rtmidi_port

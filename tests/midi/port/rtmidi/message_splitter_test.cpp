@@ -79,3 +79,31 @@ TEST(MessageSplitter, LongSysExStaysOnePiece) {
 }
 
 } // namespace
+
+namespace {
+
+// The shortcut for one short message must say yes exactly where the splitter
+// gives back one Short piece holding all the bytes: every status byte with
+// every length up to four, data bytes and statuses in every place.
+TEST(MessageSplitter, TheSingleMessageShortcutAgreesWithTheSplitter) {
+  const uint8_t fillers[] = {0x00, 0x3C, 0x7F, 0x80, 0xF7, 0xF8};
+  int agreedYes = 0;
+  for (int status = 0x00; status <= 0xFF; ++status) {
+    for (size_t length = 1; length <= 4; ++length) {
+      for (uint8_t filler : fillers) {
+        Bytes bytes(length, filler);
+        bytes[0] = static_cast<uint8_t>(status);
+        const std::vector<MidiPiece> pieces = rtmidi_port::SplitMidiStream(bytes.data(), bytes.size());
+        const bool splitterSaysOne =
+            pieces.size() == 1 && pieces[0].kind == MidiPiece::Kind::Short && pieces[0].bytes == bytes;
+        ASSERT_EQ(rtmidi_port::IsSingleShortMessage(bytes.data(), bytes.size()), splitterSaysOne)
+            << Describe(pieces) << " from status " << status << ", length " << length;
+        if (splitterSaysOne) ++agreedYes;
+      }
+    }
+  }
+  EXPECT_GT(agreedYes, 128); // the shortcut is taken, not just refused
+  EXPECT_FALSE(rtmidi_port::IsSingleShortMessage(nullptr, 0));
+}
+
+} // namespace
