@@ -1,6 +1,6 @@
 // portprobe_bench: the tool's console goes to /dev/null through a real
-// redirect of standard output, so the log sink's own writer (fwrite and
-// fflush on stdout) runs as in a run whose output is redirected; the
+// redirect of standard output, so the log sink's own writer (fwrite on
+// stdout, flushed now and then) runs as in a run whose output is redirected; the
 // benchmark's table goes to the original standard output.
 //
 // After the table, each BM_Input<X> is set beside its BM_Limit<X>: the ratio

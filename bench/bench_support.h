@@ -56,9 +56,9 @@ inline void TrimCapture(uint64_t& events, uint64_t added = 1) {
   }
 }
 
-// The limit: each log call's text formatted once, written to the console and
-// flushed (as the sink must, so that a run that ends badly still shows what
-// it logged), and appended to a capture buffer. No lock, no copy, no check.
+// The limit: each log call's text formatted once, written to the console (a
+// redirected console, as here, is flushed only now and then, as the sink
+// flushes it) and appended to a capture buffer. No lock, no copy, no check.
 class LimitWriter {
  public:
   LimitWriter() : line(new char[kLongestLine]) { capture.reserve(1 << 20); }
@@ -94,7 +94,6 @@ class LimitWriter {
     text[at++] = ';';
     text[at] = '\n';
     std::fwrite(text, 1, at + 1, stdout);
-    std::fflush(stdout);
     capture.append(text, headingLength);
     capture.append("\r\n", 2);
     capture.append(text + dumpStart, at - dumpStart);
@@ -111,7 +110,6 @@ class LimitWriter {
  private:
   void Write(const char* console, size_t consoleLength, const char* captured, size_t capturedLength) {
     std::fwrite(console, 1, consoleLength, stdout);
-    std::fflush(stdout);
     capture.append(captured, capturedLength);
   }
 

@@ -8,11 +8,14 @@
 #      16 devices at 16,000 short messages a second each;
 #   3. the JACK peer comparison, where the JACK tools are built
 #      (scripts/jack-peer.sh).
-# RUNS (default 5) sets the repetitions. Take figures when the machine is
-# quiet: the load is printed first and last.
+# RUNS (default 5) sets the repetitions, PARTS (default "1 2 3") which parts
+# run. Take figures when the machine is quiet: the load is printed first and
+# last.
 set -eu
 cd "$(dirname "$0")/.."
 RUNS=${RUNS:-5}
+PARTS=${PARTS:-1 2 3}
+part() { case " $PARTS " in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
 root=$PWD
 build=$root/build/default
 
@@ -27,6 +30,7 @@ cd "$work"
 unset DISPLAY WAYLAND_DISPLAY
 
 echo "=== load: $(uptime)"
+if part 1; then
 echo "=== 1. per event, timed ($RUNS repetitions; console to /dev/null by a redirect of standard output)"
 "$build/bench/portprobe_bench" --benchmark_repetitions="$RUNS" --benchmark_report_aggregates_only=true
 
@@ -48,6 +52,9 @@ if command -v valgrind >/dev/null 2>&1; then
   done
 fi
 
+fi
+
+if part 2; then
 echo "=== 2. whole runs ($RUNS each; standard output to a file)"
 "$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt -- "$build/portprobe"
 "$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt -- "$build/portprobe-demo"
@@ -56,7 +63,9 @@ echo "=== 2. whole runs ($RUNS each; standard output to a file)"
   --after "'$build/bench/flood-check' portprobe-report.txt 16 72000 && '$build/bench/flood-check' console.txt 16 72000" \
   -- "$build/bench/portprobe-flood" 16 16000 4.5
 
-if [ -x "$root/scripts/jack-peer.sh" ]; then
+fi
+
+if part 3 && [ -x "$root/scripts/jack-peer.sh" ]; then
   echo "=== 3. JACK peer"
   RUNS=$RUNS "$root/scripts/jack-peer.sh"
 fi
