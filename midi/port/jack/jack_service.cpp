@@ -15,8 +15,6 @@ namespace {
 
 using rtmidi_port::Direction;
 
-constexpr size_t kLengthBytes = 4; // the queue's cost per message
-
 jack_client_t* Jack(void* client) {
   return static_cast<jack_client_t*>(client);
 }
@@ -378,7 +376,7 @@ port::Result JackService::Queue(OutputEntry& output, const uint8_t* bytes, size_
   size_t needed = 0;
   for (const rtmidi_port::MidiPiece& piece : pieces) {
     if (longest != 0 && piece.bytes.size() > longest) return port::kInvalParam;
-    needed += piece.bytes.size() + kLengthBytes;
+    needed += piece.bytes.size() + rtmidi_port::MessageQueue::kLengthBytes;
   }
   if (needed > output.queue.Capacity()) return port::kInvalParam;
 

@@ -7,8 +7,6 @@ namespace rtmidi_port {
 
 namespace {
 
-constexpr size_t kLengthBytes = sizeof(uint32_t);
-
 size_t RoundUpToPowerOfTwo(size_t value) {
   size_t result = 64;
   while (result < value) result <<= 1;

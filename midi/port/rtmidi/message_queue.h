@@ -28,10 +28,13 @@ class MessageQueue {
   MessageQueue(const MessageQueue&) = delete;
   MessageQueue& operator=(const MessageQueue&) = delete;
 
+  // What a message takes in the queue beyond its own bytes: its length.
+  static constexpr size_t kLengthBytes = sizeof(uint32_t);
+
   // Producer. False (and counted) when the message does not fit now.
   bool Push(const uint8_t* bytes, size_t length);
   // Producer: bytes free now, of which each message takes its length plus
-  // four. Only grows until the next Push.
+  // kLengthBytes. Only grows until the next Push.
   size_t FreeBytes() const;
   // Consumer. Replaces message with the oldest one; false when there is none.
   bool Pop(std::vector<uint8_t>& message);
