@@ -33,9 +33,12 @@ int RunProbe(CMIDIManager& manager, const std::function<void()>& wait,
 
 void WaitFlushingConsole(std::chrono::milliseconds duration) {
   const auto end = std::chrono::steady_clock::now() + duration;
-  constexpr std::chrono::nanoseconds kStep{logsink::kFlushDelayNanoseconds};
+  constexpr auto kStep = std::chrono::milliseconds(logsink::kFlushDelayNanoseconds / 1'000'000);
   for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
-    std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(kStep, end - now));
+    // Whole milliseconds, rounded up: on Windows a sleep shorter than one
+    // returns at once, and the last sliver of the wait would spin.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now);
+    std::this_thread::sleep_for(std::min(kStep, left));
     logsink::FlushConsole(false);
   }
 }
