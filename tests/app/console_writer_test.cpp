@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "app/run.h"
@@ -23,7 +24,11 @@ constexpr uint64_t kMillisecond = 1'000'000;
 // A file the writer writes to; its size on disk is what has been flushed.
 class WrittenFile {
  public:
-  WrittenFile() : path(std::filesystem::temp_directory_path() / ("console-writer-" + std::to_string(++count))) {
+  // A name of its own: ctest runs the tests of this file side by side, each
+  // in a process of its own.
+  WrittenFile()
+      : path(std::filesystem::temp_directory_path() /
+             ("console-writer-" + std::to_string(std::random_device{}()) + "-" + std::to_string(++count))) {
     stream = std::fopen(path.string().c_str(), "wb");
   }
   ~WrittenFile() {
