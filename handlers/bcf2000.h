@@ -1,8 +1,9 @@
 // The BCF2000 / BCR2000 dialogue: one identity request, and the first
 // accepted reply names the device and tells which of the two models it is.
 //
-// Threads: Start on the main thread inside the attach lock; OnSysEx on the
-// input thread. awaitingIdentity is set before the request leaves, so the
+// Threads: Start on the main thread inside the manager's list lock; OnSysEx
+// on the input thread, which may already run while Start does.
+// awaitingIdentity is atomic and set before the request leaves, so the
 // reply always finds it set.
 //
 // UploadPreset (bc_presets.cpp) holds whichever thread calls it for the
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -25,7 +27,7 @@ class CBCF2000 : public CMIDIDeviceHandler {
   // line per message, pausing after every one.
   void UploadPreset() override;
 
-  bool awaitingIdentity = false;
+  std::atomic<bool> awaitingIdentity{false};
   // Runs after every preset line; tests count the pauses instead of sleeping.
   std::function<void(unsigned milliseconds)> presetPause = SleepOnCallingThread;
 

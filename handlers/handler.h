@@ -1,11 +1,13 @@
 // The dialogue of one controller family with its device.
 //
 // The manager's attach step creates a handler for each device whose model
-// code has one, links the two and calls Start on the main thread, with the
-// manager's list lock held. From then on OnSysEx, OnNote and OnControlChange
-// come from the thread that delivers the device's input, one at a time. A
-// handler has no lock of its own: it stores its next state before it sends,
-// so that a reply that comes at once finds the state that expects it.
+// code has one and links the two. Once the device's input runs, with its
+// buffer queued, the manager calls Start on the main thread, with its list
+// lock held. OnSysEx, OnNote and OnControlChange come from the thread that
+// delivers the device's input, one at a time, and may come while Start is
+// still running: the state they share with Start is atomic. A handler
+// stores its next state before it sends, so that a reply that comes at once
+// finds the state that expects it.
 //
 // A handler and its device live until the manager is destroyed; the device
 // does not own its handler.

@@ -3,14 +3,16 @@
 // stored image is uploaded, acknowledged, written and confirmed. A failed
 // upload or write starts over with a new upload, ten failures in all at most.
 //
-// Threads: Start runs on the main thread inside the manager's attach lock;
+// Threads: Start runs on the main thread inside the manager's list lock;
 // OnSysEx and the steps it calls run on the thread that delivers the
-// device's input. There is no lock: every step stores its next state before
-// it sends, so a reply that comes at once finds the state that expects it,
-// and the port layer's delivery orders that store before the reply.
+// device's input, which may already run while Start does. There is no lock:
+// state is atomic, every step stores its next state before it sends, so a
+// reply that comes at once finds the state that expects it, and retryCount
+// is touched by the input thread alone.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "handlers/handler.h"
@@ -31,7 +33,7 @@ class CKorgNanoControl : public CMIDIDeviceHandler {
   void OnSysEx(const uint8_t* bytes, uint16_t length) override;
   uint32_t GetSysExBufferSize() override;
 
-  int32_t state = Idle;
+  std::atomic<int32_t> state{Idle};
   // Failed acknowledgements of uploads and writes together; never reset.
   int32_t retryCount = 0;
 

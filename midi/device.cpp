@@ -80,15 +80,16 @@ void CMIDIDeviceWin::OpenMatchingOutput() {
 }
 
 void CMIDIDeviceWin::StartInput() {
-  port::Result result = service.StartInput(inputHandle);
-  if (result != port::kNoError) {
-    ConsolePrintf("midiInStart MMSYSERR %d", static_cast<int>(result));
-    return;
-  }
-  // Only devices with a dialogue get a long-message buffer; the others'
-  // System Exclusive input is dropped by the port.
-  if (handler == nullptr) return;
+  // The buffer goes first: Microsoft asks for SysEx buffers to be queued
+  // before input starts, and on the current service a SysEx that finds none
+  // is dropped. Only devices with a dialogue get one; the others' System
+  // Exclusive input is dropped by the port.
+  if (handler != nullptr) QueueInputBuffer();
+  const port::Result result = service.StartInput(inputHandle);
+  if (result != port::kNoError) ConsolePrintf("midiInStart MMSYSERR %d", static_cast<int>(result));
+}
 
+void CMIDIDeviceWin::QueueInputBuffer() {
   const uint32_t size = handler->GetSysExBufferSize();
   inputBuffer.reset(new uint8_t[size]);
   inputHeader.lpData = inputBuffer.get();
@@ -97,7 +98,7 @@ void CMIDIDeviceWin::StartInput() {
   inputHeader.dwUser = 0;
   inputHeader.dwFlags = 0;
 
-  result = service.PrepareInputBuffer(inputHandle, inputHeader);
+  port::Result result = service.PrepareInputBuffer(inputHandle, inputHeader);
   if (result == port::kNoError) result = service.AddInputBuffer(inputHandle, inputHeader);
   if (result == port::kNoError) return;
   ConsolePrintf("MMSYSERR %d", static_cast<int>(result));

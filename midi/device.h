@@ -6,7 +6,10 @@
 // input owns the decoding state (workerStarted, sysexInProgress,
 // sysexBuffer, sysexOverflow) and the handler may rename the device there,
 // while the main thread reads the name for the summary. `name` and
-// `modelCode` are therefore safe to read and write from any thread.
+// `modelCode` are therefore safe to read and write from any thread. Input
+// starts before the handler's first request, so a reply may be handled, and
+// answered, while that request is still being sent: sendLock keeps the
+// device's sends apart.
 //
 // Ownership: the manager that created the record owns it. A listed record
 // lives until the manager is destroyed; it never owns its handler.
@@ -71,16 +74,21 @@ class CMIDIDeviceWin : public CMIDIDevice {
   // Reads the port's name, pairs the output of the same name and classifies.
   void Identify(unsigned portIndex);
   void OpenMatchingOutput();
-  // Starts input; with a handler, also queues the long-message buffer.
+  // With a handler, queues the long-message buffer; then starts input.
   void StartInput();
 
   port::InputHandle inputHandle = nullptr;
   port::OutputHandle outputHandle = nullptr;
   port::MidiHeader inputHeader;
   bool outputOpen = false;
+  // Held by each send to this device's output, which the main thread (the
+  // handler's first request) and the input thread (replies) may both make.
+  std::mutex sendLock;
 
   port::MidiService& service;
 
  private:
+  void QueueInputBuffer();
+
   std::unique_ptr<uint8_t[]> inputBuffer;
 };

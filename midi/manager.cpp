@@ -76,13 +76,14 @@ bool CMIDIManager::AttachDevice(CMIDIDevice* device) {
   if (handler) {
     handler->device = static_cast<CMIDIDeviceWin*>(device);
     device->handler = handler.get();
-    CMIDIDeviceHandler* starting = handler.get();
     ownedHandlers.push_back(std::move(handler));
-    // Still under the lock, and before the device's input starts: the
-    // first request goes out before any reply can arrive.
-    starting->Start();
   }
   return true;
+}
+
+void CMIDIManager::StartDialogue(CMIDIDevice* device) {
+  std::lock_guard<std::mutex> guard(listLock);
+  if (device->handler != nullptr) device->handler->Start();
 }
 
 void CMIDIManager::DescribeDevices(std::string& text) {
@@ -126,7 +127,12 @@ void CMIDIManagerWin::Start() {
     record->Identify(index);
     LogPrintf("MIDI device found: %s\n", record->name.Get().c_str());
     if (AttachDevice(record.get())) {
+      // Input first, with its buffer queued, and only then the handler's
+      // first request: the current Windows service drops a reply that comes
+      // before midiInStart or finds no buffer, and a controller answers
+      // within a millisecond or two.
       record->StartInput();
+      StartDialogue(record.get());
       started = true;
       Adopt(std::move(record));
     } else {
@@ -159,6 +165,10 @@ void CMIDIManagerWin::Stop() {
 
 void CMIDIManagerWin::SendSysEx(const uint8_t* bytes, uint16_t length, CMIDIDeviceWin* device) {
   if (!device->outputOpen) return;
+  // One send of a device at a time: a reply can now arrive, and be answered
+  // from the input thread, while the handler's first request is still being
+  // sent from the main thread.
+  std::lock_guard<std::mutex> oneSendAtATime(device->sendLock);
   auto message = std::make_unique<OutgoingMessage>(bytes, length);
   port::MidiHeader& header = message->header;
   if (service.PrepareOutput(device->outputHandle, header) != port::kNoError) return;

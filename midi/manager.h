@@ -39,9 +39,13 @@ class CMIDIManager {
   virtual void Start() = 0;
   virtual void Stop() = 0;
 
-  // Lists the record and gives it its handler; false for a record whose
-  // port could not be read ('Z'), which the caller then destroys.
+  // Lists the record and links it with its handler; false for a record
+  // whose port could not be read ('Z'), which the caller then destroys.
   bool AttachDevice(CMIDIDevice* device);
+  // Runs the handler's Start under listLock, once the device's input is
+  // started and its buffer queued, so that the first request's answer can
+  // be received however fast it comes.
+  void StartDialogue(CMIDIDevice* device);
   // The summary of the report: one line per listed device.
   void DescribeDevices(std::string& text);
   // Decodes one short-message packet of three bytes from the device.

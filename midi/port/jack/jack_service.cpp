@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "midi/port/rtmidi/message_splitter.h"
+#include "midi/port/shared/message_splitter.h"
 #include "midi/port/rtmidi/port_names.h"
 
 namespace jack_port {
@@ -368,13 +368,13 @@ port::Result JackService::SendLong(port::OutputHandle handle, port::MidiHeader& 
 }
 
 port::Result JackService::Queue(OutputEntry& output, const uint8_t* bytes, size_t length) {
-  const std::vector<rtmidi_port::MidiPiece> pieces = rtmidi_port::SplitMidiStream(bytes, length);
+  const std::vector<port::shared::MidiPiece> pieces = port::shared::SplitMidiStream(bytes, length);
   // All or nothing: half a dialogue message would leave the device in a
   // state nobody asked for.
-  if (!rtmidi_port::AllComplete(pieces)) return port::kInvalParam;
+  if (!port::shared::AllComplete(pieces)) return port::kInvalParam;
   const size_t longest = LongestMessage();
   size_t needed = 0;
-  for (const rtmidi_port::MidiPiece& piece : pieces) {
+  for (const port::shared::MidiPiece& piece : pieces) {
     if (longest != 0 && piece.bytes.size() > longest) return port::kInvalParam;
     needed += piece.bytes.size() + rtmidi_port::MessageQueue::kLengthBytes;
   }
@@ -383,7 +383,7 @@ port::Result JackService::Queue(OutputEntry& output, const uint8_t* bytes, size_
   std::lock_guard<std::mutex> guard(output.sending);
   if (serverGone.load(std::memory_order_acquire)) return port::kError;
   if (needed > output.queue.FreeBytes()) return port::kNotReady;
-  for (const rtmidi_port::MidiPiece& piece : pieces) output.queue.Push(piece.bytes.data(), piece.bytes.size());
+  for (const port::shared::MidiPiece& piece : pieces) output.queue.Push(piece.bytes.data(), piece.bytes.size());
   return port::kNoError;
 }
 

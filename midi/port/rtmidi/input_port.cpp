@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "midi/port/rtmidi/message_splitter.h"
+#include "midi/port/shared/message_splitter.h"
 
 namespace rtmidi_port {
+
+using port::shared::IsSingleShortMessage;
+using port::shared::MidiPiece;
+using port::shared::SplitMidiStream;
 
 namespace {
 

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 
-#include "midi/port/rtmidi/message_splitter.h"
+#include "midi/port/shared/message_splitter.h"
 #include "midi/port/rtmidi/port_names.h"
 
 namespace rtmidi_port {
+
+using port::shared::AllComplete;
+using port::shared::MidiPiece;
+using port::shared::SplitMidiStream;
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace rtmidi_port {
+namespace port::shared {
 
 struct MidiPiece {
   enum class Kind { Short, SysEx, Invalid };
@@ -43,4 +43,4 @@ bool AllComplete(const std::vector<MidiPiece>& pieces);
 // input, checked without building any piece.
 bool IsSingleShortMessage(const uint8_t* bytes, size_t length);
 
-} // namespace rtmidi_port
+} // namespace port::shared

@@ -1,6 +1,6 @@
 // Cutting byte streams into single MIDI messages: what a long send becomes
 // on a JACK port, and how an incoming event is read.
-#include "midi/port/rtmidi/message_splitter.h"
+#include "midi/port/shared/message_splitter.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 namespace {
 
-using rtmidi_port::MidiPiece;
+using port::shared::MidiPiece;
 using Bytes = std::vector<uint8_t>;
 
 // "S:90 3C 64" short, "X:F0 01 F7" SysEx, "!:01 02" invalid.
@@ -57,22 +57,22 @@ TEST(MessageSplitter, EachMessageComesOutAloneWithItsStatus) {
       {"nothing", {}, ""},
   };
   for (const SplitCase& test : cases) {
-    EXPECT_EQ(Describe(rtmidi_port::SplitMidiStream(test.stream.data(), test.stream.size())), test.pieces) << test.what;
+    EXPECT_EQ(Describe(port::shared::SplitMidiStream(test.stream.data(), test.stream.size())), test.pieces) << test.what;
   }
 }
 
 TEST(MessageSplitter, OnlyCompleteMessagesCountAsComplete) {
   const Bytes good = {0x90, 0x3C, 0x64, 0xF0, 0x01, 0xF7};
   const Bytes cut = {0x90, 0x3C, 0x64, 0xF0, 0x01};
-  EXPECT_TRUE(rtmidi_port::AllComplete(rtmidi_port::SplitMidiStream(good.data(), good.size())));
-  EXPECT_FALSE(rtmidi_port::AllComplete(rtmidi_port::SplitMidiStream(cut.data(), cut.size())));
+  EXPECT_TRUE(port::shared::AllComplete(port::shared::SplitMidiStream(good.data(), good.size())));
+  EXPECT_FALSE(port::shared::AllComplete(port::shared::SplitMidiStream(cut.data(), cut.size())));
 }
 
 TEST(MessageSplitter, LongSysExStaysOnePiece) {
   Bytes image(16379, 0x11);
   image.front() = 0xF0;
   image.back() = 0xF7;
-  const auto pieces = rtmidi_port::SplitMidiStream(image.data(), image.size());
+  const auto pieces = port::shared::SplitMidiStream(image.data(), image.size());
   ASSERT_EQ(pieces.size(), 1u);
   EXPECT_EQ(pieces[0].kind, MidiPiece::Kind::SysEx);
   EXPECT_EQ(pieces[0].bytes, image);
@@ -93,17 +93,17 @@ TEST(MessageSplitter, TheSingleMessageShortcutAgreesWithTheSplitter) {
       for (uint8_t filler : fillers) {
         Bytes bytes(length, filler);
         bytes[0] = static_cast<uint8_t>(status);
-        const std::vector<MidiPiece> pieces = rtmidi_port::SplitMidiStream(bytes.data(), bytes.size());
+        const std::vector<MidiPiece> pieces = port::shared::SplitMidiStream(bytes.data(), bytes.size());
         const bool splitterSaysOne =
             pieces.size() == 1 && pieces[0].kind == MidiPiece::Kind::Short && pieces[0].bytes == bytes;
-        ASSERT_EQ(rtmidi_port::IsSingleShortMessage(bytes.data(), bytes.size()), splitterSaysOne)
+        ASSERT_EQ(port::shared::IsSingleShortMessage(bytes.data(), bytes.size()), splitterSaysOne)
             << Describe(pieces) << " from status " << status << ", length " << length;
         if (splitterSaysOne) ++agreedYes;
       }
     }
   }
   EXPECT_GT(agreedYes, 128); // the shortcut is taken, not just refused
-  EXPECT_FALSE(rtmidi_port::IsSingleShortMessage(nullptr, 0));
+  EXPECT_FALSE(port::shared::IsSingleShortMessage(nullptr, 0));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
-#include "midi/port/rtmidi/message_splitter.h"
+#include "midi/port/shared/message_splitter.h"
 
 #include <algorithm>
 
-namespace rtmidi_port {
+namespace port::shared {
 
 namespace {
 
@@ -145,4 +145,4 @@ bool AllComplete(const std::vector<MidiPiece>& pieces) {
                       [](const MidiPiece& piece) { return piece.kind == MidiPiece::Kind::Invalid; });
 }
 
-} // namespace rtmidi_port
+} // namespace port::shared
