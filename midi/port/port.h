@@ -30,6 +30,7 @@ constexpr Result kNoError = 0;
 constexpr Result kBadDeviceId = 2;   // MMSYSERR_BADDEVICEID
 constexpr Result kError = 1;         // MMSYSERR_ERROR, unspecified failure
 constexpr Result kInvalidHandle = 5; // MMSYSERR_INVALHANDLE
+constexpr Result kNoDriver = 6;      // MMSYSERR_NODRIVER: the device is gone
 constexpr Result kAllocated = 4;     // MMSYSERR_ALLOCATED
 constexpr Result kNoMem = 7;         // MMSYSERR_NOMEM
 constexpr Result kInvalFlag = 10;    // MMSYSERR_INVALFLAG

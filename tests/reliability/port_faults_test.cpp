@@ -26,9 +26,9 @@ using sim::ControllerEvent;
 using sim::ResultScript;
 using std::chrono::milliseconds;
 
-constexpr port::Result kNoDriver = 6;  // MMSYSERR_NODRIVER
 constexpr int kHandledDevices = 3;      // all but the keyboard have a handler
 constexpr int kDevices = 4;
+const char* const kPortNames[kDevices] = {"BCF2000", "nanoKONTROL2", "X-TOUCH MINI", "USB Keyboard"};
 
 struct Faults {
   sim::InputFaults input;
@@ -46,13 +46,13 @@ void AddDevice(sim::SimulatedService& service, const std::string& name, std::sha
 
 // The four devices in port order, each with its own faults.
 void BuildScene(sim::SimulatedService& service, const std::array<Faults, kDevices>& faults) {
-  AddDevice(service, "BCF2000", std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")),
+  AddDevice(service, kPortNames[0], std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")),
             faults[0]);
   sim::NanoKontrolController::Settings nano;
   nano.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
   nano.scene[17] = 0x11;
-  AddDevice(service, "nanoKONTROL2", std::make_shared<sim::NanoKontrolController>(std::move(nano)), faults[1]);
-  AddDevice(service, "X-TOUCH MINI",
+  AddDevice(service, kPortNames[1], std::make_shared<sim::NanoKontrolController>(std::move(nano)), faults[1]);
+  AddDevice(service, kPortNames[2],
             std::make_shared<sim::XTouchMiniController>(
                 std::vector<ControllerEvent>{sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(1))}),
             faults[2]);
@@ -60,12 +60,14 @@ void BuildScene(sim::SimulatedService& service, const std::array<Faults, kDevice
   for (const ControllerEvent& packet : sim::ScriptedController::SysExAsPackets({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7})) {
     keyboard.push_back(packet);
   }
-  AddDevice(service, "USB Keyboard", std::make_shared<sim::ScriptedController>(std::move(keyboard)), faults[3]);
+  AddDevice(service, kPortNames[3], std::make_shared<sim::ScriptedController>(std::move(keyboard)), faults[3]);
 }
 
 struct FaultyRun {
   ProbeRun run;
   int corruptedHeldSends = 0;
+  // What reached a controller whose input could not answer yet.
+  std::vector<std::string> earlyRequests;
 };
 
 FaultyRun RunWith(const std::array<Faults, kDevices>& faults) {
@@ -76,10 +78,13 @@ FaultyRun RunWith(const std::array<Faults, kDevices>& faults) {
   {
     ConsoleCapture console;
     CMIDIManagerWin manager(service);
-    result.run = RunOver(service, manager, console);
+    // A port that does not start, or takes no buffer, leaves its device's
+    // first request early; each test says for which devices.
+    result.run = RunOver(service, manager, console, EarlyRequests::Allowed);
   }
   service.Shutdown(); // a port holding sent bytes reads them once more
   result.corruptedHeldSends = service.CorruptedHeldSends();
+  result.earlyRequests = service.EarlyRequests();
   return result;
 }
 
@@ -109,6 +114,7 @@ struct Expected {
   int consoleCount = 0;
   int sendFailures = 0;             // "midi send failed!\n" lines
   size_t keptForThePort = 0;        // buffers the port never gave back, kept for good
+  size_t earlyRequests = 0;         // requests sent to a device whose input could not answer
 };
 
 // The run without faults, or with faults the tool rides out unseen.
@@ -134,14 +140,17 @@ Expected NothingSent(int sendFailures) {
 }
 
 // Input without a long-message buffer: the replies are dropped by the port;
-// System Exclusive in packets is still assembled.
+// System Exclusive in packets is still assembled. The first requests go out
+// all the same, to input that cannot take their answers.
 Expected NoLongMessages(port::Result code) {
   return {"",
           {{"MIDI device found: BCF2000\n", "Send identiy request\r\n"}, kKnobTurned, kKeyboardPlayed, kSummaryUnrenamed},
           {"Got identity response", "current settings are"},
           "MMSYSERR " + std::to_string(code),
           kHandledDevices,
-          0};
+          0,
+          0,
+          kHandledDevices};
 }
 
 std::string FoundUnnamed() {
@@ -163,7 +172,7 @@ void PrintTo(const PortFault& fault, std::ostream* out) {
 std::vector<PortFault> Table() {
   std::vector<PortFault> rows;
   // Capabilities unreadable: every port is 'Z', found without a name and refused.
-  for (port::Result code : {port::kBadDeviceId, kNoDriver, port::kNoMem, port::kInvalParam}) {
+  for (port::Result code : {port::kBadDeviceId, port::kNoDriver, port::kNoMem, port::kInvalParam}) {
     const char* console = code == port::kBadDeviceId ? "MMSYSERR_BADDEVICEID"
                           : code == port::kInvalParam ? "MMSYSERR_INVALPARAM"
                                                       : "MMSYSERR";
@@ -194,7 +203,7 @@ std::vector<PortFault> Table() {
                    "MIM_OPEN\nMIDI device found: USB Keyboard\n\r\n\r\n"
                    "\"BCF2000\" Supported by Veltrakon.\r\n\"nanoKONTROL2\" Supported by Veltrakon.\r\n"
                    "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n\"USB Keyboard\"\r\n\r\n",
-                   {}, {}, "midiInStart MMSYSERR 5", kDevices, 0}});
+                   {}, {}, "midiInStart MMSYSERR 5", kDevices, 0, 0, kHandledDevices}});
   // Stop refused after the report was taken: the running port keeps its
   // buffer, which is kept alive for it.
   Expected stopRefused = UnharmedWithConsole("midiInStop MMSYSERR 5", kDevices);
@@ -229,7 +238,7 @@ std::vector<PortFault> Table() {
                     [code](Faults& f) { f.input.unprepare = ResultScript::Always(code); }, refused});
   }
   // No output of the input's name: sends are skipped without a word.
-  for (port::Result code : {port::kBadDeviceId, kNoDriver, port::kNoMem, port::kInvalParam}) {
+  for (port::Result code : {port::kBadDeviceId, port::kNoDriver, port::kNoMem, port::kInvalParam}) {
     rows.push_back({"OutputNameFailsWith" + std::to_string(code),
                     [code](Faults& f) { f.output.name = ResultScript::Always(code); }, NothingSent(0)});
   }
@@ -299,6 +308,7 @@ TEST_P(PortFaults, RunCompletesAndReportsTheFault) {
   }
   EXPECT_EQ(corruptedHeldSends, 0) << "bytes held by the port were changed or freed";
   EXPECT_EQ(RetainedBlockCount() - retainedBefore, expected.keptForThePort);
+  EXPECT_EQ(result.earlyRequests.size(), expected.earlyRequests);
 }
 
 // A fault on one device's ports leaves the other devices' part of the
@@ -328,6 +338,9 @@ TEST(PortFaultsOnOneDevice, OtherDevicesAreUnharmed) {
         EXPECT_TRUE(HoldsInOrder(result.run.report, own[static_cast<size_t>(device)])) << result.run.report;
         EXPECT_TRUE(HoldsInOrder(result.run.report, {"\r\n\r\n", summaryLines[static_cast<size_t>(device)]}));
       }
+      // Only the faulty device's requests may find its input unready.
+      const std::string faultyPort = kPortNames[static_cast<size_t>(faulty)];
+      for (const std::string& early : result.earlyRequests) EXPECT_EQ(early.rfind(faultyPort + ":", 0), 0u) << early;
       EXPECT_EQ(result.corruptedHeldSends, 0);
     }
   }

@@ -25,7 +25,13 @@ inline void WaitForQuiet(sim::SimulatedService& service, CMIDIManager& manager) 
   }
 }
 
-inline ProbeRun RunOver(sim::SimulatedService& service, CMIDIManagerWin& manager, ConsoleCapture& console) {
+// Whether a run may send a controller a request before its input can take
+// the answer: only where a port fault keeps input from starting or its
+// buffer from being queued.
+enum class EarlyRequests { Refused, Allowed };
+
+inline ProbeRun RunOver(sim::SimulatedService& service, CMIDIManagerWin& manager, ConsoleCapture& console,
+                        EarlyRequests early = EarlyRequests::Refused) {
   ProbeRun run;
   RunProbe(
       manager, [&] { WaitForQuiet(service, manager); },
@@ -34,5 +40,9 @@ inline ProbeRun RunOver(sim::SimulatedService& service, CMIDIManagerWin& manager
         run.report = report;
         run.console = console.Text();
       });
+  if (early == EarlyRequests::Refused) {
+    const std::vector<std::string> early = service.EarlyRequests();
+    EXPECT_TRUE(early.empty()) << early.front();
+  }
   return run;
 }

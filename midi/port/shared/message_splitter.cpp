@@ -12,22 +12,6 @@ constexpr uint8_t kSysExEnd = 0xF7;
 bool IsRealTime(uint8_t byte) { return byte >= 0xF8; }
 bool IsStatus(uint8_t byte) { return byte >= 0x80; }
 
-// The length of a message by its status byte; 0 for one that is never valid.
-size_t MessageLength(uint8_t status) {
-  if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3; // program change, channel pressure: one data byte
-  switch (status) {
-    case 0xF1: // time code quarter frame
-    case 0xF3: // song select
-      return 2;
-    case 0xF2: // song position
-      return 3;
-    case 0xF6: // tune request
-      return 1;
-    default:
-      return 0; // F4, F5 undefined; F0 and F7 are handled as SysEx
-  }
-}
-
 class Splitter {
  public:
   std::vector<MidiPiece> Run(const uint8_t* bytes, size_t length) {
@@ -85,7 +69,7 @@ class Splitter {
         current.push_back(byte);
         return;
       }
-      const size_t expected = MessageLength(byte);
+      const size_t expected = ShortMessageLength(byte);
       if (expected == 0) { // a lone F7, or an undefined status
         Emit(MidiPiece::Kind::Invalid, {byte});
         return;
@@ -104,7 +88,7 @@ class Splitter {
       }
       FlushStray();
       current.push_back(runningStatus);
-      expectedLength = MessageLength(runningStatus);
+      expectedLength = ShortMessageLength(runningStatus);
     }
     current.push_back(byte);
     CompleteIfDone();
@@ -126,13 +110,29 @@ class Splitter {
 
 } // namespace
 
+size_t ShortMessageLength(uint8_t status) {
+  if (status < 0x80) return 0;
+  if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3; // program change, channel pressure: one data byte
+  switch (status) {
+    case 0xF1: // time code quarter frame
+    case 0xF3: // song select
+      return 2;
+    case 0xF2: // song position
+      return 3;
+    case 0xF6: // tune request
+      return 1;
+    default:
+      return 0; // F4, F5 undefined; F0 and F7 are handled as SysEx, F8 to FF alone
+  }
+}
+
 std::vector<MidiPiece> SplitMidiStream(const uint8_t* bytes, size_t length) {
   return Splitter().Run(bytes, length);
 }
 
 bool IsSingleShortMessage(const uint8_t* bytes, size_t length) {
   if (length == 0 || !IsStatus(bytes[0])) return false;
-  const size_t expected = IsRealTime(bytes[0]) ? 1 : MessageLength(bytes[0]);
+  const size_t expected = IsRealTime(bytes[0]) ? 1 : ShortMessageLength(bytes[0]);
   if (expected == 0 || expected != length) return false;
   for (size_t at = 1; at < length; ++at) {
     if (IsStatus(bytes[at])) return false;

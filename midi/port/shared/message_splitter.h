@@ -35,6 +35,11 @@ struct MidiPiece {
 
 std::vector<MidiPiece> SplitMidiStream(const uint8_t* bytes, size_t length);
 
+// The length of a channel or system common message by its status byte, the
+// status included; 0 for a data byte, System Exclusive (F0, F7), the
+// undefined F4 and F5, and the one-byte real-time messages (F8 to FF).
+size_t ShortMessageLength(uint8_t status);
+
 // True when every piece is a complete message.
 bool AllComplete(const std::vector<MidiPiece>& pieces);
 

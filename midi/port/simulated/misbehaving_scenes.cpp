@@ -20,7 +20,9 @@ namespace sim {
 const char kHostileBCPortName[] = "BCF2000 \x1B[2J\x1B]0;pwned\x07";
 const char kHostileKeyboardPortName[] = "Keyboard \xC2\x9B" "31m\r\xFF\xFE";
 namespace {
-const char kHostileIdentityBytes[] = "Stage\x1B[31m\r\x08\x9B" "6n\x7F\x00hidden";
+// Data bytes only: a byte from 80 up inside System Exclusive is a status byte
+// that ends the message on the wire, so C1 controls can come only in names.
+const char kHostileIdentityBytes[] = "Stage\x1B[31m\r\x08" "6n\x7F\x00hidden";
 } // namespace
 const std::string kHostileIdentityText(kHostileIdentityBytes, sizeof kHostileIdentityBytes - 1);
 

@@ -4,14 +4,24 @@
 #include <cstring>
 #include <deque>
 
+#include "midi/port/shared/message_splitter.h"
+
 namespace sim {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A port whose starting thread never comes back still gets its events.
-constexpr std::chrono::milliseconds kStartSettle{50};
+constexpr uint8_t kSysExStart = 0xF0;
+constexpr uint8_t kSysExEnd = 0xF7;
+
+bool IsRealTime(uint8_t byte) {
+  return byte >= 0xF8;
+}
+
+bool IsStatus(uint8_t byte) {
+  return byte >= 0x80;
+}
 
 } // namespace
 
@@ -32,23 +42,29 @@ ControllerEvent ControllerEvent::SysExMessage(std::vector<uint8_t> bytes, std::c
   return event;
 }
 
-// The link a controller sends through: schedules on its input port.
+// The link a controller sends through: schedules on its input port. What a
+// controller sends while it is handling a message it received is its answer,
+// which takes the timing's answer latency at least.
 class SimulatedService::PortLink final : public ControllerLink {
  public:
   PortLink(SimulatedService& service, InputPort* input) : service(service), input(input) {}
   void Send(ControllerEvent event) override {
-    if (input != nullptr) service.Schedule(*input, std::move(event));
+    if (input != nullptr) service.Schedule(*input, std::move(event), answerLatency);
   }
+  // Set by the sender around OnReceive, under the controller's call lock.
+  std::chrono::microseconds answerLatency{0};
 
  private:
   SimulatedService& service;
   InputPort* input;
 };
 
-struct Controller {
+struct SimulatedService::Controller {
   std::shared_ptr<VirtualController> model;
   std::mutex calls; // one call into the controller at a time
-  std::unique_ptr<ControllerLink> link;
+  std::unique_ptr<PortLink> link;
+  InputPort* input = nullptr;   // where it answers
+  OutputPort* output = nullptr; // where it is sent to
 };
 
 struct SimulatedService::InputPort {
@@ -58,19 +74,34 @@ struct SimulatedService::InputPort {
   bool started = false;
   bool everStarted = false;
   bool detached = false;
-  // Between StartInput and the moment the starting thread is done with it.
-  bool starting = false;
-  std::thread::id startingThread;
-  Clock::time_point startDeadline;
+  bool unplugged = false;
   port::InputCallback callback = nullptr;
   uintptr_t context = 0;
   std::shared_ptr<Controller> controller;
-  std::deque<port::MidiHeader*> queuedBuffers;
-  struct Held {
-    ControllerEvent event;
-    std::shared_ptr<EventSource> stream;
+  // In the order they were queued, each with the moment it was.
+  struct Queued {
+    port::MidiHeader* header;
+    Clock::time_point at;
   };
-  std::vector<Held> heldUntilStart;
+  std::deque<Queued> queuedBuffers;
+  // Input counts from here: what arrived earlier was not listened to.
+  Clock::time_point startedAt;
+  // When the last callback of the port returned. The service reads the
+  // port's next bytes only then, so that is when they count as arrived.
+  Clock::time_point lastCallbackDone;
+  // The System Exclusive message being read: the buffer it is written into
+  // (out of the queue, not yet handed back) and how much of it is written.
+  bool inSysEx = false;
+  bool sysExBegun = false; // a byte of it has been written
+  bool skipping = false;   // it found no buffer: its rest is dropped
+  port::MidiHeader* filling = nullptr;
+  uint32_t fillCount = 0;
+  // A callback of this port is running, on that thread.
+  bool inCallback = false;
+  std::thread::id callbackThread;
+  // Streams that begin when input starts.
+  std::vector<Pending> parkedStreams;
+  Clock::time_point arrival; // of the event being read
   Clock::time_point lastDue; // the controller's delays count from here
   InputRecord record;
 };
@@ -79,6 +110,7 @@ struct SimulatedService::OutputPort {
   std::string name;
   OutputFaults faults;
   bool open = false;
+  bool unplugged = false;
   std::shared_ptr<Controller> controller;
   OutputRecord record;
   // Sends whose release was refused: the port may still read their bytes.
@@ -89,13 +121,18 @@ struct SimulatedService::OutputPort {
   std::vector<Held> held;
 };
 
-SimulatedService::SimulatedService() {
+SimulatedService::SimulatedService(ServiceTiming serviceTiming) : timing(serviceTiming) {
   dispatcher = std::thread([this] { DispatchLoop(); });
   dispatcherId = dispatcher.get_id();
 }
 
 SimulatedService::~SimulatedService() {
   Shutdown();
+}
+
+void SimulatedService::SetTiming(ServiceTiming serviceTiming) {
+  std::lock_guard<std::mutex> guard(lock);
+  timing = serviceTiming;
 }
 
 unsigned SimulatedService::AddInput(std::string name, InputFaults faults) {
@@ -121,10 +158,11 @@ void SimulatedService::Connect(std::shared_ptr<VirtualController> model, int inp
   std::lock_guard<std::mutex> guard(lock);
   auto controller = std::make_shared<Controller>();
   controller->model = std::move(model);
-  InputPort* input = inputIndex >= 0 ? inputs.at(static_cast<size_t>(inputIndex)).get() : nullptr;
-  controller->link = std::make_unique<PortLink>(*this, input);
-  if (input != nullptr) input->controller = controller;
-  if (outputIndex >= 0) outputs.at(static_cast<size_t>(outputIndex))->controller = controller;
+  controller->input = inputIndex >= 0 ? inputs.at(static_cast<size_t>(inputIndex)).get() : nullptr;
+  controller->output = outputIndex >= 0 ? outputs.at(static_cast<size_t>(outputIndex)).get() : nullptr;
+  controller->link = std::make_unique<PortLink>(*this, controller->input);
+  if (controller->input != nullptr) controller->input->controller = controller;
+  if (controller->output != nullptr) controller->output->controller = controller;
 }
 
 void SimulatedService::AddDevice(const std::string& name, std::shared_ptr<VirtualController> controller) {
@@ -149,96 +187,64 @@ void SimulatedService::Inject(unsigned inputIndex, ControllerEvent event) {
 
 void SimulatedService::AddStream(unsigned inputIndex, EventSource source) {
   auto stream = std::make_shared<EventSource>(std::move(source));
-  ControllerEvent first;
-  InputPort* input;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    input = inputs.at(inputIndex).get();
-    if (!(*stream)(first)) return;
-  }
-  Schedule(*input, std::move(first), std::move(stream));
-}
-
-void SimulatedService::Schedule(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream) {
   std::lock_guard<std::mutex> guard(lock);
-  if (shuttingDown || input.detached) return;
-  if (!input.started) {
-    // Before the first start the controller's bytes wait, like bytes in a
-    // USB buffer; after a stop nobody listens any more.
-    if (!input.everStarted) input.heldUntilStart.push_back({std::move(event), std::move(stream)});
-    return;
+  InputPort& input = *inputs.at(inputIndex);
+  ControllerEvent first;
+  if (!(*stream)(first)) return;
+  if (input.started) {
+    QueueLocked(input, std::move(first), std::move(stream));
+  } else {
+    input.parkedStreams.push_back({&input, std::move(first), std::move(stream)});
   }
-  if (input.starting) {
-    input.heldUntilStart.push_back({std::move(event), std::move(stream)});
-    return;
-  }
-  QueueLocked(input, std::move(event), std::move(stream));
 }
 
-void SimulatedService::QueueLocked(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream) {
-  const Clock::time_point now = Clock::now();
-  const Clock::time_point due = std::max(now, input.lastDue) + event.delay;
+void SimulatedService::Schedule(InputPort& input, ControllerEvent event, std::chrono::microseconds earliest) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (shuttingDown || input.detached || input.unplugged) return;
+  // Whether anybody listens is decided when the event arrives, not now.
+  QueueLocked(input, std::move(event), nullptr, earliest);
+}
+
+void SimulatedService::QueueLocked(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream,
+                                  std::chrono::microseconds earliest) {
+  const Clock::time_point due = std::max(Clock::now() + earliest, input.lastDue) + event.delay;
   input.lastDue = due;
   queue.emplace(due, Pending{&input, std::move(event), std::move(stream)});
   wake.notify_all();
 }
 
-void SimulatedService::ReleaseHeldLocked(InputPort& input) {
-  if (!input.starting) return;
-  input.starting = false;
-  --startingPorts;
-  std::vector<InputPort::Held> held = std::move(input.heldUntilStart);
-  input.heldUntilStart.clear();
-  for (InputPort::Held& entry : held) QueueLocked(input, std::move(entry.event), std::move(entry.stream));
-  settled.notify_all();
-}
-
-void SimulatedService::EndStartsLocked(const InputPort* exceptPort) {
-  if (startingPorts == 0) return;
-  const std::thread::id self = std::this_thread::get_id();
-  for (auto& input : inputs) {
-    if (input->starting && input.get() != exceptPort && input->startingThread == self) ReleaseHeldLocked(*input);
-  }
+bool SimulatedService::ListeningLocked(const InputPort& input) const {
+  return input.open && input.started && !input.detached && !input.unplugged && !shuttingDown;
 }
 
 void SimulatedService::DispatchLoop() {
   std::unique_lock<std::mutex> guard(lock);
   while (!shuttingDown) {
-    const Clock::time_point now = Clock::now();
-    // Ports whose starter never came back within the settle time.
-    if (startingPorts > 0) {
-      for (auto& input : inputs) {
-        if (input->starting && input->startDeadline <= now) ReleaseHeldLocked(*input);
-      }
-    }
-    if (!queue.empty() && queue.begin()->first <= now) {
+    if (!queue.empty() && queue.begin()->first <= Clock::now()) {
       const Clock::time_point due = queue.begin()->first;
       Pending pending = std::move(queue.begin()->second);
       queue.erase(queue.begin());
-      Deliver(*pending.input, pending.event, guard);
+      InputPort& input = *pending.input;
+      reading = &input;
+      Deliver(input, pending.event, due, guard);
       ControllerEvent next;
       // A stream ends with its port's input: after a stop nobody listens.
-      if (pending.stream && !shuttingDown && !pending.input->detached && pending.input->started &&
-          (*pending.stream)(next)) {
+      if (pending.stream && ListeningLocked(input) && (*pending.stream)(next)) {
         // A fixed schedule: the next event is due after this one's due time,
         // not after the moment it was delivered.
         const Clock::time_point nextDue = due + next.delay;
-        pending.input->lastDue = std::max(pending.input->lastDue, nextDue);
-        queue.emplace(nextDue, Pending{pending.input, std::move(next), std::move(pending.stream)});
+        input.lastDue = std::max(input.lastDue, nextDue);
+        queue.emplace(nextDue, Pending{&input, std::move(next), std::move(pending.stream)});
       }
+      reading = nullptr;
       settled.notify_all();
       continue;
     }
-    Clock::time_point nextWake = Clock::time_point::max();
-    if (!queue.empty()) nextWake = queue.begin()->first;
-    for (auto& input : inputs) {
-      if (input->starting) nextWake = std::min(nextWake, input->startDeadline);
-    }
     settled.notify_all();
-    if (nextWake == Clock::time_point::max()) {
+    if (queue.empty()) {
       wake.wait(guard);
     } else {
-      wake.wait_until(guard, nextWake);
+      wake.wait_until(guard, queue.begin()->first);
     }
   }
   settled.notify_all();
@@ -250,16 +256,36 @@ void SimulatedService::Callback(InputPort& input, uint32_t message, uintptr_t pa
   const port::InputCallback callback = input.callback;
   const uintptr_t context = input.context;
   ++input.record.delivered;
-  delivering = &input;
+  input.inCallback = true;
+  input.callbackThread = std::this_thread::get_id();
   guard.unlock();
   callback(reinterpret_cast<port::InputHandle>(&input), message, context, param1, 0);
   guard.lock();
-  delivering = nullptr;
+  input.inCallback = false;
+  input.lastCallbackDone = Clock::now();
   settled.notify_all();
 }
 
-void SimulatedService::Deliver(InputPort& input, ControllerEvent& event, std::unique_lock<std::mutex>& guard) {
-  if (input.detached || !input.started) return;
+void SimulatedService::WaitOutDelivery(const InputPort& input, std::unique_lock<std::mutex>& guard) {
+  // From inside a delivery there is nothing to wait for: the dispatcher
+  // looks at the port again before it goes on.
+  if (std::this_thread::get_id() == dispatcherId) return;
+  const std::thread::id self = std::this_thread::get_id();
+  settled.wait(guard, [this, &input, self] {
+    return shuttingDown || ((!input.inCallback || input.callbackThread == self) && reading != &input);
+  });
+}
+
+void SimulatedService::Deliver(InputPort& input, ControllerEvent& event, Clock::time_point due,
+                               std::unique_lock<std::mutex>& guard) {
+  // Judged by when the event came, not by when this thread got to it: an
+  // event that came before midiInStart is lost however soon the start
+  // followed.
+  if (!ListeningLocked(input) || due < input.startedAt) {
+    if (!input.detached && !input.unplugged) ++input.record.droppedWhileStopped;
+    return;
+  }
+  input.arrival = std::max(due, input.lastCallbackDone);
   switch (event.kind) {
     case ControllerEvent::Kind::Short:
       Callback(input, port::kEventData, event.word, guard);
@@ -273,41 +299,140 @@ void SimulatedService::Deliver(InputPort& input, ControllerEvent& event, std::un
     case ControllerEvent::Kind::RawEvent:
       Callback(input, event.word, 0, guard);
       break;
+    case ControllerEvent::Kind::Unplug:
+      Unplug(input, guard);
+      break;
     case ControllerEvent::Kind::SysEx:
+      ReadBytes(input, event.bytes, guard);
+      break;
     case ControllerEvent::Kind::InvalidLong: {
-      // Bytes land only in queued buffers; a message longer than one buffer
-      // goes on in the next, which the callback queues again in time.
-      size_t offset = 0;
-      do {
-        if (input.detached || !input.started) return;
-        if (input.queuedBuffers.empty()) {
-          ++input.record.droppedLongMessages;
-          return;
-        }
-        port::MidiHeader* header = input.queuedBuffers.front();
-        input.queuedBuffers.pop_front();
-        const size_t count = std::min<size_t>(event.bytes.size() - offset, header->dwBufferLength);
-        if (count > 0) std::memcpy(header->lpData, event.bytes.data() + offset, count);
-        offset += count;
-        header->dwBytesRecorded = static_cast<uint32_t>(count);
-        header->dwFlags = (header->dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
-        const uint32_t message =
-            event.kind == ControllerEvent::Kind::SysEx ? port::kEventLongData : port::kEventLongError;
-        Callback(input, message, reinterpret_cast<uintptr_t>(header), guard);
-        if (event.kind == ControllerEvent::Kind::InvalidLong) return; // the rest is lost with it
-      } while (offset < event.bytes.size());
+      // What the driver could make of a broken message, in one buffer.
+      if (input.filling == nullptr && !TakeBuffer(input, input.arrival + timing.bufferWaitAtStart, guard)) {
+        ++input.record.droppedLongMessages;
+        return;
+      }
+      const uint32_t room = input.filling->dwBufferLength - input.fillCount;
+      const uint32_t count = std::min<uint32_t>(room, static_cast<uint32_t>(event.bytes.size()));
+      if (count > 0) std::memcpy(input.filling->lpData + input.fillCount, event.bytes.data(), count);
+      input.fillCount += count;
+      input.inSysEx = input.skipping = false;
+      HandBack(input, port::kEventLongError, guard);
       break;
     }
   }
 }
 
+void SimulatedService::ReadBytes(InputPort& input, const std::vector<uint8_t>& bytes,
+                                 std::unique_lock<std::mutex>& guard) {
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    if (!ListeningLocked(input)) return;
+    const uint8_t byte = bytes[at];
+    // Real-time messages are single bytes that may stand anywhere, inside
+    // a System Exclusive message too; they come as short messages.
+    if (IsRealTime(byte)) {
+      Callback(input, port::kEventData, byte, guard);
+      continue;
+    }
+    if (input.inSysEx) {
+      if (!IsStatus(byte) || byte == kSysExEnd) {
+        ReadSysExByte(input, byte, guard);
+        continue;
+      }
+      // Any other status byte ends the message unfinished.
+      input.inSysEx = input.skipping = false;
+      if (input.filling != nullptr) HandBack(input, port::kEventLongError, guard);
+      if (!ListeningLocked(input)) return;
+    }
+    if (byte == kSysExStart) {
+      input.inSysEx = true;
+      input.sysExBegun = false;
+      input.skipping = false;
+      ReadSysExByte(input, byte, guard);
+      continue;
+    }
+    if (!IsStatus(byte)) {
+      Callback(input, port::kEventError, byte, guard); // a data byte of no message
+      continue;
+    }
+    const size_t length = port::shared::ShortMessageLength(byte);
+    uint32_t word = byte;
+    size_t have = 1;
+    while (have < length && at + 1 < bytes.size() && !IsStatus(bytes[at + 1])) {
+      word |= static_cast<uint32_t>(bytes[++at]) << (8 * have);
+      ++have;
+    }
+    Callback(input, length != 0 && have == length ? port::kEventData : port::kEventError, word, guard);
+  }
+}
+
+void SimulatedService::ReadSysExByte(InputPort& input, uint8_t byte, std::unique_lock<std::mutex>& guard) {
+  if (input.skipping) {
+    if (byte == kSysExEnd) input.inSysEx = input.skipping = false;
+    return;
+  }
+  if (input.filling == nullptr) {
+    // The byte came when the service got to it: after the event's arrival
+    // and after the callback that handed the last buffer back.
+    const Clock::time_point came = std::max(input.arrival, input.lastCallbackDone);
+    const auto wait = input.sysExBegun ? timing.bufferWaitInMiddle : timing.bufferWaitAtStart;
+    if (!TakeBuffer(input, came + wait, guard)) {
+      ++input.record.droppedLongMessages;
+      input.skipping = byte != kSysExEnd;
+      input.inSysEx = input.skipping;
+      return;
+    }
+  }
+  input.filling->lpData[input.fillCount++] = byte;
+  input.sysExBegun = true;
+  if (byte == kSysExEnd) {
+    input.inSysEx = false;
+    HandBack(input, port::kEventLongData, guard);
+  } else if (input.fillCount == input.filling->dwBufferLength) {
+    // Full: the message goes on in the next buffer, without an F0.
+    HandBack(input, port::kEventLongData, guard);
+  }
+}
+
+bool SimulatedService::TakeBuffer(InputPort& input, Clock::time_point deadline,
+                                  std::unique_lock<std::mutex>& guard) {
+  buffersChanged.wait_until(guard, deadline, [this, &input] {
+    return !ListeningLocked(input) || !input.queuedBuffers.empty();
+  });
+  // A buffer queued after the deadline came too late, even if this thread
+  // only looks now.
+  if (!ListeningLocked(input) || input.queuedBuffers.empty() || input.queuedBuffers.front().at > deadline) {
+    return false;
+  }
+  input.filling = input.queuedBuffers.front().header;
+  input.queuedBuffers.pop_front();
+  input.fillCount = 0;
+  return true;
+}
+
+void SimulatedService::HandBack(InputPort& input, uint32_t message, std::unique_lock<std::mutex>& guard) {
+  port::MidiHeader* header = input.filling;
+  input.filling = nullptr;
+  header->dwBytesRecorded = input.fillCount;
+  input.fillCount = 0;
+  header->dwFlags = (header->dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
+  Callback(input, message, reinterpret_cast<uintptr_t>(header), guard);
+}
+
+void SimulatedService::Unplug(InputPort& input, std::unique_lock<std::mutex>& guard) {
+  // Whatever the port held, it keeps: its buffers never come back.
+  input.unplugged = true;
+  if (input.controller && input.controller->output != nullptr) input.controller->output->unplugged = true;
+  buffersChanged.notify_all();
+  Callback(input, port::kEventClose, 0, guard);
+}
+
 bool SimulatedService::IdleLocked() const {
-  return queue.empty() && delivering == nullptr && startingPorts == 0;
+  if (!queue.empty() || reading != nullptr) return false;
+  return std::none_of(inputs.begin(), inputs.end(), [](const auto& input) { return input->inCallback; });
 }
 
 void SimulatedService::WaitUntilIdle() {
   std::unique_lock<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   settled.wait(guard, [this] { return shuttingDown || IdleLocked(); });
 }
 
@@ -336,6 +461,11 @@ int SimulatedService::CorruptedHeldSends() {
   return corruptedHeldSends;
 }
 
+std::vector<std::string> SimulatedService::EarlyRequests() {
+  std::lock_guard<std::mutex> guard(lock);
+  return earlyRequests;
+}
+
 SimulatedService::InputPort* SimulatedService::FindInput(port::InputHandle handle) {
   for (auto& input : inputs) {
     if (reinterpret_cast<port::InputHandle>(input.get()) == handle) return input->open ? input.get() : nullptr;
@@ -354,13 +484,11 @@ SimulatedService::OutputPort* SimulatedService::FindOutput(port::OutputHandle ha
 
 unsigned SimulatedService::InputCount() {
   std::lock_guard<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   return static_cast<unsigned>(inputs.size());
 }
 
 port::Result SimulatedService::InputName(unsigned index, std::string& name) {
   std::lock_guard<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   if (index >= inputs.size()) return port::kBadDeviceId;
   InputPort& input = *inputs[index];
   const port::Result result = input.faults.name.Next();
@@ -372,7 +500,6 @@ port::Result SimulatedService::InputName(unsigned index, std::string& name) {
 port::Result SimulatedService::OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
                                          port::InputHandle& handle) {
   std::unique_lock<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   if (index >= inputs.size()) return port::kBadDeviceId;
   InputPort& input = *inputs[index];
   const port::Result result = input.faults.open.Next();
@@ -394,19 +521,18 @@ port::Result SimulatedService::StartInput(port::InputHandle handle) {
   {
     std::lock_guard<std::mutex> guard(lock);
     InputPort* input = FindInput(handle);
-    EndStartsLocked(input);
     if (input == nullptr) return port::kInvalidHandle;
     const port::Result result = input->faults.start.Next();
     if (result != port::kNoError) return result;
+    if (input->unplugged) return port::kNoDriver;
     if (input->started) return port::kNoError;
     input->started = true;
+    input->startedAt = Clock::now();
     const bool first = !input->everStarted;
     input->everStarted = true;
-    input->starting = true;
-    ++startingPorts;
-    input->startingThread = std::this_thread::get_id();
-    input->startDeadline = Clock::now() + kStartSettle;
-    wake.notify_all();
+    std::vector<Pending> streams = std::move(input->parkedStreams);
+    input->parkedStreams.clear();
+    for (Pending& stream : streams) QueueLocked(*input, std::move(stream.event), std::move(stream.stream));
     if (first) controller = input->controller;
   }
   if (controller) {
@@ -417,22 +543,25 @@ port::Result SimulatedService::StartInput(port::InputHandle handle) {
 }
 
 port::Result SimulatedService::StopInput(port::InputHandle handle) {
-  std::lock_guard<std::mutex> guard(lock);
+  std::unique_lock<std::mutex> guard(lock);
   InputPort* input = FindInput(handle);
-  EndStartsLocked(input);
   if (input == nullptr) return port::kInvalidHandle;
   const port::Result result = input->faults.stop.Next();
   if (result != port::kNoError) return result;
-  ReleaseHeldLocked(*input);
+  if (input->unplugged) return port::kNoDriver;
   input->started = false;
-  // Like winmm: empty buffers stay queued after a stop, until released.
+  buffersChanged.notify_all();
+  WaitOutDelivery(*input, guard);
+  // A message cut off by the stop: its partly filled buffer comes back as
+  // an invalid long message. Empty buffers stay queued, as on Windows.
+  input->inSysEx = input->skipping = false;
+  if (input->filling != nullptr) HandBack(*input, port::kEventLongError, guard);
   return port::kNoError;
 }
 
 port::Result SimulatedService::PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
   std::lock_guard<std::mutex> guard(lock);
   InputPort* input = FindInput(handle);
-  EndStartsLocked(input);
   if (input == nullptr) return port::kInvalidHandle;
   const port::Result result = input->faults.prepare.Next();
   if (result != port::kNoError) return result;
@@ -444,32 +573,34 @@ port::Result SimulatedService::PrepareInputBuffer(port::InputHandle handle, port
 port::Result SimulatedService::AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
   std::lock_guard<std::mutex> guard(lock);
   InputPort* input = FindInput(handle);
-  EndStartsLocked(input);
   if (input == nullptr) return port::kInvalidHandle;
   const port::Result result = input->faults.addBuffer.Next();
   if (result != port::kNoError) return result;
+  if (input->unplugged) return port::kNoDriver;
   if ((header.dwFlags & port::kHeaderPrepared) == 0) return port::kUnprepared;
   if ((header.dwFlags & port::kHeaderInQueue) != 0) return port::kStillPlaying;
   header.dwFlags = (header.dwFlags & ~port::kHeaderDone) | port::kHeaderInQueue;
   header.dwBytesRecorded = 0;
-  input->queuedBuffers.push_back(&header);
-  // The buffer the first reply needs is there: let the held events go.
-  ReleaseHeldLocked(*input);
+  input->queuedBuffers.push_back({&header, Clock::now()});
+  buffersChanged.notify_all(); // a message may be waiting for it
   return port::kNoError;
 }
 
 port::Result SimulatedService::UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
   std::lock_guard<std::mutex> guard(lock);
   InputPort* input = FindInput(handle);
-  EndStartsLocked(input);
   if (input == nullptr) return port::kInvalidHandle;
   const port::Result result = input->faults.unprepare.Next();
   if (result != port::kNoError) return result;
   if ((header.dwFlags & port::kHeaderPrepared) == 0) return port::kNoError;
+  if (input->filling == &header) return port::kStillPlaying; // being written
   if ((header.dwFlags & port::kHeaderInQueue) != 0) {
-    if (input->started) return port::kStillPlaying;
+    // A running port keeps its queued buffers, and a dead one never gives
+    // them back.
+    if (input->started || input->unplugged) return port::kStillPlaying;
     // A stopped port hands its queued buffers back, returned empty.
-    input->queuedBuffers.erase(std::remove(input->queuedBuffers.begin(), input->queuedBuffers.end(), &header),
+    input->queuedBuffers.erase(std::remove_if(input->queuedBuffers.begin(), input->queuedBuffers.end(),
+                                              [&header](const InputPort::Queued& queued) { return queued.header == &header; }),
                                input->queuedBuffers.end());
     header.dwBytesRecorded = 0;
     header.dwFlags = (header.dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
@@ -483,26 +614,23 @@ void SimulatedService::DetachInput(port::InputHandle handle) {
   InputPort* input = FindInput(handle);
   if (input == nullptr) return;
   input->detached = true;
-  input->heldUntilStart.clear();
   input->queuedBuffers.clear();
-  ReleaseHeldLocked(*input);
-  // A callback already running on the dispatcher must finish first; from
-  // inside a callback there is nothing to wait for.
-  if (std::this_thread::get_id() == dispatcherId) return;
-  settled.wait(guard, [this, input] { return delivering != input; });
+  input->filling = nullptr;
+  input->parkedStreams.clear();
+  buffersChanged.notify_all();
+  // A callback already running on the dispatcher must finish first.
+  WaitOutDelivery(*input, guard);
 }
 
 // --- output ports ---
 
 unsigned SimulatedService::OutputCount() {
   std::lock_guard<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   return static_cast<unsigned>(outputs.size());
 }
 
 port::Result SimulatedService::OutputName(unsigned index, std::string& name) {
   std::lock_guard<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   if (index >= outputs.size()) return port::kBadDeviceId;
   OutputPort& output = *outputs[index];
   const port::Result result = output.faults.name.Next();
@@ -513,12 +641,11 @@ port::Result SimulatedService::OutputName(unsigned index, std::string& name) {
 
 port::Result SimulatedService::OpenOutput(unsigned index, port::OutputHandle& handle) {
   std::lock_guard<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   if (index >= outputs.size()) return port::kBadDeviceId;
   OutputPort& output = *outputs[index];
   const port::Result result = output.faults.open.Next();
   if (result != port::kNoError) return result;
-  // One client per output port, as most MIDI drivers allow.
+  // One client per output port, as the legacy drivers allow.
   if (output.open) return port::kAllocated;
   output.open = true;
   handle = reinterpret_cast<port::OutputHandle>(&output);
@@ -527,7 +654,6 @@ port::Result SimulatedService::OpenOutput(unsigned index, port::OutputHandle& ha
 
 port::Result SimulatedService::PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
   std::lock_guard<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   OutputPort* output = FindOutput(handle);
   if (output == nullptr) return port::kInvalidHandle;
   ++output->record.prepareCalls;
@@ -539,29 +665,45 @@ port::Result SimulatedService::PrepareOutput(port::OutputHandle handle, port::Mi
 
 port::Result SimulatedService::SendLong(port::OutputHandle handle, port::MidiHeader& header) {
   std::shared_ptr<Controller> controller;
+  std::chrono::microseconds answerLatency;
   {
     std::lock_guard<std::mutex> guard(lock);
-    EndStartsLocked(nullptr);
     OutputPort* output = FindOutput(handle);
     if (output == nullptr) return port::kInvalidHandle;
     ++output->record.sendCalls;
     const port::Result result = output->faults.send.Next();
     if (result != port::kNoError) return result;
+    if (output->unplugged) return port::kNoDriver;
     if ((header.dwFlags & port::kHeaderPrepared) == 0) return port::kUnprepared;
     output->record.messages.emplace_back(header.lpData, header.lpData + header.dwBufferLength);
-    header.dwFlags |= port::kHeaderInQueue;
+    if (timing.sendDoneInCall) {
+      header.dwFlags = (header.dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
+    } else {
+      header.dwFlags |= port::kHeaderInQueue;
+    }
     controller = output->controller;
+    answerLatency = timing.answerLatency;
+    const InputPort* answers = controller ? controller->input : nullptr;
+    if (answers != nullptr) {
+      const bool fromItsDelivery = answers->inCallback && answers->callbackThread == std::this_thread::get_id();
+      if (!ListeningLocked(*answers)) {
+        earlyRequests.push_back(output->name + ": a message reached the controller before its input was started");
+      } else if (answers->queuedBuffers.empty() && !fromItsDelivery) {
+        earlyRequests.push_back(output->name + ": a message reached the controller while its input had no buffer");
+      }
+    }
   }
   if (controller) {
     std::lock_guard<std::mutex> calls(controller->calls);
+    controller->link->answerLatency = answerLatency;
     controller->model->OnReceive(header.lpData, header.dwBufferLength, *controller->link);
+    controller->link->answerLatency = {};
   }
   return port::kNoError;
 }
 
 port::Result SimulatedService::UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
   std::lock_guard<std::mutex> guard(lock);
-  EndStartsLocked(nullptr);
   OutputPort* output = FindOutput(handle);
   if (output == nullptr) return port::kInvalidHandle;
   ++output->record.releaseCalls;
@@ -620,6 +762,7 @@ void SimulatedService::Shutdown() {
     }
     wake.notify_all();
     settled.notify_all();
+    buffersChanged.notify_all();
   }
   if (dispatcher.joinable() && std::this_thread::get_id() != dispatcherId) dispatcher.join();
 }

@@ -1,20 +1,32 @@
 // The simulated MIDI service: virtual ports with virtual controllers behind
-// them, behaving like the Windows multimedia MIDI service.
+// them, behaving like the Windows multimedia MIDI service, never more kindly
+// than its strictest form.
 //
 // It drives the unit and end-to-end tests and portprobe-demo. Ports are
 // created by name; each can be scripted to fail any call with any code.
 // Controllers attached to a port pair react to what is sent to the output
 // port by sending events to the input port, which the service delivers on
 // its own dispatcher thread, in time order, as a driver thread would:
-//  - events sent before the port's input is started wait until it is, and
-//    until the starting thread has queued the port's long-message buffer
-//    (or moved on to other ports), so a reply to the first request never
-//    races the buffer; events sent after the port is stopped are dropped;
-//  - a System Exclusive message lands only in a queued long-message buffer
-//    and is dropped when none is queued; a message longer than the buffer
-//    continues in the next queued buffer;
-//  - "port opened" is delivered inside OpenInput, on the caller's thread.
-// Everything sent to an output port is recorded for tests to inspect.
+//  - an event is delivered only while the port's input is started: what
+//    comes before midiInStart, or after midiInStop, is lost, as Windows
+//    loses it;
+//  - bytes are read as the Windows service reads them: a System Exclusive
+//    message is written into queued long-message buffers, one after the
+//    other, each handed back when it is full or the message ends; a status
+//    byte that interrupts the message hands its buffer back as "invalid long
+//    message"; a real-time byte inside it comes as a short message of its
+//    own; a message that has not ended keeps its partly filled buffer until
+//    more comes or input stops, which hands it back as "invalid long
+//    message". A message that finds no queued buffer waits for one as long
+//    as the timing says (ServiceTiming), then is dropped whole, or, when it
+//    was begun, its rest is;
+//  - "port opened" is delivered inside OpenInput, on the caller's thread;
+//  - a device can be unplugged in the middle of the run: its input reports
+//    "port closed", its calls answer MMSYSERR_NODRIVER, and the buffers it
+//    held never come back.
+// Everything sent to an output port is recorded for tests to inspect, and so
+// is every request that reaches a controller whose input could not take the
+// answer yet (EarlyRequests).
 //
 // Threads: any thread may call the port operations. Controllers are called
 // on the thread that sends to them (OnReceive) or starts input
@@ -38,6 +50,32 @@
 #include "midi/port/simulated/virtual_controller.h"
 
 namespace sim {
+
+// How fast the service and its controllers are. Each preset is as strict as
+// the Windows stack it stands for.
+struct ServiceTiming {
+  // The bytes of a long message are with the device before midiOutLongMsg
+  // returns: its header comes back done inside the call.
+  bool sendDoneInCall = false;
+  // What a controller's answer takes at least, from the moment the message
+  // it answers reached it.
+  std::chrono::microseconds answerLatency{0};
+  // How long a System Exclusive message that finds no queued buffer waits
+  // for one at its F0, and when the buffers run out in its middle.
+  std::chrono::microseconds bufferWaitAtStart{0};
+  std::chrono::microseconds bufferWaitInMiddle{0};
+
+  // The classic driver stack: sends are taken by the call and given back
+  // at release, controllers answer at once, and a SysEx that finds no
+  // buffer is lost at once.
+  static ServiceTiming Classic() { return {}; }
+  // Windows MIDI Services behind winmm (Windows 11 24H2 and later): sends
+  // complete inside the call, controllers answer within a millisecond, and
+  // a SysEx waits 1 ms for a buffer at its start and 10 ms in its middle.
+  static ServiceTiming CurrentWindows() {
+    return {true, std::chrono::milliseconds(1), std::chrono::milliseconds(1), std::chrono::milliseconds(10)};
+  }
+};
 
 struct InputFaults {
   ResultScript name;      // capabilities: e.g. Always(kInvalParam)
@@ -68,15 +106,17 @@ struct OutputRecord {
 // What happened on one input port.
 struct InputRecord {
   int delivered = 0;           // events delivered to the callback
-  int droppedLongMessages = 0; // SysEx that found no queued buffer
+  int droppedLongMessages = 0; // SysEx, or the rest of one, that found no queued buffer
+  int droppedWhileStopped = 0; // events that came while input was not started
 };
 
 class SimulatedService final : public port::MidiService {
  public:
-  SimulatedService();
+  explicit SimulatedService(ServiceTiming timing = ServiceTiming::Classic());
   ~SimulatedService() override;
 
   // --- building the scene (before the run) ---
+  void SetTiming(ServiceTiming timing);
   unsigned AddInput(std::string name, InputFaults faults = {});
   unsigned AddOutput(std::string name, OutputFaults faults = {});
   // Connects a controller to an input port (its events) and an output port
@@ -97,8 +137,8 @@ class SimulatedService final : public port::MidiService {
   // Plays a stream on the input port: each event is due its delay after the
   // previous one's due time, on a fixed schedule, so a slow receiver makes
   // events late instead of slowing the stream. Memory stays constant
-  // however long the stream runs. Starts when the port's input starts and
-  // ends when it stops.
+  // however long the stream runs. The stream begins when the port's input
+  // starts (at once if it runs) and ends when it stops.
   void AddStream(unsigned inputIndex, EventSource source);
   // Waits until every event that can be delivered has been delivered.
   void WaitUntilIdle();
@@ -109,6 +149,11 @@ class SimulatedService final : public port::MidiService {
   // Headers still held because their release was refused, whose bytes the
   // caller changed or freed while held (checked at Shutdown).
   int CorruptedHeldSends();
+  // One line for every message that reached a controller while its input
+  // port could not take an answer: not started, or with no long-message
+  // buffer queued (unless the message was sent from inside that port's own
+  // delivery, after which the buffer goes back before any answer comes).
+  std::vector<std::string> EarlyRequests();
 
   // --- port::MidiService ---
   unsigned InputCount() override;
@@ -134,6 +179,7 @@ class SimulatedService final : public port::MidiService {
  private:
   struct InputPort;
   struct OutputPort;
+  struct Controller;
   struct Pending {
     InputPort* input;
     ControllerEvent event;
@@ -143,31 +189,46 @@ class SimulatedService final : public port::MidiService {
 
   InputPort* FindInput(port::InputHandle handle);
   OutputPort* FindOutput(port::OutputHandle handle);
-  void Schedule(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream = nullptr);
-  void QueueLocked(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream);
-  void ReleaseHeldLocked(InputPort& input);
-  // A call from the thread that started a port ends that port's start.
-  void EndStartsLocked(const InputPort* exceptPort);
+  void Schedule(InputPort& input, ControllerEvent event, std::chrono::microseconds earliest = {});
+  void QueueLocked(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream,
+                   std::chrono::microseconds earliest = {});
   void DispatchLoop();
+  bool ListeningLocked(const InputPort& input) const;
   // Delivers one event; the lock is released while the callback runs.
-  void Deliver(InputPort& input, ControllerEvent& event, std::unique_lock<std::mutex>& guard);
+  void Deliver(InputPort& input, ControllerEvent& event, std::chrono::steady_clock::time_point due,
+               std::unique_lock<std::mutex>& guard);
+  // Reads bytes off the wire into short messages and long-message buffers.
+  void ReadBytes(InputPort& input, const std::vector<uint8_t>& bytes, std::unique_lock<std::mutex>& guard);
+  void ReadSysExByte(InputPort& input, uint8_t byte, std::unique_lock<std::mutex>& guard);
+  // Takes the next queued buffer to write into, if one is queued by the
+  // deadline; waits for it until then.
+  bool TakeBuffer(InputPort& input, std::chrono::steady_clock::time_point deadline,
+                  std::unique_lock<std::mutex>& guard);
+  // Hands the buffer being written back to the callback.
+  void HandBack(InputPort& input, uint32_t message, std::unique_lock<std::mutex>& guard);
+  void Unplug(InputPort& input, std::unique_lock<std::mutex>& guard);
   void Callback(InputPort& input, uint32_t message, uintptr_t param1, std::unique_lock<std::mutex>& guard);
+  // Waits until no event of the port is being delivered on another thread.
+  void WaitOutDelivery(const InputPort& input, std::unique_lock<std::mutex>& guard);
   bool IdleLocked() const;
   void CheckHeldSendsLocked();
 
   std::mutex lock;
-  std::condition_variable wake;   // the dispatcher: new events, shutdown
-  std::condition_variable settled; // waiters: delivery done, queue drained
+  std::condition_variable wake;           // the dispatcher: new events, shutdown
+  std::condition_variable settled;        // waiters: delivery done, queue drained
+  std::condition_variable buffersChanged; // a SysEx waiting for a buffer
+  ServiceTiming timing;
   std::vector<std::unique_ptr<InputPort>> inputs;
   std::vector<std::unique_ptr<OutputPort>> outputs;
   std::multimap<std::chrono::steady_clock::time_point, Pending> queue; // by due time, then order sent
-  int startingPorts = 0;
-  InputPort* delivering = nullptr;
+  InputPort* delivering = nullptr; // whose callback runs
+  InputPort* reading = nullptr;    // whose event the dispatcher is in the middle of
   bool shuttingDown = false;
   bool pausesSleep = true;
   std::vector<unsigned> pauses;
   int keepAwakeCalls = 0;
   int corruptedHeldSends = 0;
+  std::vector<std::string> earlyRequests;
   std::thread dispatcher;
   std::thread::id dispatcherId;
 };

@@ -22,11 +22,14 @@ namespace sim {
 struct ControllerEvent {
   enum class Kind {
     Short,        // a short message, the 32-bit word of status and data bytes
-    SysEx,        // a System Exclusive message for the long-message buffer
+    SysEx,        // bytes on the wire in one go, read as the service reads them: a
+                  // System Exclusive message (or its rest) into the long-message
+                  // buffers, anything else as short messages
     InvalidShort, // a short message the driver found broken
     InvalidLong,  // a long message the driver found broken (bytes as received)
     Close,        // the port reports itself closed
     RawEvent,     // any other event code, passed to the callback as it is
+    Unplug,       // the device is unplugged: its ports close and stay dead
   };
   Kind kind = Kind::Short;
   uint32_t word = 0;          // Short, InvalidShort; the event code for RawEvent

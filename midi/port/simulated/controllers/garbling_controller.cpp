@@ -57,7 +57,10 @@ void GarblingController::Rewrite(ControllerEvent event, ControllerLink& link) {
   if (event.kind == ControllerEvent::Kind::SysEx && !event.bytes.empty()) {
     std::vector<uint8_t>& bytes = event.bytes;
     if (garble == Garble::Truncated) {
-      bytes.resize(bytes.size() / 2 > 0 ? bytes.size() / 2 : 1);
+      // Still a whole message: one without its F7 would sit in the port's
+      // buffer until input stops, and the handler would never judge it.
+      const size_t kept = bytes.size() / 2 > 0 ? bytes.size() / 2 : 1;
+      if (kept < bytes.size()) bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(kept) - 1, bytes.end() - 1);
     } else {
       bytes.insert(bytes.end() - 1, bytes.size() / 2 + 1, 0x01);
     }

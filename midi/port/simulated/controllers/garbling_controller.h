@@ -1,6 +1,6 @@
 // A controller that answers every request, but wrongly: with garbage in
 // place of each reply, or with the reply cut short or stretched (a
-// truncated transfer, a firmware that pads). Built over a faithful model,
+// firmware that drops bytes, or pads). Built over a faithful model,
 // so it answers exactly when and what the real device would, and spoils it.
 //
 // Garbage is a burst of events of every kind the host knows: short messages
@@ -20,7 +20,7 @@ class GarblingController final : public ReplyRewriter {
  public:
   enum class Garble {
     Garbage,   // each reply becomes a burst of random events
-    Truncated, // each long reply loses its second half, F7 included
+    Truncated, // each long reply loses the second half of its bytes but keeps its F7
     Stretched, // each long reply grows by half, data bytes 01 before its F7
   };
   GarblingController(std::shared_ptr<VirtualController> inner, Garble garble, uint32_t seed = 1)

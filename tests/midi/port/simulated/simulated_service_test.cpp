@@ -46,22 +46,27 @@ TEST(SimulatedService, StreamPlaysInOrderWithConstantQueue) {
   }
 }
 
-TEST(SimulatedService, EventsWaitForStartAndAreDroppedAfterStop) {
+TEST(SimulatedService, InputBeforeTheStartAndAfterTheStopIsLost) {
   sim::SimulatedService service;
   const unsigned input = service.AddInput("Port");
-  service.Inject(input, ControllerEvent::ShortMessage(0x90, 1, 1)); // before open: kept
+  service.Inject(input, ControllerEvent::ShortMessage(0x90, 1, 1)); // before the open
+  service.WaitUntilIdle();
   Received received;
   port::InputHandle handle = nullptr;
   ASSERT_EQ(service.OpenInput(input, Record, reinterpret_cast<uintptr_t>(&received), handle), 0u);
-  service.Inject(input, ControllerEvent::ShortMessage(0x90, 2, 2)); // open, not started: kept
+  // Open, not started: lost even though the start follows at once, before
+  // the service's own thread has looked at the event.
+  service.Inject(input, ControllerEvent::ShortMessage(0x90, 2, 2));
   ASSERT_EQ(service.StartInput(handle), 0u);
-  service.WaitUntilIdle();
-  ASSERT_EQ(service.StopInput(handle), 0u);
   service.Inject(input, ControllerEvent::ShortMessage(0x90, 3, 3));
   service.WaitUntilIdle();
+  ASSERT_EQ(service.StopInput(handle), 0u);
+  service.Inject(input, ControllerEvent::ShortMessage(0x90, 4, 4));
+  service.WaitUntilIdle();
   std::lock_guard<std::mutex> guard(received.lock);
-  EXPECT_EQ(received.messages, (std::vector<uint32_t>{port::kEventOpen, port::kEventData, port::kEventData}));
-  EXPECT_EQ(received.words, (std::vector<uint32_t>{sim::ShortWord(0x90, 1, 1), sim::ShortWord(0x90, 2, 2)}));
+  EXPECT_EQ(received.messages, (std::vector<uint32_t>{port::kEventOpen, port::kEventData}));
+  EXPECT_EQ(received.words, (std::vector<uint32_t>{sim::ShortWord(0x90, 3, 3)}));
+  EXPECT_EQ(service.Input(input).droppedWhileStopped, 3);
 }
 
 TEST(SimulatedService, PortsOpenOnceAndHeadersFollowWinmmRules) {
