@@ -38,7 +38,8 @@ void InputPort::Receive(const uint8_t* bytes, size_t length) {
 }
 
 bool InputPort::Enqueue(const uint8_t* bytes, size_t length) {
-  return length != 0 && queue.Push(bytes, length);
+  // Nobody listens before the start: the message is lost, as on Windows.
+  return length != 0 && accepting.load(std::memory_order_acquire) && queue.Push(bytes, length);
 }
 
 InputPort::Clock::time_point InputPort::Pump(Clock::time_point now) {
@@ -46,32 +47,21 @@ InputPort::Clock::time_point InputPort::Pump(Clock::time_point now) {
     bool discard = false;
     {
       std::lock_guard<std::mutex> guard(lock);
-      if (detached || (!started && everStarted)) {
-        discard = true;
-      } else if (!started) {
-        return Clock::time_point::max(); // held until the first start
-      }
+      discard = detached || !started;
     }
     if (discard) {
-      // Nobody listens any more: what is queued and what is half
-      // delivered are lost, as they would be on a stopped Windows port.
-      haveCurrent = false;
+      // Nobody listens any more: what is queued is lost, as it would be on
+      // a stopped Windows port.
       while (queue.Pop(current)) {
       }
       return Clock::time_point::max();
     }
-    if (!haveCurrent) {
-      if (!queue.Pop(current)) return Clock::time_point::max();
-      haveCurrent = true;
-      currentOffset = 0;
-    }
+    if (!queue.Pop(current)) return Clock::time_point::max();
     if (!current.empty() && current[0] == kSysExStart) {
-      Clock::time_point retryAt;
-      if (DeliverLong(now, retryAt) == Outcome::WaitForBuffer) return retryAt;
+      DeliverLong();
     } else {
       DeliverShortMessages();
     }
-    haveCurrent = false;
   }
   return now; // more may be queued: come back after the other ports
 }
@@ -111,19 +101,16 @@ void InputPort::DeliverShortMessages() {
   }
 }
 
-InputPort::Outcome InputPort::DeliverLong(Clock::time_point now, Clock::time_point& retryAt) {
+void InputPort::DeliverLong() {
+  size_t offset = 0;
   for (;;) {
     port::MidiHeader* header = nullptr;
     {
       std::lock_guard<std::mutex> guard(lock);
-      if (detached || !started) return Outcome::Done;
+      if (detached || !started) return;
       if (buffers.empty()) {
-        if (currentOffset == 0 && now < startedAt + kStartGrace) {
-          retryAt = startedAt + kStartGrace;
-          return Outcome::WaitForBuffer;
-        }
         ++droppedLong;
-        return Outcome::Done;
+        return;
       }
       header = buffers.front();
       buffers.pop_front();
@@ -133,16 +120,16 @@ InputPort::Outcome InputPort::DeliverLong(Clock::time_point now, Clock::time_poi
     }
     // The header is out of the queue and marked as being filled, so no
     // other thread touches it or its bytes until the callback is over.
-    const size_t count = std::min<size_t>(current.size() - currentOffset, header->dwBufferLength);
-    std::memcpy(header->lpData, current.data() + currentOffset, count);
-    currentOffset += count;
+    const size_t count = std::min<size_t>(current.size() - offset, header->dwBufferLength);
+    std::memcpy(header->lpData, current.data() + offset, count);
+    offset += count;
     {
       std::lock_guard<std::mutex> guard(lock);
       header->dwBytesRecorded = static_cast<uint32_t>(count);
       header->dwFlags = (header->dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
     }
     Call(port::kEventLongData, reinterpret_cast<uintptr_t>(header));
-    if (currentOffset >= current.size()) return Outcome::Done;
+    if (offset >= current.size()) return;
   }
 }
 
@@ -156,13 +143,9 @@ port::Result InputPort::Start() {
   {
     std::lock_guard<std::mutex> guard(lock);
     if (detached) return port::kInvalidHandle;
-    if (!started) {
-      started = true;
-      everStarted = true;
-      startedAt = Clock::now();
-    }
+    started = true;
   }
-  wakeup.Signal(); // messages that waited for the start
+  accepting.store(true, std::memory_order_release);
   return port::kNoError;
 }
 
@@ -172,6 +155,7 @@ void InputPort::WaitForCallbackElsewhere(std::unique_lock<std::mutex>& guard) {
 }
 
 port::Result InputPort::Stop() {
+  accepting.store(false, std::memory_order_release);
   std::unique_lock<std::mutex> guard(lock);
   started = false;
   // No driver holds these buffers, so they can be given back at once and
@@ -220,6 +204,7 @@ port::Result InputPort::UnprepareBuffer(port::MidiHeader& header) {
 }
 
 void InputPort::Detach() {
+  accepting.store(false, std::memory_order_release);
   std::unique_lock<std::mutex> guard(lock);
   detached = true;
   started = false;

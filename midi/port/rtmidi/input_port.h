@@ -12,12 +12,11 @@
 //  - anything else: cut into single messages (message_splitter.h), each a
 //    kEventData with the word status | d1 << 8 | d2 << 16; bytes that form
 //    no message are a kEventError.
-// Messages that arrive before the first StartInput wait for it, like bytes in
-// a device's USB buffer; after StopInput or DetachInput they are discarded.
-// Right after a start the buffer is queued by the same caller a moment
-// later, so a SysEx that finds no buffer then waits for it a short while
-// (kStartGrace) rather than being lost: a reply to the request a handler sent
-// during attach must not race the queueing of its buffer.
+// As on Windows, a message counts only if it arrives while input is
+// started: what comes before StartInput, or after StopInput or DetachInput,
+// is lost, and a System Exclusive message that finds no queued buffer is
+// dropped at once. The device layer queues its buffer and starts input
+// before it sends a request, so no answer depends on a grace period.
 //
 // Threads:
 //  - Receive: RtMidi's thread (JACK's real-time process thread). It copies
@@ -31,6 +30,7 @@
 // Ownership: the service owns the port; it outlives every thread that uses it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -48,7 +48,6 @@ namespace rtmidi_port {
 class InputPort {
  public:
   using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::milliseconds kStartGrace{50};
   static constexpr size_t kQueueBytes = 128 * 1024;
 
   InputPort(port::InputCallback callback, uintptr_t context, Wakeup& wakeup, size_t queueBytes = kQueueBytes);
@@ -64,11 +63,11 @@ class InputPort {
   // The same without waking the layer's thread, for a producer that hands
   // over a whole cycle's messages and then wakes it once: a wake-up given
   // while the thread is still waking costs a system call each. True when the
-  // message was queued.
+  // message was queued; false when input is not started or the queue is full.
   bool Enqueue(const uint8_t* bytes, size_t length);
 
-  // Delivers what can be delivered now. Returns when it must run again even
-  // if nothing new arrives (a SysEx waiting for its buffer), else max().
+  // Delivers what can be delivered now. Returns now when more is queued than
+  // one turn delivers, else max().
   Clock::time_point Pump(Clock::time_point now);
 
   void DeliverOpen();
@@ -85,13 +84,11 @@ class InputPort {
   uint64_t DroppedLongMessages();
 
  private:
-  enum class Outcome { Done, WaitForBuffer };
-
   bool BeginCallback();
   void EndCallback();
   void Call(uint32_t message, uintptr_t param1);
   void DeliverShortMessages();
-  Outcome DeliverLong(Clock::time_point now, Clock::time_point& retryAt);
+  void DeliverLong();
   void WaitForCallbackElsewhere(std::unique_lock<std::mutex>& guard);
 
   const port::InputCallback callback;
@@ -99,18 +96,16 @@ class InputPort {
   Wakeup& wakeup;
   MessageQueue queue;
 
-  // The layer's thread only: the message being delivered, kept across Pump
-  // calls while it waits for a buffer.
+  // The producer's view of started: read where nothing may lock.
+  std::atomic<bool> accepting{false};
+
+  // The layer's thread only: the message being delivered.
   std::vector<uint8_t> current;
-  size_t currentOffset = 0;
-  bool haveCurrent = false;
 
   std::mutex lock;
   std::condition_variable callbackDone;
   bool started = false;
-  bool everStarted = false;
   bool detached = false;
-  Clock::time_point startedAt;
   std::deque<port::MidiHeader*> buffers; // queued, in order
   port::MidiHeader* filling = nullptr;    // taken from the queue, not yet given back
   bool inCallback = false;

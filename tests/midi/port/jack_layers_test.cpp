@@ -16,6 +16,16 @@
 #include <mutex>
 #include <thread>
 
+#include "app/run.h"
+#include "handlers/bcf2000.h"
+#include "handlers/nano_kontrol.h"
+#include "midi/device.h"
+#include "midi/manager.h"
+#include "midi/port/simulated/controllers/bc_controller.h"
+#include "midi/port/simulated/controllers/nano_kontrol_controller.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/early_request_check.h"
+#include "tests/support/holds_in_order.h"
 #include "tests/support/jack_server.h"
 #include "tools/jack_controllers/jack_host.h"
 
@@ -256,9 +266,12 @@ TEST_P(OnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
 
 TEST_P(OnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
   const Bytes sysex = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0x42, 0xF7};
+  // The controller plays once the port connects, which is before the
+  // start; its user moves it a moment later, as anything earlier is lost.
+  const auto later = std::chrono::milliseconds(500);
   ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30,
                                           std::make_shared<PeerController>(std::vector<ControllerEvent>{
-                                              ControllerEvent::ShortMessage(0x90, 0x3C, 0x64), ControllerEvent::ShortMessage(0xF8),
+                                              ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, later), ControllerEvent::ShortMessage(0xF8),
                                               ControllerEvent::ShortMessage(0xFE), ControllerEvent::SysExMessage(sysex),
                                               ControllerEvent::ShortMessage(0xC0, 0x05)}))}));
   inbox.header.lpData = inbox.storage.data();
@@ -272,10 +285,9 @@ TEST_P(OnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
     EXPECT_EQ(inbox.events[0].message, port::kEventOpen);
     EXPECT_EQ(inbox.events[0].thread, std::this_thread::get_id());
   }
-  // The controller may already be playing; nothing arrives before the start.
-  ASSERT_EQ(service->StartInput(input), port::kNoError);
   ASSERT_EQ(service->PrepareInputBuffer(input, inbox.header), port::kNoError);
   ASSERT_EQ(service->AddInputBuffer(input, inbox.header), port::kNoError);
+  ASSERT_EQ(service->StartInput(input), port::kNoError);
 
   const auto events = inbox.WaitFor(6);
   ASSERT_EQ(events.size(), 6u);
@@ -440,6 +452,78 @@ TEST_P(OnJackWithALateClient, ARequestSentRightAfterTheOutputOpensReachesTheDevi
   // The open returned only once the server ran the new connection.
   ASSERT_EQ(connected.size(), 1u);
   EXPECT_EQ(connected[0].rfind("portprobe", 0), 0u) << connected[0];
+}
+
+// The device layer over the layer, with a BCF2000 and a nanoKONTROL2 whose
+// scene differs, both answering in the very next process cycle (5.3 ms at
+// the tests' 256 frames and 48 kHz): both dialogues complete, and no request
+// reaches a controller before its input can take the answer.
+TEST_P(OnJack, DialoguesAnsweredInTheNextCycleComplete) {
+  sim::NanoKontrolController::Settings scene;
+  scene.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
+  scene.scene[17] = 0x11;
+  auto nano = std::make_shared<sim::NanoKontrolController>(scene);
+  ASSERT_NO_FATAL_FAILURE(Publish(
+      {Device("BCF2000", 20, std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage"))),
+       Device("nanoKONTROL2", 22, nano)}));
+  EarlyRequestCheck check(*service);
+  std::string report;
+  {
+    ConsoleCapture console;
+    CMIDIManagerWin manager(check);
+    const auto done = [&manager] {
+      if (manager.devices.size() != 2) return false;
+      const auto* bc = static_cast<CBCF2000*>(manager.devices[0]->handler);
+      const auto* scene = static_cast<CKorgNanoControl*>(manager.devices[1]->handler);
+      return bc != nullptr && scene != nullptr && !bc->awaitingIdentity && scene->state == CKorgNanoControl::Idle;
+    };
+    RunProbe(
+        manager,
+        [&done] {
+          const auto deadline = std::chrono::steady_clock::now() + kPatience;
+          while (!done() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          }
+        },
+        [&report](const ReportText& text) { report = text.Joined(); });
+    manager.Stop();
+    service->Shutdown();
+  }
+  // The two devices' lines may interleave; each device's own are in order.
+  EXPECT_TRUE(HoldsInOrder(report, {"MIDI device found: a2j:BCF2000 [20]: BCF2000 MIDI 1\n", "Send identiy request\r\n",
+                                    "Got identity response\r\n", "Updated device name: BCF2000 Stage"}))
+      << report;
+  EXPECT_TRUE(HoldsInOrder(report, {"MIDI device found: a2j:nanoKONTROL2 [22]: nanoKONTROL2 MIDI 1\n",
+                                    "current settings are bad!\n", "data upload success!\n"}))
+      << report;
+  EXPECT_TRUE(HoldsInOrder(report, {"\r\n\r\n\"BCF2000 Stage\" Supported by Veltrakon.\r\n",
+                                    "\"a2j:nanoKONTROL2 [22]: nanoKONTROL2 MIDI 1\" Supported by Veltrakon.\r\n"}));
+  EXPECT_EQ(nano->WriteRequests(), 1);
+  const std::vector<std::string> early = check.EarlyRequests();
+  EXPECT_TRUE(early.empty()) << early.front();
+}
+
+// The order the device layer once had, by hand: the request goes out before
+// the input is started and given a buffer. The check catches it.
+TEST_P(OnJack, TheEarlyRequestCheckCatchesARequestBeforeTheStart) {
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, std::make_shared<PeerController>())}));
+  EarlyRequestCheck check(*service);
+  ASSERT_EQ(check.InputCount(), 1u);
+  ASSERT_EQ(check.OutputCount(), 1u);
+  port::InputHandle input = nullptr;
+  ASSERT_EQ(check.OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
+  port::OutputHandle output = nullptr;
+  ASSERT_EQ(check.OpenOutput(0, output), port::kNoError);
+  Bytes request = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
+  port::MidiHeader header;
+  header.lpData = request.data();
+  header.dwBufferLength = static_cast<uint32_t>(request.size());
+  ASSERT_EQ(check.PrepareOutput(output, header), port::kNoError);
+  EXPECT_EQ(check.SendLong(output, header), port::kNoError);
+  ASSERT_EQ(check.StartInput(input), port::kNoError);
+  EXPECT_EQ(check.SendLong(output, header), port::kNoError); // started, but no buffer
+  EXPECT_EQ(check.EarlyRequests(), (std::vector<std::string>{"a2j:Pad A [30]: Pad A MIDI 1: sent before its input was started",
+                                                              "a2j:Pad A [30]: Pad A MIDI 1: sent while its input had no buffer"}));
 }
 
 TEST_P(OnJack, ClosingTheClientsTakesThisProgramsPortsOffTheServer) {
