@@ -18,6 +18,8 @@
 #    what each virtual controller received and sent (tests/jack/expected/),
 #    every JACK event one message;
 #  - the same with the report on the clipboard;
+#  - a BCF2000, and then a nanoKONTROL2, alone, each answering in the very
+#    next process cycle: the exact report and what the controller got;
 #  - a flood of short messages from four devices: every one in the report,
 #    in each device's order.
 set -eu
@@ -305,6 +307,55 @@ case_controllers_to_clipboard() {
   check_wire "$dir" "clipboard"
 }
 
+# --- controllers that answer in the very next cycle -----------------------------
+# One device a run (jack_scenes.cpp), so that the report's order is fixed
+# however fast the answers come: each request must find its device's input
+# started with its buffer queued, or the answer is lost and the report
+# shows it. The wire files are the controllers scene's for that device.
+expected_next_cycle() { # SCENE
+  if [ "$1" = bcf2000-next-cycle ]; then
+    lf "MIM_OPEN" "MIDI device found: a2j:BCF2000 [20]: BCF2000 MIDI 1"
+    crlf "Send identiy request" "SysEx message received:"
+    crlf "{ 0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0x42, 0x43, 0x46, 0x32, 0x30, 0x30, 0x30, 0x20, 0x53, 0x74, 0x61, 0x67, 0x65, 0xF7,};"
+    crlf "Got identity response" "$stopwatch"
+    printf '%s' "Updated device name: BCF2000 Stage"
+  else
+    nano="$expected/controllers/nanokontrol2.sent"
+    lf "MIM_OPEN" "MIDI device found: a2j:nanoKONTROL2 [22]: nanoKONTROL2 MIDI 1"
+    crlf "SysEx message received:" "$(dump_of "$nano" 1)"
+    lf "current settings are bad!"
+    crlf "SysEx message received:" "$(dump_of "$nano" 2)"
+    crlf "SysEx message received:" "$(dump_of "$nano" 3)"
+    lf "data upload success!"
+  fi
+}
+
+case_next_cycle() { # SCENE DEVICE-FILE SUMMARY-LINE
+  dir="$work/$1-$attempt"
+  start_controllers "$1" "$dir"
+  run_portprobe "$dir"
+  stop_controllers "$dir"
+  { expected_next_cycle "$1"; crlf "" "" "$3" ""; } >"$dir/expected-report"
+  mask_stopwatch <"$dir/portprobe-report.txt" >"$dir/report-masked"
+  same "$dir/expected-report" "$dir/report-masked" "$1: the report"
+  { expected_next_cycle "$1" | tr -d '\r'
+    printf 'Portprobe finished, report saved to portprobe-report.txt; attach it to an email.'; } >"$dir/expected-console"
+  mask_stopwatch <"$dir/console.txt" >"$dir/console-masked"
+  same "$dir/expected-console" "$dir/console-masked" "$1: the console"
+  [ -s "$dir/stderr.txt" ] && fail "$1: something on stderr: $(cat "$dir/stderr.txt")"
+  for side in received sent; do
+    same "$expected/controllers/$2.$side" "$dir/$2.$side" "$1: $2.$side"
+  done
+}
+
+case_bcf2000_next_cycle() {
+  case_next_cycle bcf2000-next-cycle bcf2000 '"BCF2000 Stage" Supported by Veltrakon.'
+}
+
+case_nanokontrol2_next_cycle() {
+  case_next_cycle nanokontrol2-next-cycle nanokontrol2 '"a2j:nanoKONTROL2 [22]: nanoKONTROL2 MIDI 1" Supported by Veltrakon.'
+}
+
 # --- a flood of short messages -------------------------------------------------
 # Four pads, each 2000 notes 1 ms apart on its own channel, from 1.5 s after
 # the open (jack_scenes.h):
@@ -363,6 +414,8 @@ case_no_service
 start_jack
 with_retries case_controllers_to_file
 with_retries case_controllers_to_clipboard
+with_retries case_bcf2000_next_cycle
+with_retries case_nanokontrol2_next_cycle
 with_retries case_flood
 
 if [ "$failures" -ne 0 ]; then

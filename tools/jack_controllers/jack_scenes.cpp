@@ -86,6 +86,18 @@ void ControllersScene(std::vector<JackDevice>& devices) {
   devices.push_back(foot);
 }
 
+// One controller alone, answering as fast as the server lets it: in the
+// very next process cycle. With one device the report's order is fixed
+// however soon the answers come.
+void BCF2000NextCycleScene(std::vector<JackDevice>& devices) {
+  devices.push_back(Device("BCF2000", 20, "bcf2000",
+                           std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage"))));
+}
+
+void NanoKontrolNextCycleScene(std::vector<JackDevice>& devices) {
+  devices.push_back(Device("nanoKONTROL2", 22, "nanokontrol2", EditedNanoKontrol()));
+}
+
 // kFloodDevices pads, each on its own channel, each sending kFloodMessages
 // notes kFloodPace apart: note = n % 128, velocity = n / 128, so that the
 // report shows whether every message came and in order.
@@ -109,6 +121,8 @@ void FloodScene(std::vector<JackDevice>& devices) {
 const std::map<std::string, std::function<void(std::vector<JackDevice>&)>>& Scenes() {
   static const std::map<std::string, std::function<void(std::vector<JackDevice>&)>> kScenes = {
       {"controllers", ControllersScene},
+      {"bcf2000-next-cycle", BCF2000NextCycleScene},
+      {"nanokontrol2-next-cycle", NanoKontrolNextCycleScene},
       {"flood", FloodScene},
   };
   return kScenes;
