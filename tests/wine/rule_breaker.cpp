@@ -5,6 +5,8 @@
 //   changed-queued-input   (bcf2000-rename) points a queued MIDIHDR elsewhere
 //   changed-held-send      (busy-output)    overwrites a send the port still holds
 //   freed-held-send        (busy-output)    frees a send the port still holds
+//   request-before-start   (bcf2000-rename) sends the request before midiInStart
+//   request-without-buffer (bcf2000-rename) sends it to started input with no buffer
 // Exits 0 when it got as far as breaking the rule, 2 when it could not.
 #include <windows.h>
 #include <mmsystem.h>
@@ -55,6 +57,20 @@ int CallInCallback() {
   return WaitFor(shortMessages, 5000) ? 0 : Fail("waiting for a short message", 0);
 }
 
+// Sends the identity request to output 0 and takes its header back.
+MMRESULT SendIdentityRequest() {
+  HMIDIOUT output = nullptr;
+  MMRESULT r = midiOutOpen(&output, 0, 0, 0, CALLBACK_NULL);
+  if (r != MMSYSERR_NOERROR) return r;
+  static MIDIHDR request;
+  request.lpData = reinterpret_cast<LPSTR>(const_cast<BYTE*>(kIdentityRequest));
+  request.dwBufferLength = sizeof kIdentityRequest;
+  r = midiOutPrepareHeader(output, &request, sizeof request);
+  if (r == MMSYSERR_NOERROR) r = midiOutLongMsg(output, &request, sizeof request);
+  if (r == MMSYSERR_NOERROR) r = midiOutUnprepareHeader(output, &request, sizeof request);
+  return r;
+}
+
 // Sends until the port takes the bytes; false when it never does.
 bool SendWhileBusy(HMIDIOUT output, MIDIHDR& header) {
   for (int attempt = 0; attempt < 50; ++attempt) {
@@ -80,20 +96,42 @@ int ChangedQueuedInput() {
   if (r != MMSYSERR_NOERROR) return Fail("queueing the buffer", r);
   // The rule broken: the driver holds the header, and it is pointed elsewhere.
   header.lpData = elsewhere;
-
-  HMIDIOUT output = nullptr;
-  r = midiOutOpen(&output, 0, 0, 0, CALLBACK_NULL);
-  if (r != MMSYSERR_NOERROR) return Fail("midiOutOpen", r);
-  static MIDIHDR request;
-  request.lpData = reinterpret_cast<LPSTR>(const_cast<BYTE*>(kIdentityRequest));
-  request.dwBufferLength = sizeof kIdentityRequest;
-  r = midiOutPrepareHeader(output, &request, sizeof request);
-  if (r != MMSYSERR_NOERROR || !SendWhileBusy(output, request)) return Fail("sending the request", r);
-  midiOutUnprepareHeader(output, &request, sizeof request);
-  // The controller's reply now arrives for the changed header.
   r = midiInStart(input);
   if (r != MMSYSERR_NOERROR) return Fail("midiInStart", r);
+  // The controller's reply now arrives for the changed header.
+  r = SendIdentityRequest();
+  if (r != MMSYSERR_NOERROR) return Fail("sending the request", r);
   Sleep(1000);
+  return 0;
+}
+
+// The order the tool once had: the request goes out before the input that
+// gets its answer is started, or while it has no buffer.
+int EarlyRequest(bool startFirst) {
+  static char bytes[512];
+  static MIDIHDR header;
+  HMIDIIN input = nullptr;
+  MMRESULT r = midiInOpen(&input, 0, reinterpret_cast<DWORD_PTR>(&IgnoreEvents), 0, CALLBACK_FUNCTION);
+  if (r != MMSYSERR_NOERROR) return Fail("midiInOpen", r);
+  if (startFirst) {
+    r = midiInStart(input);
+    if (r != MMSYSERR_NOERROR) return Fail("midiInStart", r);
+  }
+  r = SendIdentityRequest();
+  if (r != MMSYSERR_NOERROR) return Fail("sending the request", r);
+  header.lpData = bytes;
+  header.dwBufferLength = sizeof bytes;
+  r = midiInPrepareHeader(input, &header, sizeof header);
+  if (r == MMSYSERR_NOERROR) r = midiInAddBuffer(input, &header, sizeof header);
+  if (r != MMSYSERR_NOERROR) return Fail("queueing the buffer", r);
+  if (!startFirst) {
+    r = midiInStart(input);
+    if (r != MMSYSERR_NOERROR) return Fail("midiInStart", r);
+  }
+  Sleep(500);
+  midiInStop(input);
+  midiInReset(input);
+  midiInUnprepareHeader(input, &header, sizeof header);
   return 0;
 }
 
@@ -131,6 +169,8 @@ int main(int argc, char** argv) {
   if (std::strcmp(mode, "changed-queued-input") == 0) return ChangedQueuedInput();
   if (std::strcmp(mode, "changed-held-send") == 0) return HeldSend(false);
   if (std::strcmp(mode, "freed-held-send") == 0) return HeldSend(true);
+  if (std::strcmp(mode, "request-before-start") == 0) return EarlyRequest(false);
+  if (std::strcmp(mode, "request-without-buffer") == 0) return EarlyRequest(true);
   std::fprintf(stderr, "rule_breaker: unknown mode '%s'\n", mode);
   return 2;
 }

@@ -6,14 +6,18 @@
 #  - portprobe.exe over Wine's own winmm (no MIDI ports): the exact report on
 #    the clipboard and the closing message;
 #  - portprobe.exe over the stand-in winmm.dll in each scenario of
-#    tests/wine/expected/: the exact report, console, bytes on the wire and
-#    output calls, and no breach of winmm's rules;
+#    tests/wine/expected/, once as the classic Windows MIDI stack and once as
+#    the current Windows MIDI Services behind winmm (sends done inside the
+#    call, controllers answering within a millisecond): the same exact
+#    report, console, bytes on the wire and output calls either way, and no
+#    breach of winmm's rules (a request that reaches a controller before its
+#    input can answer is one);
 #  - portprobe-demo.exe puts its whole demo on the clipboard;
 #  - the stand-in catches a program that breaks those rules;
 #  - the release archive holds the program and its readme.
 # Everything runs in a fresh Wine prefix that is deleted afterwards.
 #
-# Usage: tests/wine/run-wine-tests.sh [--show SCENARIO]
+# Usage: tests/wine/run-wine-tests.sh [--show SCENARIO [classic|current]]
 #   --show prints what one scenario gives instead of comparing it (and
 #   copies the run's files into $SHOW_INTO when that is set).
 set -euo pipefail
@@ -23,7 +27,11 @@ BUILD=$ROOT/build/mingw
 EXPECTED=$ROOT/tests/wine/expected
 
 SHOW=""
-if [ "${1:-}" = "--show" ]; then SHOW=${2:?scenario}; fi
+SHOW_SERVICE=classic
+if [ "${1:-}" = "--show" ]; then
+  SHOW=${2:?scenario}
+  SHOW_SERVICE=${3:-classic}
+fi
 
 echo "--- cross build"
 cmake --preset mingw >/dev/null
@@ -36,7 +44,7 @@ export WINEDEBUG=-all
 # sound driver, so Wine's own winmm has no MIDI ports.
 BASE_OVERRIDES="mscoree,mshtml=;winedbg.exe=d;winealsa.drv="
 export WINEDLLOVERRIDES=$BASE_OVERRIDES
-unset DISPLAY WAYLAND_DISPLAY FAKE_WINMM_SCENARIO FAKE_WINMM_OUT
+unset DISPLAY WAYLAND_DISPLAY FAKE_WINMM_SCENARIO FAKE_WINMM_OUT FAKE_WINMM_SERVICE
 
 cleanup() {
   timeout 30 wineserver -k >/dev/null 2>&1 || true
@@ -111,7 +119,8 @@ timeout 180 wineboot -i >/dev/null 2>&1 || { fail "wineboot"; exit 1; }
 timeout 30 wineserver -p 60 || true
 
 # Runs portprobe.exe (or another program) in its own directory with the
-# clipboard reader already running. SCENARIO "-" means Wine's own winmm.
+# clipboard reader already running. SCENARIO "-" means Wine's own winmm;
+# the stand-in behaves as the service $SERVICE names (classic by default).
 # Leaves the files of the run in $RUN. With NO_CLIPBOARD set the program is
 # not expected to use the clipboard and the reader is stopped after it.
 run_program() { # scenario, program, arguments...
@@ -123,7 +132,7 @@ run_program() { # scenario, program, arguments...
   if [ "$scenario" != "-" ]; then
     cp "$BUILD/tools/fake_winmm/winmm.dll" "$RUN/"
     env=(WINEDLLOVERRIDES="$BASE_OVERRIDES;winmm=n,b" FAKE_WINMM_SCENARIO="$scenario"
-         FAKE_WINMM_OUT="$(windows_path "$RUN")")
+         FAKE_WINMM_SERVICE="${SERVICE:-classic}" FAKE_WINMM_OUT="$(windows_path "$RUN")")
   fi
   timeout 60 wine "$BUILD/tests/wine/clipboard_reader.exe" 20 >"$RUN/reader.txt" 2>&1 &
   local reader=$!
@@ -168,7 +177,7 @@ check_unicode() { # what
 }
 
 if [ -n "$SHOW" ]; then
-  run_program "$SHOW" "$BUILD/portprobe.exe"
+  SERVICE=$SHOW_SERVICE run_program "$SHOW" "$BUILD/portprobe.exe"
   for file in console.txt report.txt wire.txt calls.txt violations.txt stderr.txt; do
     echo "=== $file"
     [ -f "$RUN/$file" ] && cat -A "$RUN/$file"
@@ -195,19 +204,22 @@ check_unicode "no ports"
 [ "$RUN_STATUS" = 0 ] || fail "no ports: exit status $RUN_STATUS"
 
 for expected in "$EXPECTED"/*.report; do
+  for SERVICE in classic current; do
   scenario=$(basename "$expected" .report)
-  echo "--- portprobe.exe over the stand-in winmm: $scenario"
+  echo "--- portprobe.exe over the stand-in winmm ($SERVICE): $scenario"
   run_program "$scenario" "$BUILD/portprobe.exe"
+  scenario="$scenario ($SERVICE)"
+  name=$(basename "$expected" .report)
   [ "$RUN_STATUS" = 0 ] || fail "$scenario: exit status $RUN_STATUS"
   decode "$expected" >"$RUN/expected.report"
   same "$scenario: report" "$RUN/expected.report" "$RUN/report.txt"
-  decode "$EXPECTED/$scenario.console" >"$RUN/expected.console"
+  decode "$EXPECTED/$name.console" >"$RUN/expected.console"
   same "$scenario: console" "$RUN/expected.console" "$RUN/console.txt"
   touch "$RUN/wire.txt" "$RUN/calls.txt"
-  same "$scenario: bytes on the wire" "$EXPECTED/$scenario.wire" "$RUN/wire.txt"
+  same "$scenario: bytes on the wire" "$EXPECTED/$name.wire" "$RUN/wire.txt"
   # Calls of one port keep their order; ports may interleave.
-  sort -s -k2,2 "$RUN/calls.txt" >"$RUN/calls.sorted"
-  same "$scenario: output calls" "$EXPECTED/$scenario.calls" "$RUN/calls.sorted"
+  LC_ALL=C sort -s -k2,2 "$RUN/calls.txt" >"$RUN/calls.sorted"
+  same "$scenario: output calls" "$EXPECTED/$name.calls" "$RUN/calls.sorted"
   check_unicode "$scenario"
   if [ -s "$RUN/violations.txt" ]; then
     fail "$scenario: portprobe.exe broke winmm's rules:"
@@ -215,6 +227,7 @@ for expected in "$EXPECTED"/*.report; do
   else
     pass "$scenario: no breach of winmm's rules"
   fi
+  done
 done
 
 echo "--- portprobe-demo.exe"
@@ -233,7 +246,7 @@ else
 fi
 
 echo "--- the stand-in catches broken rules"
-while IFS='|' read -r mode scenario violation; do
+while IFS='|' read -r mode scenario SERVICE violation; do
   [ -n "$mode" ] || continue
   NO_CLIPBOARD=1 run_program "$scenario" "$BUILD/tests/wine/rule_breaker.exe" "$mode"
   [ "$RUN_STATUS" = 0 ] || fail "$mode: rule_breaker.exe did not get to break the rule ($RUN_STATUS)"
@@ -243,10 +256,12 @@ while IFS='|' read -r mode scenario violation; do
     fail "$mode: expected the violation '$violation', got '$(cat "$RUN/violations.txt" 2>/dev/null)'"
   fi
 done <<'EOF'
-call-in-callback|unknown-port|midiInAddBuffer called from inside the driver callback
-changed-queued-input|bcf2000-rename|a MIDIHDR the driver holds was changed (data pointer or length) (when a message arrived for it)
-changed-held-send|busy-output|the bytes of a send the driver holds were changed (at exit)
-freed-held-send|busy-output|a MIDIHDR the driver holds was freed (at exit)
+call-in-callback|unknown-port|classic|midiInAddBuffer called from inside the driver callback
+changed-queued-input|bcf2000-rename|classic|a MIDIHDR the driver holds was changed (data pointer or length) (when a message arrived for it)
+changed-held-send|busy-output|classic|the bytes of a send the driver holds were changed (at exit)
+freed-held-send|busy-output|classic|a MIDIHDR the driver holds was freed (at exit)
+request-before-start|bcf2000-rename|current|BCF2000: a message reached the controller before its input was started
+request-without-buffer|bcf2000-rename|current|BCF2000: a message reached the controller while its input had no buffer
 EOF
 
 echo "--- release archive"

@@ -69,11 +69,28 @@ StandIn* StandIn::IfBuilt() {
   return built.load();
 }
 
-StandIn::StandIn() : service(new sim::SimulatedService) {
+StandIn::StandIn() : service(new sim::SimulatedService(ServiceTimingFromEnvironment())) {
   InitializeCriticalSection(&lock);
   const char* scenario = std::getenv("FAKE_WINMM_SCENARIO");
   const std::string name = scenario != nullptr ? scenario : "";
   if (!sim::BuildScenario(name, *service)) RecordViolation("no scenario named '" + name + "'");
+}
+
+sim::ServiceTiming StandIn::ServiceTimingFromEnvironment() {
+  const char* kind = std::getenv("FAKE_WINMM_SERVICE");
+  const std::string chosen = kind != nullptr ? kind : "classic";
+  if (chosen == "current") return sim::ServiceTiming::CurrentWindows();
+  if (chosen != "classic") RecordViolation("no service behaviour named '" + chosen + "'");
+  return sim::ServiceTiming::Classic();
+}
+
+void StandIn::RecordEarlyRequests() {
+  // Each is a breach of its own: a request whose answer the program could
+  // not have received on the current Windows service.
+  const std::vector<std::string> early = service->EarlyRequests();
+  Guard guard(lock);
+  for (size_t at = earlyRequestsSeen; at < early.size(); ++at) RecordViolation(early[at]);
+  earlyRequestsSeen = std::max(earlyRequestsSeen, early.size());
 }
 
 StandIn::Input* StandIn::FindInputLocked(HMIDIIN handle) {
@@ -434,8 +451,16 @@ MMRESULT StandIn::LongMessage(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
   }
   const port::Result result = service->SendLong(output->port, entry->shadow);
   RecordCall("midiOutLongMsg", output->name, result);
+  RecordEarlyRequests();
   if (result == port::kNoError) {
     RecordWire(output->name, entry->bytes.data(), entry->bytes.size());
+    if ((entry->shadow.dwFlags & port::kHeaderDone) != 0) {
+      // The current service has handed the bytes to the device before the
+      // call returns: the header is done and no longer held.
+      Guard guard(lock);
+      entry->held = false;
+      header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    }
   } else {
     // Not taken: the program has its header back at once.
     Guard guard(lock);

@@ -5,11 +5,17 @@
 // MIDIHDR flags and byte counts, "port opened" reported from inside
 // midiInOpen on the caller's thread, every other input event from a driver
 // thread (the simulated service's dispatcher). The scenario is named by the
-// environment variable FAKE_WINMM_SCENARIO (sim::BuildScenario).
+// environment variable FAKE_WINMM_SCENARIO (sim::BuildScenario), and
+// FAKE_WINMM_SERVICE says which Windows service to behave as: "classic" (the
+// default), or "current" for Windows MIDI Services behind winmm, where a
+// send is done inside midiOutLongMsg and controllers answer within a
+// millisecond (sim::ServiceTiming).
 //
 // It also holds the program to winmm's rules and records every breach
 // (records.h):
 //  - no MIDI function may be called from inside the driver callback;
+//  - a request may reach a controller only once the input that gets its
+//    answer is started with a buffer queued;
 //  - a MIDIHDR, and for a send its bytes, must stay as they were while the
 //    driver holds them: from midiInAddBuffer until the buffer comes back,
 //    from midiOutLongMsg until midiOutUnprepareHeader succeeds. Checked
@@ -32,9 +38,7 @@
 
 #include "midi/port/port.h"
 
-namespace sim {
-class SimulatedService;
-}
+#include "midi/port/simulated/simulated_service.h"
 
 namespace fakewinmm {
 
@@ -93,6 +97,9 @@ class StandIn {
   };
 
   StandIn();
+  static sim::ServiceTiming ServiceTimingFromEnvironment();
+  // Records the requests that found their controller's input unready.
+  void RecordEarlyRequests();
   static void Delivered(port::InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1,
                         uintptr_t param2);
   // Moves a filled buffer into the program's MIDIHDR; 0 when it must not.
@@ -109,6 +116,7 @@ class StandIn {
   std::vector<Input*> inputs;
   std::vector<Output*> outputs;
   std::vector<Header*> headers;
+  size_t earlyRequestsSeen = 0;
 };
 
 } // namespace fakewinmm

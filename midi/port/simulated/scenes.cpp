@@ -9,6 +9,7 @@
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/controllers/twister_controller.h"
+#include "midi/port/simulated/controllers/unplugging_controller.h"
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 #include "midi/port/simulated/misbehaving_scenes.h"
 
@@ -170,6 +171,40 @@ void BuildBusyOutputs(SimulatedService& service) {
                   static_cast<int>(bcfOutput));
 }
 
+// A Twister (a device with a handler, so with a long-message buffer that
+// its handler ignores) whose System Exclusive shows how the Windows service
+// reads the wire, 300 ms apart so the activity worker's line falls between
+// them in a fixed place: a message longer than a buffer comes in pieces,
+// one "received" each and never joined; a status byte that interrupts a
+// message breaks it off; a real-time byte inside a message comes on its
+// own, before it; and a message still unfinished when the run ends is
+// handed back broken by the stop, after the report was taken.
+void BuildSysExOnTheWire(SimulatedService& service) {
+  std::vector<uint8_t> longMessage = {0xF0};
+  while (longMessage.size() < 1199) longMessage.push_back(static_cast<uint8_t>(longMessage.size() & 0x7F));
+  longMessage.push_back(0xF7);
+  std::vector<ControllerEvent> script = {
+      ControllerEvent::SysExMessage(std::move(longMessage), milliseconds(300)),
+      ControllerEvent::SysExMessage({0xF0, 0x01, 0x02, 0x03, 0x90, 0x3C, 0x64}, milliseconds(300)),
+      ControllerEvent::SysExMessage({0xF0, 0x01, 0xF8, 0x02, 0xF7}, milliseconds(300)),
+      ControllerEvent::SysExMessage({0xF0, 0x7E, 0x00, 0x01}, milliseconds(300)),
+  };
+  service.AddDevice("Midi Fighter Twister", std::make_shared<ScriptedController>(std::move(script)));
+}
+
+// A keyboard that plays, and a nanoKONTROL2 whose cable is pulled right
+// after it acknowledged the upload of the scene: the acknowledgement still
+// comes in, the write request that answers it fails, its port reports
+// itself closed, and at the end stopping it and taking its buffer back
+// fail: the device is gone and keeps what it held.
+void BuildUnplugged(SimulatedService& service) {
+  service.AddDevice("USB Keyboard", std::make_shared<ScriptedController>(std::vector<ControllerEvent>{
+                                        ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(500)),
+                                        ControllerEvent::ShortMessage(0x80, 0x3C, 0x00, milliseconds(300))}));
+  service.AddDevice("nanoKONTROL2", std::make_shared<UnpluggingController>(
+                                        std::make_shared<NanoKontrolController>(EditedScene()), 2));
+}
+
 } // namespace
 
 void BuildDemoScene(SimulatedService& service) {
@@ -203,6 +238,8 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
       {"unknown-port", BuildUnknownPort},
       {"unusable-ports", BuildUnusablePorts},
       {"busy-output", BuildBusyOutputs},
+      {"sysex-on-the-wire", BuildSysExOnTheWire},
+      {"unplugged", BuildUnplugged},
   };
   const auto scenario = kScenarios.find(name);
   if (scenario == kScenarios.end()) return BuildMisbehavingScenario(name, service);
@@ -213,7 +250,8 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
 std::vector<std::string> ScenarioNames() {
   std::vector<std::string> names = {"demo",           "none",         "nano-good-scene", "nano-bad-scene",
                                     "nano-channel",   "nano-failing", "xtouch-mini",     "twister",
-                                    "bcf2000-rename", "unknown-port", "unusable-ports",  "busy-output"};
+                                    "bcf2000-rename", "unknown-port", "unusable-ports",  "busy-output",
+                                    "sysex-on-the-wire", "unplugged"};
   for (const std::string& name : MisbehavingScenarioNames()) names.push_back(name);
   return names;
 }

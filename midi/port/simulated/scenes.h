@@ -25,6 +25,13 @@ void BuildDemoScene(SimulatedService& service);
 //                    acknowledgements (refused, too short, upload and write)
 //  "xtouch-mini"     an X-TOUCH MINI that turns a knob and presses a button
 //  "twister"         a Midi Fighter Twister that turns and pushes an encoder
+//  "bcf2000-rename"  a BCF2000 that answers with a name of its own
+//  "unknown-port"    a device of no known family sending every kind of event
+//  "unusable-ports"  ports whose names cannot be read or that do not open
+//  "busy-output"     BCR2000 and BCF2000 outputs that are busy or keep the bytes
+//  "sysex-on-the-wire" System Exclusive longer than a buffer, interrupted,
+//                    with a real-time byte inside, and unfinished at the end
+//  "unplugged"       a nanoKONTROL2 unplugged in the middle of its dialogue
 // and the floods and misbehaving controllers of misbehaving_scenes.h.
 bool BuildScenario(const std::string& name, SimulatedService& service);
 std::vector<std::string> ScenarioNames();

@@ -201,6 +201,11 @@ void SimulatedService::AddStream(unsigned inputIndex, EventSource source) {
 void SimulatedService::Schedule(InputPort& input, ControllerEvent event, std::chrono::microseconds earliest) {
   std::lock_guard<std::mutex> guard(lock);
   if (shuttingDown || input.detached || input.unplugged) return;
+  // The cable is pulled now: sends fail from this moment, while what the
+  // device sent before still comes in, and then its input reports closed.
+  if (event.kind == ControllerEvent::Kind::Unplug && input.controller && input.controller->output != nullptr) {
+    input.controller->output->unplugged = true;
+  }
   // Whether anybody listens is decided when the event arrives, not now.
   QueueLocked(input, std::move(event), nullptr, earliest);
 }

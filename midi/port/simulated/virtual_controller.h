@@ -29,7 +29,8 @@ struct ControllerEvent {
     InvalidLong,  // a long message the driver found broken (bytes as received)
     Close,        // the port reports itself closed
     RawEvent,     // any other event code, passed to the callback as it is
-    Unplug,       // the device is unplugged: its ports close and stay dead
+    Unplug,       // the device is unplugged as it sends this: its output fails at once,
+                  // its input reports closed once what came before is in
   };
   Kind kind = Kind::Short;
   uint32_t word = 0;          // Short, InvalidShort; the event code for RawEvent

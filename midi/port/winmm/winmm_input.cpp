@@ -149,8 +149,14 @@ Result WinmmInput::Stop(InputHandle handle) {
   if (handle == nullptr) return MMSYSERR_INVALHANDLE;
   Port& port = *reinterpret_cast<Port*>(handle);
   const MMRESULT result = midiInStop(port.device);
-  std::lock_guard<std::mutex> guard(headerLock);
-  if (result == MMSYSERR_NOERROR) port.started = false;
+  {
+    std::lock_guard<std::mutex> guard(headerLock);
+    if (result == MMSYSERR_NOERROR) port.started = false;
+  }
+  // midiInStop hands a partly filled buffer back as an invalid long
+  // message; the device layer has it, and has given it back, before it
+  // goes on to release its buffer.
+  relay->WaitUntilHandled(relay->Posted());
   return result;
 }
 

@@ -111,8 +111,8 @@ TEST_P(ExpectedScenario, SameBytesUnderEitherTiming) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WineExpectations, ExpectedScenario,
-                         testing::Values("bcf2000-rename", "busy-output", "nano-bad-scene", "unknown-port",
-                                         "unusable-ports", "xtouch-mini"),
+                         testing::Values("bcf2000-rename", "busy-output", "nano-bad-scene", "sysex-on-the-wire",
+                                         "unknown-port", "unplugged", "unusable-ports", "xtouch-mini"),
                          [](const testing::TestParamInfo<std::string>& info) {
                            std::string name = info.param;
                            for (char& c : name) {
