@@ -6,8 +6,10 @@
 
 #include <memory>
 
+#include "handlers/nano_kontrol.h"
 #include "midi/device.h"
 #include "midi/held_buffers.h"
+#include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/simulated_service.h"
 #include "tests/support/console_capture.h"
 
@@ -282,6 +284,35 @@ TEST(ManagerSend, ReleaseGrantedLateNeedsNoRetention) {
   EXPECT_EQ(bench.service.Output(0).releaseCalls, 10);
   EXPECT_EQ(bench.service.Pauses().size(), 9u);
   EXPECT_EQ(RetainedBlockCount(), retainedBefore);
+}
+
+// The controller answers the first request at once, while the main thread
+// is still waiting for the port to give that request's bytes back (nine
+// refusals, 90 ms): the handler's answer to the reply waits for the first
+// send to end instead of running beside it, and the dialogue completes.
+TEST(ManagerSend, ADevicesSendsNeverOverlapWhenAReplyComesDuringTheFirst) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  sim::NanoKontrolController::Settings scene;
+  scene.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
+  scene.scene[17] = 0x11;
+  OutputFaults slowRelease;
+  slowRelease.release = ResultScript::FirstN(9, port::kStillPlaying);
+  service.AddInput("nanoKONTROL2");
+  service.AddOutput("nanoKONTROL2", std::move(slowRelease));
+  auto nano = std::make_shared<sim::NanoKontrolController>(std::move(scene));
+  service.Connect(nano, 0, 0);
+  CMIDIManagerWin manager(service);
+  manager.Start();
+  service.WaitUntilIdle();
+  const sim::OutputRecord output = service.Output(0);
+  EXPECT_EQ(output.overlappingSends, 0);
+  ASSERT_EQ(output.messages.size(), 3u); // dump request, image, write request
+  EXPECT_EQ(output.messages[2], std::vector<uint8_t>(kNanoWriteRequest.begin(), kNanoWriteRequest.end()));
+  EXPECT_EQ(nano->WriteRequests(), 1);
+  EXPECT_EQ(static_cast<CKorgNanoControl*>(Listed(manager, 0)->handler)->state, CKorgNanoControl::Idle);
+  EXPECT_TRUE(service.EarlyRequests().empty());
+  manager.Stop();
 }
 
 TEST(ManagerSend, ForwardSendsTheSameWay) {

@@ -113,6 +113,7 @@ struct SimulatedService::OutputPort {
   bool unplugged = false;
   std::shared_ptr<Controller> controller;
   OutputRecord record;
+  int preparedHeaders = 0; // prepared and not yet released
   // Sends whose release was refused: the port may still read their bytes.
   struct Held {
     port::MidiHeader* header;
@@ -664,6 +665,8 @@ port::Result SimulatedService::PrepareOutput(port::OutputHandle handle, port::Mi
   ++output->record.prepareCalls;
   const port::Result result = output->faults.prepare.Next();
   if (result != port::kNoError) return result;
+  if (output->preparedHeaders > 0) ++output->record.overlappingSends;
+  if ((header.dwFlags & port::kHeaderPrepared) == 0) ++output->preparedHeaders;
   header.dwFlags |= port::kHeaderPrepared;
   return port::kNoError;
 }
@@ -725,6 +728,7 @@ port::Result SimulatedService::UnprepareOutput(port::OutputHandle handle, port::
   }
   if (held != output->held.end()) output->held.erase(held);
   if (result != port::kNoError) return result;
+  if ((header.dwFlags & port::kHeaderPrepared) != 0) --output->preparedHeaders;
   header.dwFlags &= ~(port::kHeaderPrepared | port::kHeaderInQueue);
   return port::kNoError;
 }

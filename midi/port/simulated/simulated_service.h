@@ -101,6 +101,8 @@ struct OutputRecord {
   int prepareCalls = 0;
   int sendCalls = 0;
   int releaseCalls = 0;
+  // Sends begun while an earlier one on this port was not yet released.
+  int overlappingSends = 0;
 };
 
 // What happened on one input port.
