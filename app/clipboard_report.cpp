@@ -62,8 +62,12 @@ void OfferUnicodeText(const std::string& report, ClipboardCalls& calls) {
   if (!calls.SetData(kClipboardUnicodeText, memory)) calls.Free(memory);
 }
 
-void ReportNotCopied() {
-  ConsolePrintf("Portprobe finished, but the report could not be copied to the clipboard.");
+bool OpenWithRetries(ClipboardCalls& calls) {
+  for (int attempt = 1;; ++attempt) {
+    if (calls.Open()) return true;
+    if (attempt == kClipboardOpenAttempts) return false;
+    calls.Pause(kClipboardOpenPauseMs);
+  }
 }
 
 } // namespace
@@ -91,10 +95,10 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   return result;
 }
 
-void CopyReportToClipboard(const std::string& report, ClipboardCalls& calls) {
-  if (!calls.Open()) {
+bool CopyReportToClipboard(const std::string& report, ClipboardCalls& calls) {
+  if (!OpenWithRetries(calls)) {
     ConsolePrintf("Could not open clipboard.");
-    return;
+    return false;
   }
   calls.Empty();
   const size_t length = report.size();
@@ -102,14 +106,13 @@ void CopyReportToClipboard(const std::string& report, ClipboardCalls& calls) {
   ClipboardCalls::Memory memory = calls.Allocate(2 * length + 2);
   if (memory == nullptr) {
     calls.Close();
-    return;
+    return false;
   }
   auto* target = static_cast<char*>(calls.Lock(memory));
   if (target == nullptr) {
     calls.Free(memory);
     calls.Close();
-    ReportNotCopied();
-    return;
+    return false;
   }
   std::memcpy(target, report.data(), length);
   target[length] = '\0';
@@ -119,10 +122,10 @@ void CopyReportToClipboard(const std::string& report, ClipboardCalls& calls) {
     // and the user must not be told to paste a report that is not there.
     calls.Free(memory);
     calls.Close();
-    ReportNotCopied();
-    return;
+    return false;
   }
   OfferUnicodeText(report, calls);
   calls.Close();
   ConsolePrintf("Portprobe finished, paste clipboard into an email.");
+  return true;
 }

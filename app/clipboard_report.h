@@ -22,16 +22,25 @@ class ClipboardCalls {
   virtual void Free(Memory memory) = 0;               // GlobalFree
   virtual bool SetData(unsigned format, Memory memory) = 0; // SetClipboardData
   virtual void Close() = 0;                           // CloseClipboard
+  virtual void Pause(unsigned milliseconds) = 0;      // Sleep, between attempts to open
 };
+
+// Opening the clipboard is tried this often, this far apart: another
+// program (a clipboard manager, a remote desktop's clipboard sync) holds it
+// for moments at a time, and Microsoft advises trying again.
+constexpr int kClipboardOpenAttempts = 20;
+constexpr unsigned kClipboardOpenPauseMs = 50;
 
 constexpr unsigned kClipboardText = 1;         // CF_TEXT
 constexpr unsigned kClipboardUnicodeText = 13; // CF_UNICODETEXT
 
 // The report's bytes as 8-bit text (an allocation of twice the length plus
 // two, the bytes and one zero), and the same report as UTF-16 text so that
-// port names outside ASCII paste correctly. Tells the user on the console
-// whether the report is on the clipboard.
-void CopyReportToClipboard(const std::string& report, ClipboardCalls& calls);
+// port names outside ASCII paste correctly. True, with the closing message
+// on the console, when the report is on the clipboard; false when it is not
+// (after "Could not open clipboard." when the clipboard stayed held), and
+// the caller must put it somewhere else.
+bool CopyReportToClipboard(const std::string& report, ClipboardCalls& calls);
 
 // UTF-8 to UTF-16; each byte that is not part of a well-formed sequence
 // becomes U+FFFD, so a controller's odd identity bytes cannot lose the rest.

@@ -2,14 +2,14 @@
 //
 // On a terminal every write is flushed at once: the user watches the lines
 // come. Into a file or a pipe (a redirected run, which is how support asks
-// for a flood to be logged) a flush per line would cost a system call per
-// MIDI message, more than logging the message itself; there text is flushed
-// once the oldest unflushed text is kFlushDelay old, at one of the next few
-// writes or at the next Flush, which the run calls every kFlushDelay while it
-// waits, and at the end. A run that crashes loses at most that much of its console text
-// (its report is lost with it anyway).
+// for a flood to be logged) a flush per write would cost a system call per
+// batch of text; there text is flushed once the oldest unflushed text is
+// kFlushDelay old, at one of the next few writes or at the next Flush, which
+// the console's thread calls when that time is up, and at the end. A run
+// that crashes loses at most that much of its console text (its report is
+// lost with it anyway).
 //
-// Threads: under the log sink's lock only.
+// Threads: the console's own thread only (console_queue.h).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,7 @@ class StreamWriter final : public ConsoleWriter {
   void Write(const char* text, size_t length) override;
   // Flushes what the delay allows to wait no longer; everything when `all`.
   void Flush(bool all) override;
+  bool HasUnflushed() const override { return pending; }
 
  private:
   std::FILE* const stream;

@@ -5,13 +5,11 @@
 #include <cstdio>
 #include <string>
 
-#include "app/console_setup.h"
 #include "app/run.h"
 #include "midi/manager.h"
 #include "midi/port/simulated/scenes.h"
 
 int main(int argc, char** argv) {
-  PrepareConsole();
   // Timed as the Windows MIDI service most users now have: sends done
   // inside the call, controllers answering within a millisecond.
   sim::SimulatedService service(sim::ServiceTiming::CurrentWindows());
@@ -23,5 +21,5 @@ int main(int argc, char** argv) {
     return 2;
   }
   CMIDIManagerWin manager(service);
-  return RunProbe(manager, kRunDuration);
+  return RunTool(manager);
 }

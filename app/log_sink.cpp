@@ -1,5 +1,6 @@
 #include "app/log_sink.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/console_queue.h"
 #include "app/console_text.h"
 #include "app/console_writer.h"
 #include "app/monotonic_clock.h"
@@ -73,10 +75,18 @@ class Capture {
   size_t size = 0;
 };
 
+logsink::ConsoleWriter& StandardOutput() {
+  static logsink::StreamWriter* standardOutput =
+      new logsink::StreamWriter(stdout, logsink::IsTerminal(stdout), MonotonicNanoseconds);
+  return *standardOutput;
+}
+
 struct Sink {
   std::mutex lock;
   Capture capture;
-  logsink::ConsoleWriter* console = nullptr;
+  logsink::ConsoleQueue console{&StandardOutput(), logsink::kConsoleQueueLimit,
+                                std::chrono::nanoseconds(logsink::kFlushDelayNanoseconds)};
+  std::atomic<bool> consoleStuck{false};
   logsink::ClockFunction clock = nullptr;
   bool stopwatchArmed = false; // false until the first LogStopwatch call
   uint64_t runStart = 0;
@@ -87,12 +97,6 @@ struct Sink {
 Sink& TheSink() {
   static Sink* sink = new Sink;
   return *sink;
-}
-
-logsink::ConsoleWriter& Console(Sink& sink) {
-  static logsink::StreamWriter* standardOutput =
-      new logsink::StreamWriter(stdout, logsink::IsTerminal(stdout), MonotonicNanoseconds);
-  return sink.console != nullptr ? *sink.console : *standardOutput;
 }
 
 // Text that is already safe for the console (the common case) is written as
@@ -106,7 +110,7 @@ class ConsoleText {
     this->text = safe.data();
     this->length = safe.size();
   }
-  void WriteTo(Sink& sink) const { Console(sink).Write(text, length); }
+  void WriteTo(Sink& sink) const { sink.console.Push(text, length); }
 
  private:
   const char* text;
@@ -276,11 +280,9 @@ void LogStopwatch() {
   const double interval = static_cast<double>(now - sink.lastMark) / 1000000000.0;
   sink.lastMark = now;
   char text[128];
-  const int length = std::snprintf(text, sizeof text, "Run Time: %f  Interval Time: %f", runTime, interval);
-  const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-  logsink::ConsoleWriter& console = Console(sink);
-  console.Write(text, size);
-  console.Write("\n", 1);
+  const int length = std::snprintf(text, sizeof text, "Run Time: %f  Interval Time: %f\n", runTime, interval);
+  const size_t size = length > 0 ? static_cast<size_t>(length) - 1 : 0;
+  sink.console.Push(text, size + 1);
   sink.capture.Append(text, size);
   sink.capture.Append("\r\n", 2);
 }
@@ -312,16 +314,24 @@ ReportText TakeCapture() {
   return taken.Take();
 }
 
-void FlushConsole(bool all) {
+bool DrainConsole(std::chrono::milliseconds patience) {
+  // Not under the sink's lock: logging goes on while the console catches up.
   Sink& sink = TheSink();
-  std::lock_guard<std::mutex> guard(sink.lock);
-  Console(sink).Flush(all);
+  const bool drained = sink.console.Drain(patience);
+  sink.consoleStuck = !drained;
+  return drained;
+}
+
+bool ConsoleStuck() {
+  return TheSink().consoleStuck;
+}
+
+uint64_t ConsoleLinesLeftOut() {
+  return TheSink().console.LinesLeftOut();
 }
 
 void SetConsoleWriter(ConsoleWriter* writer) {
-  Sink& sink = TheSink();
-  std::lock_guard<std::mutex> guard(sink.lock);
-  sink.console = writer;
+  TheSink().console.SetWriter(writer != nullptr ? writer : &StandardOutput());
 }
 
 void SetStopwatchClock(ClockFunction clock) {

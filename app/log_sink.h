@@ -3,14 +3,17 @@
 // LogPrintf writes to the console and appends to the capture buffer, which
 // becomes the report at the end of the run; ConsolePrintf writes to the
 // console only. Any thread may log at any time: the main thread, the MIDI
-// input thread and the activity workers do. One lock serialises the console
-// write and the capture append of each call, so every call lands whole and the
-// console and the report show the same order.
+// input thread and the activity workers do. One lock serialises the capture
+// append and the console queueing of each call, so every call lands whole
+// and the console and the report show the same order. The console itself is
+// written by a thread of its own (console_queue.h): a console that stalls
+// never holds up a logging thread or the report.
 //
 // The sink itself is never destroyed, so threads that still log while the
 // process exits find it intact.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -47,18 +50,27 @@ void LogStopwatch();
 namespace logsink {
 
 // Where console text goes. The default writes to standard output
-// (console_writer.h says when it flushes).
+// (console_writer.h says when it flushes). Called on the console's own
+// thread only.
 class ConsoleWriter {
  public:
   virtual ~ConsoleWriter() = default;
   virtual void Write(const char* text, size_t length) = 0;
   // all false: only what has waited long enough.
   virtual void Flush(bool all) { (void)all; }
+  // Text written but not yet flushed, which Flush(false) will want to see
+  // again once its time is up.
+  virtual bool HasUnflushed() const { return false; }
 };
 
-// Flushes console text that has waited its time (all false) or all of it.
-// The run calls it while it waits and at its end.
-void FlushConsole(bool all);
+// Waits at most patience until every console text so far is written and
+// flushed; false when the console did not take it in time (the process must
+// then end without flushing standard output, which would wait too).
+bool DrainConsole(std::chrono::milliseconds patience);
+// Whether DrainConsole last gave up; true until the next successful drain.
+bool ConsoleStuck();
+// Console lines left out because the console was not taking output.
+uint64_t ConsoleLinesLeftOut();
 
 // Starts a run: empties the capture buffer and re-arms the stopwatch.
 void BeginCapture();
@@ -68,8 +80,9 @@ std::string CaptureContents();
 // the capture goes on empty. Unlike a copy it never holds the capture twice,
 // which matters when a run has captured a great deal.
 ReportText TakeCapture();
-// Routes console text to writer (nullptr restores standard output). The
-// writer must outlive its use; tests install their own for the duration.
+// Routes console text to writer (nullptr restores standard output), once
+// the text queued before has reached the old one. The writer must outlive
+// its use; tests install their own for the duration.
 void SetConsoleWriter(ConsoleWriter* writer);
 
 // The clock of the stopwatch, in nanoseconds of a monotonic clock. Tests may

@@ -14,12 +14,11 @@
 #include <vector>
 
 #include "app/log_sink.h"
+#include "app/report_file.h"
 
 extern char** environ;
 
 namespace {
-
-constexpr const char* kReportFile = "portprobe-report.txt";
 
 bool IsSet(const char* variable) {
   const char* value = std::getenv(variable);
@@ -97,25 +96,14 @@ bool CopyToDesktopClipboard(const ReportText& report) {
   return false;
 }
 
-bool SaveToFile(const ReportText& report) {
-  const int fd = ::open(kReportFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  const bool written = WriteReport(fd, report);
-  const bool closed = ::close(fd) == 0;
-  return written && closed;
-}
-
 } // namespace
 
-void ExportReport(const ReportText& report) {
+ReportPlace ExportReport(const ReportText& report) {
   if (CopyToDesktopClipboard(report)) {
     ConsolePrintf("Portprobe finished, paste clipboard into an email.");
-    return;
+    return ReportPlace::Clipboard;
   }
-  if (SaveToFile(report)) {
-    ConsolePrintf("Portprobe finished, report saved to portprobe-report.txt; attach it to an email.");
-    return;
-  }
-  ConsolePrintf("Portprobe finished, but the report could not be copied to the clipboard or saved to "
-                "portprobe-report.txt.");
+  // A terminal user knows the folder the program ran in; a file that had
+  // to go elsewhere is named in full.
+  return SaveReportInstead(report, false);
 }

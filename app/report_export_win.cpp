@@ -18,14 +18,17 @@ class WindowsClipboard final : public ClipboardCalls {
     return SetClipboardData(format, static_cast<HANDLE>(memory)) != nullptr;
   }
   void Close() override { CloseClipboard(); }
+  void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
 };
 
 static_assert(kClipboardText == CF_TEXT && kClipboardUnicodeText == CF_UNICODETEXT, "winuser.h's values");
 
 } // namespace
 
-void ExportReport(const ReportText& report) {
+ReportPlace ExportReport(const ReportText& report) {
   WindowsClipboard clipboard;
   // The clipboard takes one block of memory (and a UTF-16 copy besides).
-  CopyReportToClipboard(report.Joined(), clipboard);
+  if (CopyReportToClipboard(report.Joined(), clipboard)) return ReportPlace::Clipboard;
+  // A user who double-clicked the program does not know its folder.
+  return SaveReportInstead(report, true);
 }

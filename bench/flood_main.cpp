@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "app/console_setup.h"
 #include "app/run.h"
 #include "bench/flood.h"
 #include "midi/manager.h"
@@ -94,7 +93,6 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  PrepareConsole();
   std::vector<std::shared_ptr<Lateness>> lateness;
   int code;
   {
@@ -107,7 +105,7 @@ int main(int argc, char** argv) {
       service.AddStream(input, FloodSource(device, perDevice, perSecond, lateness.back()));
     }
     CMIDIManagerWin manager(service);
-    code = RunProbe(manager, kRunDuration);
+    code = RunTool(manager);
   }
   int64_t worst = 0;
   for (const auto& stream : lateness) worst = std::max(worst, stream->worstMicroseconds.load());

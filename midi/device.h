@@ -76,6 +76,8 @@ class CMIDIDeviceWin : public CMIDIDevice {
   void OpenMatchingOutput();
   // With a handler, queues the long-message buffer; then starts input.
   void StartInput();
+  // Events of this port the port layer received but could not keep.
+  uint64_t LostInputEvents() { return service.LostInputEvents(inputHandle); }
 
   port::InputHandle inputHandle = nullptr;
   port::OutputHandle outputHandle = nullptr;

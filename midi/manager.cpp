@@ -1,6 +1,7 @@
 #include "midi/manager.h"
 
 #include <cstring>
+#include <thread>
 
 #include "app/log_sink.h"
 #include "handlers/factory.h"
@@ -72,6 +73,10 @@ bool CMIDIManager::AttachDevice(CMIDIDevice* device) {
   std::lock_guard<std::mutex> guard(listLock);
   if (device->modelCode == kUnreadablePortCode) return false;
   devices.push_back(device);
+  {
+    std::lock_guard<std::mutex> record(attachedLock);
+    attached.push_back(device);
+  }
   std::unique_ptr<CMIDIDeviceHandler> handler = CreateHandler(device->modelCode);
   if (handler) {
     handler->device = static_cast<CMIDIDeviceWin*>(device);
@@ -86,10 +91,11 @@ void CMIDIManager::StartDialogue(CMIDIDevice* device) {
   if (device->handler != nullptr) device->handler->Start();
 }
 
-void CMIDIManager::DescribeDevices(std::string& text) {
-  std::lock_guard<std::mutex> guard(listLock);
-  if (devices.empty()) text = "No midi devices found.";
-  for (CMIDIDevice* device : devices) {
+namespace {
+
+void Describe(const std::vector<CMIDIDevice*>& listed, std::string& text) {
+  if (listed.empty()) text = "No midi devices found.";
+  for (CMIDIDevice* device : listed) {
     const std::string name = device->name.Get();
     text += '"';
     text.append(name.c_str()); // up to the first zero byte
@@ -98,6 +104,64 @@ void CMIDIManager::DescribeDevices(std::string& text) {
     text += "\r\n";
   }
   text += "\r\n";
+}
+
+void LogLost(const std::vector<CMIDIDevice*>& listed) {
+  for (CMIDIDevice* device : listed) {
+    const uint64_t lost = static_cast<CMIDIDeviceWin*>(device)->LostInputEvents();
+    if (lost == 0) continue;
+    LogPrintf("%llu MIDI events lost on \"%s\".\n", static_cast<unsigned long long>(lost), device->name.Get().c_str());
+  }
+}
+
+} // namespace
+
+void CMIDIManager::ForgetDevicesLocked() {
+  devices.clear();
+  std::lock_guard<std::mutex> record(attachedLock);
+  attached.clear();
+}
+
+void CMIDIManager::DescribeDevices(std::string& text) {
+  std::lock_guard<std::mutex> guard(listLock);
+  Describe(devices, text);
+}
+
+void CMIDIManager::LogLostEvents() {
+  std::lock_guard<std::mutex> guard(listLock);
+  LogLost(devices);
+}
+
+std::vector<CMIDIDevice*> CMIDIManager::AttachedDevices() {
+  std::lock_guard<std::mutex> guard(attachedLock);
+  return attached;
+}
+
+bool CMIDIManager::TryListLock(std::chrono::milliseconds patience) {
+  const auto until = std::chrono::steady_clock::now() + patience;
+  for (;;) {
+    if (listLock.try_lock()) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void CMIDIManager::DescribeDevicesWithin(std::string& text, std::chrono::milliseconds patience) {
+  if (TryListLock(patience)) {
+    std::lock_guard<std::mutex> guard(listLock, std::adopt_lock);
+    Describe(devices, text);
+    return;
+  }
+  Describe(AttachedDevices(), text);
+}
+
+void CMIDIManager::LogLostEventsWithin(std::chrono::milliseconds patience) {
+  if (TryListLock(patience)) {
+    std::lock_guard<std::mutex> guard(listLock, std::adopt_lock);
+    LogLost(devices);
+    return;
+  }
+  LogLost(AttachedDevices());
 }
 
 CMIDIManagerWin::~CMIDIManagerWin() {
@@ -158,7 +222,7 @@ void CMIDIManagerWin::Stop() {
         if (result != port::kNoError) ConsolePrintf("midiInUnprepareHeader MMSYSERR %d", static_cast<int>(result));
       }
     }
-    devices.clear();
+    ForgetDevicesLocked();
   }
   started = false;
 }

@@ -13,6 +13,7 @@
 // reach a record, a list or the lock once they are gone.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -48,6 +49,14 @@ class CMIDIManager {
   void StartDialogue(CMIDIDevice* device);
   // The summary of the report: one line per listed device.
   void DescribeDevices(std::string& text);
+  // Logs "%llu MIDI events lost on \"%s\".\n" for each listed device whose
+  // port layer could not keep everything the service delivered.
+  void LogLostEvents();
+  // The same two for a run that has to end while a call may still hold
+  // listLock: each waits for the lock at most `patience`, then reads the
+  // attached devices from a record of its own instead.
+  void DescribeDevicesWithin(std::string& text, std::chrono::milliseconds patience);
+  void LogLostEventsWithin(std::chrono::milliseconds patience);
   // Decodes one short-message packet of three bytes from the device.
   void DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device);
   // The activity worker's body.
@@ -62,6 +71,8 @@ class CMIDIManager {
   ActivityWorkers& Workers() { return workers; }
 
  protected:
+  // Empties the list (and the record of attached devices); under listLock.
+  void ForgetDevicesLocked();
   // Takes ownership of a record and of the handler attach gave it.
   void Adopt(std::unique_ptr<CMIDIDevice> record);
   // Ends the workers and frees what the manager owns; called by the
@@ -69,6 +80,14 @@ class CMIDIManager {
   void ReleaseOwned();
 
  private:
+  // The devices attached since the last Stop, as `devices` lists them; under
+  // attachedLock, which nothing holds across a call to the port layer.
+  std::vector<CMIDIDevice*> AttachedDevices();
+  // listLock within patience, or not at all.
+  bool TryListLock(std::chrono::milliseconds patience);
+
+  std::mutex attachedLock;
+  std::vector<CMIDIDevice*> attached;
   ActivityWorkers workers;
   std::vector<std::unique_ptr<CMIDIDevice>> ownedRecords;
   std::vector<std::unique_ptr<CMIDIDeviceHandler>> ownedHandlers;

@@ -106,6 +106,15 @@ class MidiService {
   // 0: released; kStillPlaying: the service still holds the bytes.
   virtual Result UnprepareOutput(OutputHandle handle, MidiHeader& header) = 0;
 
+  // Events of the port that the service delivered to this layer and that
+  // the layer could not keep (a full hand-over queue): what the report must
+  // say it lacks. A SysEx that finds no queued buffer is not one; the
+  // service itself drops it, by design for a device without a dialogue.
+  virtual uint64_t LostInputEvents(InputHandle handle) {
+    (void)handle;
+    return 0;
+  }
+
   // Keeps the computer and its display awake while a controller is in use.
   // Called after every short message; a no-op where there is no idle timer.
   virtual void KeepAwake() {}

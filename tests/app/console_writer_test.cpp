@@ -10,7 +10,6 @@
 #include <random>
 #include <string>
 
-#include "app/run.h"
 
 namespace {
 
@@ -88,32 +87,6 @@ TEST(ConsoleWriter, IntoAFileTextWaitsAtMostTheFlushDelay) {
   writer.Write("five\n", 5);
   writer.Flush(true);
   EXPECT_EQ(file.Flushed(), flushed + 10);
-}
-
-} // namespace
-
-namespace {
-
-// What the run's wait asks of the console: waiting flushes every so often,
-// so that a redirected console never lags far behind a long quiet run.
-class FlushCounter final : public logsink::ConsoleWriter {
- public:
-  FlushCounter() { logsink::SetConsoleWriter(this); }
-  ~FlushCounter() override { logsink::SetConsoleWriter(nullptr); }
-  void Write(const char*, size_t) override {}
-  void Flush(bool all) override { ++(all ? everything : dueOnly); }
-  int dueOnly = 0;
-  int everything = 0;
-};
-
-TEST(ConsoleWriter, TheRunsWaitLooksForDueTextEveryFlushDelay) {
-  FlushCounter counter;
-  WaitFlushingConsole(std::chrono::milliseconds(450));
-  // Once per 100 ms, and once more as the wait ends; a loaded machine may
-  // wake it late, never early.
-  EXPECT_GE(counter.dueOnly, 2);
-  EXPECT_LE(counter.dueOnly, 5);
-  EXPECT_EQ(counter.everything, 0);
 }
 
 } // namespace

@@ -39,8 +39,12 @@ class ExportScene {
     previousPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     SaveVariable("DISPLAY");
     SaveVariable("WAYLAND_DISPLAY");
+    SaveVariable("TMPDIR");
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
+    temporary = directory + "/tmp";
+    mkdir(temporary.c_str(), 0755);
+    setenv("TMPDIR", temporary.c_str(), 1);
     setenv("PATH", bin.c_str(), 1);
     EXPECT_EQ(chdir(directory.c_str()), 0);
   }
@@ -69,6 +73,7 @@ class ExportScene {
   bool ReportFileExists() { return access((directory + "/portprobe-report.txt").c_str(), F_OK) == 0; }
 
   std::string directory;
+  std::string temporary; // the user's temporary folder, as TMPDIR says
 
  private:
   void SaveVariable(const char* name) {
@@ -109,7 +114,7 @@ TEST(ReportExport, WithoutDisplayTheReportIsSavedByteForByte) {
   ConsoleCapture console;
   ExportScene scene;
   scene.AddTool("xclip");
-  ExportReport(Report());
+  EXPECT_EQ(ExportReport(Report()), ReportPlace::File);
   EXPECT_TRUE(ReadFile(scene.directory + "/portprobe-report.txt") == Expected());
   EXPECT_EQ(console.Text(), "Portprobe finished, report saved to portprobe-report.txt; attach it to an email.");
 }
@@ -130,7 +135,7 @@ TEST(ReportExport, DesktopClipboardToolGetsTheExactBytes) {
     ExportScene scene;
     for (const std::string& tool : c.tools) scene.AddTool(tool);
     setenv(c.variable, ":99", 1);
-    ExportReport(Report());
+    EXPECT_EQ(ExportReport(Report()), ReportPlace::Clipboard);
     EXPECT_TRUE(scene.Got(c.used) == Expected()) << c.used;
     EXPECT_FALSE(scene.ReportFileExists()) << c.used;
     EXPECT_EQ(console.Text(), "Portprobe finished, paste clipboard into an email.") << c.used;
@@ -147,15 +152,25 @@ TEST(ReportExport, FailingClipboardToolFallsBackToTheFile) {
   EXPECT_EQ(console.Text(), "Portprobe finished, report saved to portprobe-report.txt; attach it to an email.");
 }
 
-TEST(ReportExport, UnwritableDirectoryIsSaidOnTheConsole) {
+TEST(ReportExport, UnwritableFolderSendsTheReportToTheTemporaryFolderAndSaysWhere) {
   // A directory in the file's place blocks the write even for root.
   ConsoleCapture console;
   ExportScene scene;
   mkdir((scene.directory + "/portprobe-report.txt").c_str(), 0755);
-  ExportReport(Report());
+  EXPECT_EQ(ExportReport(Report()), ReportPlace::File);
+  EXPECT_TRUE(ReadFile(scene.temporary + "/portprobe-report.txt") == Expected());
+  EXPECT_EQ(console.Text(), "Portprobe finished, report saved to " + scene.temporary +
+                                "/portprobe-report.txt; attach it to an email.");
+}
+
+TEST(ReportExport, NowhereToSaveIsSaidOnTheConsole) {
+  ConsoleCapture console;
+  ExportScene scene;
+  mkdir((scene.directory + "/portprobe-report.txt").c_str(), 0755);
+  mkdir((scene.temporary + "/portprobe-report.txt").c_str(), 0755);
+  EXPECT_EQ(ExportReport(Report()), ReportPlace::Nowhere);
   EXPECT_EQ(console.Text(),
-            "Portprobe finished, but the report could not be copied to the clipboard or saved to "
-            "portprobe-report.txt.");
+            "Portprobe finished, but the report could not be copied to the clipboard or saved to a file.");
 }
 
 } // namespace

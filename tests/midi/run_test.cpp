@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+
+#include "app/console_queue.h"
 
 #include "midi/port/simulated/simulated_service.h"
 #include "tests/support/probe_harness.h"
@@ -102,6 +106,57 @@ TEST(Run, LoggingAfterTheWaitDoesNotReachTheReport) {
         report = text;
       });
   EXPECT_EQ(report, "during the run\n\r\n\r\nNo midi devices found.\r\n");
+}
+
+// A console that takes nothing, as a pipe nobody reads: the run still ends,
+// its report holds everything, and the run gives the console no more than
+// its patience before it returns.
+class StuckConsole final : public logsink::ConsoleWriter {
+ public:
+  StuckConsole() { logsink::SetConsoleWriter(this); }
+  ~StuckConsole() override {
+    Release();
+    logsink::SetConsoleWriter(nullptr);
+  }
+  void Write(const char*, size_t) override {
+    std::unique_lock<std::mutex> guard(lock);
+    released.wait(guard, [this] { return free; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> guard(lock);
+    free = true;
+    released.notify_all();
+  }
+
+ private:
+  std::mutex lock;
+  std::condition_variable released;
+  bool free = false;
+};
+
+TEST(Run, AConsoleThatTakesNothingHoldsUpNeitherTheRunNorItsReport) {
+  logsink::BeginCapture();
+  StuckConsole console;
+  sim::SimulatedService service;
+  CMIDIManagerWin manager(service);
+  std::string logged;
+  std::string report;
+  const int code = RunProbe(
+      manager,
+      [&] {
+        // Four times what the console may hold back.
+        for (int i = 0; logged.size() < 4 * logsink::kConsoleQueueLimit; ++i) {
+          char line[32];
+          std::snprintf(line, sizeof line, "got MIDI: %X %X %X\n", 0x90 | (i & 0x0F), (i >> 4) & 0x7F, i & 0x7F);
+          LogPrintf("%s", line);
+          logged += line;
+        }
+      },
+      [&](const ReportText& text) { report = text.Joined(); });
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(report == logged + "\r\n\r\nNo midi devices found.\r\n");
+  EXPECT_TRUE(logsink::ConsoleStuck());
+  EXPECT_GT(logsink::ConsoleLinesLeftOut(), 0u);
 }
 
 } // namespace

@@ -14,10 +14,14 @@ class ConsoleCapture final : public logsink::ConsoleWriter {
   }
   ~ConsoleCapture() override { logsink::SetConsoleWriter(nullptr); }
 
-  // Called under the sink's lock.
+  // Called on the console's own thread.
   void Write(const char* text, size_t length) override { written.append(text, length); }
-  // Read once the threads that log are done.
-  const std::string& Text() const { return written; }
+  // Everything logged so far, once the console's thread has written it; read
+  // once the threads that log are done.
+  const std::string& Text() {
+    logsink::DrainConsole(std::chrono::seconds(60));
+    return written;
+  }
 
  private:
   std::string written;

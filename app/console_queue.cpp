@@ -1,0 +1,138 @@
+#include "app/console_queue.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <system_error>
+#include <thread>
+
+namespace logsink {
+
+namespace {
+
+uint64_t LineEnds(const char* text, size_t length) {
+  return static_cast<uint64_t>(std::count(text, text + length, '\n'));
+}
+
+} // namespace
+
+ConsoleQueue::ConsoleQueue(ConsoleWriter* writer, size_t limit, std::chrono::nanoseconds flushDelay)
+    : limit(limit), flushDelay(flushDelay), writer(writer) {}
+
+ConsoleQueue::~ConsoleQueue() {
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    ending = true;
+    textQueued.notify_one();
+  }
+  if (thread.joinable()) thread.join();
+}
+
+bool ConsoleQueue::StartLocked() {
+  if (started) return !noThread;
+  started = true;
+  try {
+    thread = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    noThread = true;
+  }
+  return !noThread;
+}
+
+void ConsoleQueue::WriteLocked(const char* text, size_t length) {
+  writer->Write(text, length);
+}
+
+void ConsoleQueue::Push(const char* text, size_t length) {
+  if (length == 0) return;
+  std::lock_guard<std::mutex> guard(lock);
+  if (!StartLocked()) {
+    WriteLocked(text, length);
+    return;
+  }
+  // Once text is left out, the console takes text again only when it has
+  // made room for a good part of the bound, and at the start of a line.
+  const size_t room = leavingOut ? limit / 2 : limit;
+  if (pending.size() + length > room || (leavingOut && !leftOutEndsLine)) {
+    // The console has taken nothing for a while: this text is for the
+    // report only. Counted in line ends, at least one for what was cut.
+    leavingOut = true;
+    leftOutSinceRoom += LineEnds(text, length);
+    leftOutEndsLine = text[length - 1] == '\n';
+    return;
+  }
+  if (leavingOut) {
+    const uint64_t lines = std::max<uint64_t>(leftOutSinceRoom, 1);
+    leftOutInAll += lines;
+    char note[96];
+    const int noteLength = std::snprintf(note, sizeof note,
+                                         "(%llu lines left out here: the console was not taking output)\n",
+                                         static_cast<unsigned long long>(lines));
+    if (noteLength > 0) pending.append(note, static_cast<size_t>(noteLength));
+    leavingOut = false;
+    leftOutSinceRoom = 0;
+  }
+  pending.append(text, length);
+  // A busy writer finds the text when it comes back for more; waking it
+  // would cost a system call a message.
+  if (writerWaiting) textQueued.notify_one();
+}
+
+void ConsoleQueue::Run() {
+  std::string batch;
+  std::unique_lock<std::mutex> guard(lock);
+  for (;;) {
+    writerWaiting = true;
+    const auto work = [this] { return ending || !pending.empty() || drainsAsked > drainsDone; };
+    if (writer->HasUnflushed()) {
+      // Text that waits for its flush is flushed when its time is up, even
+      // if nothing more comes.
+      textQueued.wait_for(guard, flushDelay, work);
+    } else {
+      textQueued.wait(guard, work);
+    }
+    writerWaiting = false;
+    if (ending) return;
+    batch.swap(pending);
+    ConsoleWriter* target = writer;
+    const uint64_t drains = drainsAsked;
+    writing = true;
+    guard.unlock();
+    // The console may take its time here; nobody else waits for it.
+    if (!batch.empty()) target->Write(batch.data(), batch.size());
+    target->Flush(drains > drainsDone);
+    batch.clear();
+    guard.lock();
+    writing = false;
+    if (pending.empty()) drainsDone = drains;
+    written.notify_all();
+  }
+}
+
+void ConsoleQueue::SetWriter(ConsoleWriter* newWriter) {
+  std::unique_lock<std::mutex> guard(lock);
+  if (started && !noThread) {
+    const uint64_t ticket = ++drainsAsked;
+    textQueued.notify_one();
+    written.wait(guard, [this, ticket] { return drainsDone >= ticket && pending.empty() && !writing; });
+  }
+  writer = newWriter;
+}
+
+bool ConsoleQueue::Drain(std::chrono::milliseconds patience) {
+  std::unique_lock<std::mutex> guard(lock);
+  if (!started || noThread) {
+    writer->Flush(true);
+    return true;
+  }
+  const uint64_t ticket = ++drainsAsked;
+  textQueued.notify_one();
+  return written.wait_for(guard, patience,
+                          [this, ticket] { return drainsDone >= ticket && pending.empty() && !writing; });
+}
+
+uint64_t ConsoleQueue::LinesLeftOut() {
+  std::lock_guard<std::mutex> guard(lock);
+  return leftOutInAll + (leavingOut ? std::max<uint64_t>(leftOutSinceRoom, 1) : 0);
+}
+
+} // namespace logsink
