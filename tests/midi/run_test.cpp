@@ -7,7 +7,12 @@
 #include <cstdio>
 #include <mutex>
 
+#include <map>
+#include <memory>
+
 #include "app/console_queue.h"
+#include "midi/port/simulated/controllers/bc_controller.h"
+#include "tests/support/forwarding_service.h"
 
 #include "midi/port/simulated/simulated_service.h"
 #include "tests/support/probe_harness.h"
@@ -157,6 +162,49 @@ TEST(Run, AConsoleThatTakesNothingHoldsUpNeitherTheRunNorItsReport) {
   EXPECT_TRUE(report == logged + "\r\n\r\nNo midi devices found.\r\n");
   EXPECT_TRUE(logsink::ConsoleStuck());
   EXPECT_GT(logsink::ConsoleLinesLeftOut(), 0u);
+}
+
+// A port layer that lost some events of the ports it names, as a full
+// hand-over queue would.
+class LosingLayer final : public ForwardingService {
+ public:
+  LosingLayer(port::MidiService& inner, std::map<std::string, uint64_t> losses)
+      : ForwardingService(inner), losses(std::move(losses)) {}
+  port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                         port::InputHandle& handle) override {
+    const port::Result result = inner.OpenInput(index, callback, context, handle);
+    std::string name;
+    if (result == port::kNoError && inner.InputName(index, name) == port::kNoError) names[handle] = name;
+    return result;
+  }
+  uint64_t LostInputEvents(port::InputHandle handle) override {
+    const auto lost = losses.find(names[handle]);
+    return lost == losses.end() ? 0 : lost->second;
+  }
+
+ private:
+  std::map<std::string, uint64_t> losses;
+  std::map<port::InputHandle, std::string> names;
+};
+
+TEST(Run, EventsALayerLostAreSaidPerDeviceJustBeforeTheSummary) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  service.AddDevice("Keyboard", nullptr);
+  service.AddDevice("BCF2000", std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")));
+  service.AddDevice("Pad", nullptr);
+  LosingLayer layer(service, {{"Keyboard", 3}, {"BCF2000", 18446744073709551615ull}});
+  CMIDIManagerWin manager(layer);
+  std::string report;
+  RunProbe(
+      manager, [&] { WaitForQuiet(service, manager); }, [&](const ReportText& text) { report = text.Joined(); });
+  // Named as the summary names them: the BCF2000 by the name it gave itself.
+  const std::string lines = "3 MIDI events lost on \"Keyboard\".\n"
+                            "18446744073709551615 MIDI events lost on \"BCF2000 Stage\".\n";
+  const std::string summary = "\r\n\r\n\"Keyboard\"\r\n\"BCF2000 Stage\" Supported by Veltrakon.\r\n\"Pad\"\r\n\r\n";
+  ASSERT_GE(report.size(), lines.size() + summary.size());
+  EXPECT_EQ(report.substr(report.size() - lines.size() - summary.size()), lines + summary) << report;
+  EXPECT_EQ(console.Text().find(lines), console.Text().size() - lines.size()) << "on the console too";
 }
 
 } // namespace

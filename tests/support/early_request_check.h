@@ -21,18 +21,17 @@
 #include <vector>
 
 #include "midi/port/port.h"
+#include "tests/support/forwarding_service.h"
 
-class EarlyRequestCheck final : public port::MidiService {
+class EarlyRequestCheck final : public ForwardingService {
  public:
-  explicit EarlyRequestCheck(port::MidiService& inner) : inner(inner) {}
+  explicit EarlyRequestCheck(port::MidiService& inner) : ForwardingService(inner) {}
 
   std::vector<std::string> EarlyRequests() {
     std::lock_guard<std::mutex> guard(lock);
     return early;
   }
 
-  unsigned InputCount() override { return inner.InputCount(); }
-  port::Result InputName(unsigned index, std::string& name) override { return inner.InputName(index, name); }
   port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
                          port::InputHandle& handle) override {
     auto input = std::make_unique<Input>();
@@ -63,9 +62,6 @@ class EarlyRequestCheck final : public port::MidiService {
     }
     return inner.StopInput(handle);
   }
-  port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
-    return inner.PrepareInputBuffer(handle, header);
-  }
   port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
     // Counted before the layer has it: a message may fill it at once.
     {
@@ -79,13 +75,7 @@ class EarlyRequestCheck final : public port::MidiService {
     }
     return result;
   }
-  port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
-    return inner.UnprepareInputBuffer(handle, header);
-  }
-  void DetachInput(port::InputHandle handle) override { inner.DetachInput(handle); }
 
-  unsigned OutputCount() override { return inner.OutputCount(); }
-  port::Result OutputName(unsigned index, std::string& name) override { return inner.OutputName(index, name); }
   port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override {
     const port::Result result = inner.OpenOutput(index, handle);
     if (result == port::kNoError) {
@@ -95,9 +85,6 @@ class EarlyRequestCheck final : public port::MidiService {
       outputs.push_back({handle, name});
     }
     return result;
-  }
-  port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override {
-    return inner.PrepareOutput(handle, header);
   }
   port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override {
     {
@@ -118,12 +105,6 @@ class EarlyRequestCheck final : public port::MidiService {
     }
     return inner.SendLong(handle, header);
   }
-  port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override {
-    return inner.UnprepareOutput(handle, header);
-  }
-  void KeepAwake() override { inner.KeepAwake(); }
-  void Pause(unsigned milliseconds) override { inner.Pause(milliseconds); }
-  void Shutdown() override { inner.Shutdown(); }
 
  private:
   struct Input {
@@ -163,7 +144,6 @@ class EarlyRequestCheck final : public port::MidiService {
     return nullptr;
   }
 
-  port::MidiService& inner;
   std::mutex lock;
   std::vector<std::unique_ptr<Input>> inputs;
   std::vector<Output> outputs;

@@ -41,7 +41,7 @@ struct JackService::OutputEntry {
   std::atomic<uint64_t> dropped{0};
 };
 
-JackService::JackService() {
+JackService::JackService(size_t inputQueueBytes) : inputQueueBytes(inputQueueBytes) {
   // The library's complaints about a missing server would reach the console
   // behind the tool's back; the tool says "no MIDI devices" its own way.
   jack_set_error_function(Silent);
@@ -218,7 +218,7 @@ port::Result JackService::OpenInput(unsigned index, port::InputCallback callback
     if (number == kMaxPorts) return port::kNoMem;
 
     auto entry = std::make_unique<InputEntry>();
-    entry->input = std::make_unique<rtmidi_port::InputPort>(callback, context, dispatcher.Wake());
+    entry->input = std::make_unique<rtmidi_port::InputPort>(callback, context, dispatcher.Wake(), inputQueueBytes);
     entry->port = JackPort(RegisterPort(true, number + 1));
     if (entry->port == nullptr) return port::kError;
     processInputs[number] = entry.get();
@@ -266,6 +266,11 @@ port::Result JackService::UnprepareInputBuffer(port::InputHandle handle, port::M
 void JackService::DetachInput(port::InputHandle handle) {
   rtmidi_port::InputPort* input = FindInput(handle);
   if (input != nullptr) input->Detach();
+}
+
+uint64_t JackService::LostInputEvents(port::InputHandle handle) {
+  rtmidi_port::InputPort* input = FindInput(handle);
+  return input != nullptr ? input->DroppedInQueue() : 0;
 }
 
 uint64_t JackService::DroppedInputMessages() {

@@ -83,7 +83,9 @@ constexpr std::chrono::milliseconds kConnectPatience{2000};
 class JackService final : public port::MidiService {
  public:
   // Opens the client; never starts a server. Without one there are no ports.
-  JackService();
+  // inputQueueBytes: each input's hand-over queue (tests make it small to
+  // see what a full one does).
+  explicit JackService(size_t inputQueueBytes = rtmidi_port::InputPort::kQueueBytes);
   ~JackService() override;
   JackService(const JackService&) = delete;
   JackService& operator=(const JackService&) = delete;
@@ -118,6 +120,8 @@ class JackService final : public port::MidiService {
 
   // Messages lost on all inputs because the hand-over queue was full.
   uint64_t DroppedInputMessages();
+  // Messages of the port lost because its hand-over queue was full.
+  uint64_t LostInputEvents(port::InputHandle handle) override;
   // The longest single message a send may hold: what an empty port buffer
   // takes. 0 until the first cycle with a port.
   size_t LongestMessage() const { return longestMessage.load(std::memory_order_relaxed); }
@@ -144,6 +148,7 @@ class JackService final : public port::MidiService {
   OutputEntry* FindOutput(port::OutputHandle handle);
   port::Result Queue(OutputEntry& output, const uint8_t* bytes, size_t length);
 
+  const size_t inputQueueBytes;
   std::mutex lock;
   void* client = nullptr; // jack_client_t*
   bool activated = false;

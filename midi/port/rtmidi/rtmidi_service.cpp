@@ -38,7 +38,7 @@ port::Result Create(std::unique_ptr<Midi>& midi, ErrorSink& sink, Args&&... args
 
 } // namespace
 
-RtMidiService::RtMidiService(RtMidi::Api api) : api(api) {
+RtMidiService::RtMidiService(RtMidi::Api api, size_t inputQueueBytes) : api(api), inputQueueBytes(inputQueueBytes) {
   if (api == RtMidi::UNSPECIFIED) return;
   if (Create(inputLister, listErrors, api, kClientName, kRtMidiQueueEntries) != port::kNoError ||
       Create(outputLister, listErrors, api, kClientName) != port::kNoError) {
@@ -132,7 +132,7 @@ port::Result RtMidiService::OpenInput(unsigned index, port::InputCallback callba
     if (index >= inputList.size() || !inputLister) return port::kBadDeviceId;
     if (callback == nullptr) return port::kInvalParam;
     auto entry = std::make_unique<InputEntry>();
-    entry->port = std::make_unique<InputPort>(callback, context, dispatcher.Wake());
+    entry->port = std::make_unique<InputPort>(callback, context, dispatcher.Wake(), inputQueueBytes);
     port::Result result = Create(entry->midi, entry->errors, api, kClientName, kRtMidiQueueEntries);
     if (result != port::kNoError) return result;
     RtMidiIn& midi = *entry->midi;
@@ -186,6 +186,11 @@ port::Result RtMidiService::UnprepareInputBuffer(port::InputHandle handle, port:
 void RtMidiService::DetachInput(port::InputHandle handle) {
   InputPort* input = FindInput(handle);
   if (input != nullptr) input->Detach();
+}
+
+uint64_t RtMidiService::LostInputEvents(port::InputHandle handle) {
+  InputPort* input = FindInput(handle);
+  return input != nullptr ? input->DroppedInQueue() : 0;
 }
 
 uint64_t RtMidiService::DroppedInputMessages() {

@@ -83,7 +83,9 @@ constexpr const char* kClientName = "portprobe";
 class RtMidiService final : public port::MidiService {
  public:
   // RtMidi::UNSPECIFIED: no MIDI service; the service has no ports.
-  explicit RtMidiService(RtMidi::Api api);
+  // inputQueueBytes: each input's hand-over queue (tests make it small to
+  // see what a full one does).
+  explicit RtMidiService(RtMidi::Api api, size_t inputQueueBytes = InputPort::kQueueBytes);
   ~RtMidiService() override;
 
   RtMidi::Api Api() const { return api; }
@@ -117,6 +119,8 @@ class RtMidiService final : public port::MidiService {
 
   // Messages lost on all inputs because the hand-over queue was full.
   uint64_t DroppedInputMessages();
+  // Messages of the port lost because its hand-over queue was full.
+  uint64_t LostInputEvents(port::InputHandle handle) override;
 
  private:
   struct InputEntry {
@@ -145,6 +149,7 @@ class RtMidiService final : public port::MidiService {
   port::Result SendMessages(OutputEntry& output, const uint8_t* bytes, size_t length);
 
   const RtMidi::Api api;
+  const size_t inputQueueBytes;
   std::mutex lock;
   ErrorSink listErrors;
   std::unique_ptr<RtMidiIn> inputLister;

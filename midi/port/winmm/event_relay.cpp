@@ -39,7 +39,8 @@ EventRelay::~EventRelay() {
   Shutdown();
 }
 
-void EventRelay::Post(const DriverEvent& event) {
+bool EventRelay::Post(const DriverEvent& event) {
+  bool kept = true;
   lock.Lock();
   if (!closing) {
     if (ring.Push(event)) {
@@ -47,9 +48,11 @@ void EventRelay::Post(const DriverEvent& event) {
       lock.WakeRelay();
     } else {
       ++lost;
+      kept = false;
     }
   }
   lock.Unlock();
+  return kept;
 }
 
 uint64_t EventRelay::Posted() {

@@ -62,8 +62,9 @@ class EventRelay {
   EventRelay(const EventRelay&) = delete;
   EventRelay& operator=(const EventRelay&) = delete;
 
-  // From the driver callback.
-  void Post(const DriverEvent& event);
+  // From the driver callback. False when the queue was full and the event
+  // is lost.
+  bool Post(const DriverEvent& event);
 
   // How many events have been posted so far (lost ones not counted).
   uint64_t Posted();

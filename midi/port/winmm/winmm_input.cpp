@@ -31,7 +31,9 @@ void CALLBACK WinmmInput::DriverCallback(HMIDIIN, UINT message, DWORD_PTR instan
                                          DWORD_PTR param2) {
   // Runs on the driver's thread: only the relay's lock and event in here.
   Port* port = reinterpret_cast<Port*>(instance);
-  port->relay->Post(DriverEvent{port, message, param1, param2});
+  if (!port->relay->Post(DriverEvent{port, message, param1, param2})) {
+    port->lost.fetch_add(1, std::memory_order_relaxed);
+  }
 }
 
 void WinmmInput::Deliver(const DriverEvent& event) {
@@ -69,9 +71,11 @@ uintptr_t WinmmInput::BufferReturned(Port& port, uintptr_t driverHeader) {
         state->waiting = false;
       }
       // A message that finds the device layer's buffer still in use is
-      // dropped, as a driver drops one that finds no buffer. Either way the
-      // driver has its buffer again before the device layer's handler runs.
-      // A failure here shows when the device layer gives its buffer back.
+      // dropped: the driver gave it to us and we could not keep it, so it
+      // counts as lost. Either way the driver has its buffer again before
+      // the device layer's handler runs. A failure here shows when the
+      // device layer gives its buffer back.
+      if (owner == nullptr && buffer->header.dwBytesRecorded != 0) port.lost.fetch_add(1, std::memory_order_relaxed);
       QueueLocked(port, *state);
       return reinterpret_cast<uintptr_t>(owner);
     }
@@ -272,8 +276,9 @@ void WinmmInput::Shutdown() {
   relay->Shutdown();
 }
 
-uint64_t WinmmInput::LostEvents() {
-  return relay->Lost();
+uint64_t WinmmInput::Lost(InputHandle handle) {
+  if (handle == nullptr) return 0;
+  return reinterpret_cast<Port*>(handle)->lost.load(std::memory_order_relaxed);
 }
 
 } // namespace port::winmm

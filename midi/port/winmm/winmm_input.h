@@ -30,6 +30,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -58,8 +59,10 @@ class WinmmInput final {
   void Detach(InputHandle handle);
   void Shutdown();
 
-  // Driver events dropped because the relay's queue was full.
-  uint64_t LostEvents();
+  // Events of the port the driver reported that the layer could not keep:
+  // the relay's queue was full, or a filled buffer came back while the
+  // device layer still had the one it copies into.
+  uint64_t Lost(InputHandle handle);
 
   // MIDIHDRs the driver gets for each device-layer buffer.
   static constexpr size_t kDriverBuffers = 4;
@@ -89,6 +92,8 @@ class WinmmInput final {
     // Under headerLock.
     std::vector<HeaderState*> headers;
     bool started = false;
+    // Counted on the driver's thread and the relay's; read at the end.
+    std::atomic<uint64_t> lost{0};
   };
 
   static void CALLBACK DriverCallback(HMIDIIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,

@@ -55,7 +55,7 @@ class WinmmService final : public MidiService {
   void Pause(unsigned milliseconds) override;
   void Shutdown() override { input.Shutdown(); }
 
-  uint64_t LostInputEvents() { return input.LostEvents(); }
+  uint64_t LostInputEvents(InputHandle handle) override { return input.Lost(handle); }
 
  private:
   WinmmInput input;

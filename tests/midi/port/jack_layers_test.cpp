@@ -124,6 +124,8 @@ jackctl::JackDevice Device(const std::string& client, int id, std::shared_ptr<si
 struct Layer {
   std::string name;
   std::function<std::unique_ptr<port::MidiService>()> make;
+  // The same with input hand-over queues of the given size.
+  std::function<std::unique_ptr<port::MidiService>(size_t)> makeWithInputQueue;
   std::function<void(port::MidiService&)> closeClients;
   std::function<uint64_t(port::MidiService&)> droppedInput;
   // The longest System Exclusive message a send may hold; asked once an
@@ -139,6 +141,7 @@ Service& As(port::MidiService& service) {
 const Layer kRtMidiLayer{
     "RtMidi",
     [] { return std::make_unique<rtmidi_port::RtMidiService>(RtMidi::UNIX_JACK); },
+    [](size_t bytes) { return std::make_unique<rtmidi_port::RtMidiService>(RtMidi::UNIX_JACK, bytes); },
     [](port::MidiService& service) { As<rtmidi_port::RtMidiService>(service).CloseClients(); },
     [](port::MidiService& service) { return As<rtmidi_port::RtMidiService>(service).DroppedInputMessages(); },
     [](port::MidiService&) { return rtmidi_port::kJackSysExLimit; },
@@ -147,6 +150,7 @@ const Layer kRtMidiLayer{
 const Layer kJackLayer{
     "OneClient",
     [] { return std::make_unique<jack_port::JackService>(); },
+    [](size_t bytes) { return std::make_unique<jack_port::JackService>(bytes); },
     [](port::MidiService& service) { As<jack_port::JackService>(service).CloseClients(); },
     [](port::MidiService& service) { return As<jack_port::JackService>(service).DroppedInputMessages(); },
     [](port::MidiService& service) { return As<jack_port::JackService>(service).LongestMessage(); },
@@ -188,11 +192,11 @@ class OnJack : public ::testing::TestWithParam<Layer> {
     server.reset();
   }
   virtual TestJackServer::Mode ServerMode() const { return TestJackServer::Mode::Synchronous; }
-  void Publish(std::vector<jackctl::JackDevice> devices) {
+  void Publish(std::vector<jackctl::JackDevice> devices, size_t inputQueueBytes = 0) {
     record = std::make_unique<jackctl::WireRecord>(directory);
     host = std::make_unique<jackctl::JackHost>(std::move(devices), *record);
     ASSERT_TRUE(host->Start("a2j"));
-    service = GetParam().make();
+    service = inputQueueBytes == 0 ? GetParam().make() : GetParam().makeWithInputQueue(inputQueueBytes);
     inbox.service = service.get();
   }
   unsigned InputNamed(const std::string& name) {
@@ -303,6 +307,48 @@ TEST_P(OnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
   EXPECT_EQ(service->StopInput(input), port::kNoError);
   EXPECT_EQ(service->UnprepareInputBuffer(input, inbox.header), port::kNoError);
   EXPECT_EQ(GetParam().droppedInput(*service), 0u);
+}
+
+// A burst far beyond what the input's hand-over queue holds arrives within
+// a cycle or two: what does not fit is lost, and counted for the port, so
+// that the report can say so. Nothing is lost without a count.
+TEST_P(OnJack, AFullHandOverQueueCountsWhatItLoses) {
+  constexpr int kBurst = 1000;
+  std::vector<ControllerEvent> burst;
+  for (int n = 0; n < kBurst; ++n) {
+    burst.push_back(ControllerEvent::ShortMessage(0x90, static_cast<uint8_t>(n % 128), static_cast<uint8_t>(n / 128),
+                                                  std::chrono::microseconds(n == 0 ? 500000 : 0)));
+  }
+  // Room for nine three-byte messages.
+  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, std::make_shared<PeerController>(std::move(burst)))}, 64));
+  port::InputHandle input = nullptr;
+  ASSERT_EQ(service->InputCount(), 1u);
+  ASSERT_EQ(service->OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
+  ASSERT_EQ(service->StartInput(input), port::kNoError);
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  size_t delivered = 0;
+  uint64_t lost = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    {
+      std::lock_guard<std::mutex> guard(inbox.lock);
+      delivered = inbox.events.size() - 1; // "port opened" first
+    }
+    lost = service->LostInputEvents(input);
+    if (delivered + lost >= static_cast<size_t>(kBurst)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GT(lost, 0u);
+  EXPECT_EQ(delivered + lost, static_cast<size_t>(kBurst));
+  EXPECT_EQ(GetParam().droppedInput(*service), lost);
+  // The ones that came are in order: a gap, never a shuffle.
+  std::lock_guard<std::mutex> guard(inbox.lock);
+  uintptr_t previous = 0;
+  for (size_t at = 1; at < inbox.events.size(); ++at) {
+    const uintptr_t word = inbox.events[at].param1;
+    const uintptr_t number = ((word >> 8) & 0x7F) + 128 * ((word >> 16) & 0x7F);
+    if (at > 1) EXPECT_GT(number, previous);
+    previous = number;
+  }
 }
 
 TEST_P(OnJack, LongSendLeavesAsOneJackEventPerMessage) {

@@ -203,7 +203,11 @@ TEST(EventRelay, FullQueueCountsTheLostEventsAndKeepsTheOthers) {
   });
   relay.Post(Event(A, 0));
   entered.Wait(); // taken off the queue: four places free
-  for (uint32_t i = 1; i <= 6; ++i) relay.Post(Event(A, i));
+  // The driver callback is told which ones were lost, to count them for
+  // their port.
+  std::vector<bool> kept;
+  for (uint32_t i = 1; i <= 6; ++i) kept.push_back(relay.Post(Event(i % 2 == 0 ? A : B, i)));
+  EXPECT_EQ(kept, (std::vector<bool>{true, true, true, true, false, false}));
   EXPECT_EQ(relay.Lost(), 2u);
   gate.Open();
   relay.WaitUntilHandled(relay.Posted());
