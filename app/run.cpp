@@ -115,10 +115,11 @@ int RunProbe(CMIDIManager& manager, const std::function<void()>& wait,
         case Handover::Take::Build: {
           const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline->after).count();
           LogPrintf(kGaveUpText, static_cast<unsigned>(seconds));
-          manager.LogLostEventsWithin(kListPatience);
+          // A lock the stuck call holds is waited for once, not twice.
+          const bool listFree = manager.LogLostEventsWithin(kListPatience);
           ReportText capture = logsink::TakeCapture();
           std::string summary;
-          manager.DescribeDevicesWithin(summary, kListPatience);
+          manager.DescribeDevicesWithin(summary, listFree ? kListPatience : std::chrono::milliseconds(0));
           exportReport(Assemble(std::move(capture), summary));
           break;
         }

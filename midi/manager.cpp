@@ -146,22 +146,24 @@ bool CMIDIManager::TryListLock(std::chrono::milliseconds patience) {
   }
 }
 
-void CMIDIManager::DescribeDevicesWithin(std::string& text, std::chrono::milliseconds patience) {
+bool CMIDIManager::DescribeDevicesWithin(std::string& text, std::chrono::milliseconds patience) {
   if (TryListLock(patience)) {
     std::lock_guard<std::mutex> guard(listLock, std::adopt_lock);
     Describe(devices, text);
-    return;
+    return true;
   }
   Describe(AttachedDevices(), text);
+  return false;
 }
 
-void CMIDIManager::LogLostEventsWithin(std::chrono::milliseconds patience) {
+bool CMIDIManager::LogLostEventsWithin(std::chrono::milliseconds patience) {
   if (TryListLock(patience)) {
     std::lock_guard<std::mutex> guard(listLock, std::adopt_lock);
     LogLost(devices);
-    return;
+    return true;
   }
   LogLost(AttachedDevices());
+  return false;
 }
 
 CMIDIManagerWin::~CMIDIManagerWin() {

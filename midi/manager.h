@@ -54,9 +54,10 @@ class CMIDIManager {
   void LogLostEvents();
   // The same two for a run that has to end while a call may still hold
   // listLock: each waits for the lock at most `patience`, then reads the
-  // attached devices from a record of its own instead.
-  void DescribeDevicesWithin(std::string& text, std::chrono::milliseconds patience);
-  void LogLostEventsWithin(std::chrono::milliseconds patience);
+  // attached devices from a record of its own instead. True when the lock
+  // was had.
+  bool DescribeDevicesWithin(std::string& text, std::chrono::milliseconds patience);
+  bool LogLostEventsWithin(std::chrono::milliseconds patience);
   // Decodes one short-message packet of three bytes from the device.
   void DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device);
   // The activity worker's body.

@@ -104,6 +104,31 @@ void BuildHostileNames(SimulatedService& service) {
                                                   ControllerEvent::ShortMessage(0x90, 0x3C, 0x64)}));
 }
 
+// Calls that never return, as the current Windows service's known hangs do:
+// the run must still end with a report.
+void BuildHungOpen(SimulatedService& service) {
+  service.AddDevice("BCF2000", BCF2000());
+  InputFaults stuck;
+  stuck.open = ResultScript::FirstN(1, kNeverReturns);
+  service.AddInput("Stuck Port", std::move(stuck));
+}
+
+void BuildHungStart(SimulatedService& service) {
+  InputFaults stuck;
+  stuck.start = ResultScript::FirstN(1, kNeverReturns);
+  const unsigned input = service.AddInput("nanoKONTROL2", std::move(stuck));
+  const unsigned output = service.AddOutput("nanoKONTROL2");
+  service.Connect(NanoWithEditedScene(), static_cast<int>(input), static_cast<int>(output));
+}
+
+void BuildHungSend(SimulatedService& service) {
+  OutputFaults stuck;
+  stuck.send = ResultScript::FirstN(1, kNeverReturns);
+  const unsigned input = service.AddInput("BCF2000");
+  const unsigned output = service.AddOutput("BCF2000", std::move(stuck));
+  service.Connect(BCF2000(), static_cast<int>(input), static_cast<int>(output));
+}
+
 } // namespace
 
 bool BuildMisbehavingScenario(const std::string& name, SimulatedService& service) {
@@ -115,6 +140,9 @@ bool BuildMisbehavingScenario(const std::string& name, SimulatedService& service
       {"wrong-length-replies", BuildWrongLengthReplies},
       {"reply-flood", BuildReplyFlood},
       {"hostile-names", BuildHostileNames},
+      {"hung-open", BuildHungOpen},
+      {"hung-start", BuildHungStart},
+      {"hung-send", BuildHungSend},
   };
   const auto scenario = kScenarios.find(name);
   if (scenario == kScenarios.end()) return false;
@@ -124,7 +152,7 @@ bool BuildMisbehavingScenario(const std::string& name, SimulatedService& service
 
 std::vector<std::string> MisbehavingScenarioNames() {
   return {"flood", "runaway-sysex", "oversized-sysex", "garbage-replies", "wrong-length-replies", "reply-flood",
-          "hostile-names"};
+          "hostile-names", "hung-open", "hung-start", "hung-send"};
 }
 
 } // namespace sim

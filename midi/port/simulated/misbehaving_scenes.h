@@ -19,6 +19,11 @@
 //  "hostile-names"        port names and an identity text holding control
 //                         characters, terminal escape sequences, C1
 //                         controls, invalid UTF-8 and a zero byte
+//  "hung-open"            a BCF2000 that answers, then a port whose open
+//                         never returns
+//  "hung-start"           a nanoKONTROL2 whose midiInStart never returns
+//  "hung-send"            a BCF2000 whose identity request never leaves: the
+//                         send does not return, with the list lock held
 #pragma once
 
 #include <string>

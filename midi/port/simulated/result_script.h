@@ -8,6 +8,12 @@
 
 namespace sim {
 
+// A result no call gives back: the call never returns, as a driver that
+// deadlocks or waits on a device that is gone. The simulated service holds
+// such a call until the test releases it (or the service shuts down), and
+// then lets it succeed.
+constexpr port::Result kNeverReturns = 0xFFFFFFFFu;
+
 class ResultScript {
  public:
   ResultScript() = default;

@@ -472,6 +472,31 @@ std::vector<std::string> SimulatedService::EarlyRequests() {
   return earlyRequests;
 }
 
+port::Result SimulatedService::Outcome(ResultScript& script, std::unique_lock<std::mutex>& guard) {
+  const port::Result result = script.Next();
+  if (result != kNeverReturns) return result;
+  ++hungCalls;
+  hangsChanged.notify_all();
+  hangsChanged.wait(guard, [this] { return hangsReleased || shuttingDown; });
+  return port::kNoError;
+}
+
+int SimulatedService::HungCalls() {
+  std::lock_guard<std::mutex> guard(lock);
+  return hungCalls;
+}
+
+void SimulatedService::WaitForHungCalls(int count) {
+  std::unique_lock<std::mutex> guard(lock);
+  hangsChanged.wait(guard, [this, count] { return hungCalls >= count || shuttingDown; });
+}
+
+void SimulatedService::ReleaseHungCalls() {
+  std::lock_guard<std::mutex> guard(lock);
+  hangsReleased = true;
+  hangsChanged.notify_all();
+}
+
 SimulatedService::InputPort* SimulatedService::FindInput(port::InputHandle handle) {
   for (auto& input : inputs) {
     if (reinterpret_cast<port::InputHandle>(input.get()) == handle) return input->open ? input.get() : nullptr;
@@ -508,7 +533,7 @@ port::Result SimulatedService::OpenInput(unsigned index, port::InputCallback cal
   std::unique_lock<std::mutex> guard(lock);
   if (index >= inputs.size()) return port::kBadDeviceId;
   InputPort& input = *inputs[index];
-  const port::Result result = input.faults.open.Next();
+  const port::Result result = Outcome(input.faults.open, guard);
   if (result != port::kNoError) return result;
   if (input.open) return port::kAllocated;
   input.open = true;
@@ -525,10 +550,10 @@ port::Result SimulatedService::OpenInput(unsigned index, port::InputCallback cal
 port::Result SimulatedService::StartInput(port::InputHandle handle) {
   std::shared_ptr<Controller> controller;
   {
-    std::lock_guard<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(lock);
     InputPort* input = FindInput(handle);
     if (input == nullptr) return port::kInvalidHandle;
-    const port::Result result = input->faults.start.Next();
+    const port::Result result = Outcome(input->faults.start, guard);
     if (result != port::kNoError) return result;
     if (input->unplugged) return port::kNoDriver;
     if (input->started) return port::kNoError;
@@ -552,7 +577,7 @@ port::Result SimulatedService::StopInput(port::InputHandle handle) {
   std::unique_lock<std::mutex> guard(lock);
   InputPort* input = FindInput(handle);
   if (input == nullptr) return port::kInvalidHandle;
-  const port::Result result = input->faults.stop.Next();
+  const port::Result result = Outcome(input->faults.stop, guard);
   if (result != port::kNoError) return result;
   if (input->unplugged) return port::kNoDriver;
   input->started = false;
@@ -675,11 +700,11 @@ port::Result SimulatedService::SendLong(port::OutputHandle handle, port::MidiHea
   std::shared_ptr<Controller> controller;
   std::chrono::microseconds answerLatency;
   {
-    std::lock_guard<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(lock);
     OutputPort* output = FindOutput(handle);
     if (output == nullptr) return port::kInvalidHandle;
     ++output->record.sendCalls;
-    const port::Result result = output->faults.send.Next();
+    const port::Result result = Outcome(output->faults.send, guard);
     if (result != port::kNoError) return result;
     if (output->unplugged) return port::kNoDriver;
     if ((header.dwFlags & port::kHeaderPrepared) == 0) return port::kUnprepared;
@@ -772,6 +797,7 @@ void SimulatedService::Shutdown() {
     wake.notify_all();
     settled.notify_all();
     buffersChanged.notify_all();
+    hangsChanged.notify_all();
   }
   if (dispatcher.joinable() && std::this_thread::get_id() != dispatcherId) dispatcher.join();
 }

@@ -156,6 +156,11 @@ class SimulatedService final : public port::MidiService {
   // buffer queued (unless the message was sent from inside that port's own
   // delivery, after which the buffer goes back before any answer comes).
   std::vector<std::string> EarlyRequests();
+  // Calls held because their script said kNeverReturns, and the release of
+  // all of them (and of any later one).
+  int HungCalls();
+  void WaitForHungCalls(int count);
+  void ReleaseHungCalls();
 
   // --- port::MidiService ---
   unsigned InputCount() override;
@@ -214,11 +219,15 @@ class SimulatedService final : public port::MidiService {
   void WaitOutDelivery(const InputPort& input, std::unique_lock<std::mutex>& guard);
   bool IdleLocked() const;
   void CheckHeldSendsLocked();
+  // The next result of a call's script; a call scripted never to return
+  // waits here, the lock let go, until released.
+  port::Result Outcome(ResultScript& script, std::unique_lock<std::mutex>& guard);
 
   std::mutex lock;
   std::condition_variable wake;           // the dispatcher: new events, shutdown
   std::condition_variable settled;        // waiters: delivery done, queue drained
   std::condition_variable buffersChanged; // a SysEx waiting for a buffer
+  std::condition_variable hangsChanged;   // hung calls and their release
   ServiceTiming timing;
   std::vector<std::unique_ptr<InputPort>> inputs;
   std::vector<std::unique_ptr<OutputPort>> outputs;
@@ -231,6 +240,8 @@ class SimulatedService final : public port::MidiService {
   int keepAwakeCalls = 0;
   int corruptedHeldSends = 0;
   std::vector<std::string> earlyRequests;
+  int hungCalls = 0;
+  bool hangsReleased = false;
   std::thread dispatcher;
   std::thread::id dispatcherId;
 };
