@@ -21,7 +21,9 @@
 #  - a BCF2000, and then a nanoKONTROL2, alone, each answering in the very
 #    next process cycle: the exact report and what the controller got;
 #  - a flood of short messages from four devices: every one in the report,
-#    in each device's order.
+#    in each device's order;
+#  - the same flood with standard output a pipe nobody reads: the report is
+#    still saved on time and whole.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build/default}" && pwd)
@@ -385,6 +387,24 @@ case_flood() {
   same "$dir/empty" "$dir/violations" "flood: every JACK event held exactly one message"
 }
 
+# The same flood with portprobe's standard output a pipe that nobody reads:
+# the console stalls, the report does not. It is saved on time, whole.
+case_flood_stuck_console() {
+  dir="$work/flood-stuck-console-$attempt"
+  start_controllers flood "$dir"
+  mkfifo "$dir/console"
+  exec 8<>"$dir/console" # held open for reading, never read
+  started=$(now_ms)
+  (cd "$dir" && env -u DISPLAY -u WAYLAND_DISPLAY "$portprobe" >console 2>stderr.txt 9>&- 8>&-) || fail "stuck console: portprobe exited with $?"
+  elapsed=$(( $(now_ms) - started ))
+  exec 8>&-
+  stop_controllers "$dir"
+  total=$(grep -c '^got MIDI: ' "$dir/portprobe-report.txt" || true)
+  if [ "$total" -eq 8000 ]; then pass "stuck console: 8000 messages in the report"; else fail "stuck console: $total messages in the report instead of 8000"; fi
+  if [ "$elapsed" -lt 9000 ]; then pass "stuck console: ended after ${elapsed} ms"; else fail "stuck console: ended after ${elapsed} ms"; fi
+  [ -s "$dir/stderr.txt" ] && fail "stuck console: something on stderr: $(cat "$dir/stderr.txt")"
+}
+
 # Missed cycles (xruns) during the traffic of a run, from jack-controllers'
 # timing file: a client that misses a cycle loses that cycle's events.
 missed_cycles() {
@@ -417,6 +437,7 @@ with_retries case_controllers_to_clipboard
 with_retries case_bcf2000_next_cycle
 with_retries case_nanokontrol2_next_cycle
 with_retries case_flood
+with_retries case_flood_stuck_console
 
 if [ "$failures" -ne 0 ]; then
   echo "=== $failures JACK end-to-end check(s) failed ==="
