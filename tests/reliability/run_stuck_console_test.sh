@@ -21,7 +21,7 @@ elapsed=$(( $(date +%s) - start ))
 [ "$elapsed" -le 10 ] || { echo "the run took ${elapsed}s"; exit 1; }
 report=portprobe-report.txt
 [ -f "$report" ] || { echo "no report saved"; exit 1; }
-received=$(grep -c '^SysEx message received:' "$report" || true)
+received=$(grep -o 'SysEx message received:' "$report" | wc -l)
 [ "$received" -eq 1550 ] || { echo "the report holds $received messages of the 1550 sent"; exit 1; }
 tail -c 200 "$report" | tr -d '\r' | grep -q '^"nanoKONTROL2" Supported by Veltrakon.$' ||
   { echo "the report lacks its summary"; tail -c 300 "$report"; exit 1; }
