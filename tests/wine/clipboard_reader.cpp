@@ -7,10 +7,15 @@
 //   CF_TEXT <size of the memory block> <hex bytes up to the first zero>
 //   CF_UNICODETEXT <hex UTF-16 units up to the first zero, four digits each>
 // or "timeout" when nothing came within the seconds given (default 60).
+//
+// "clipboard_reader hold SECONDS" instead holds the clipboard open for that
+// long, as a clipboard manager or a remote desktop's clipboard sync does,
+// printing "ready" once it holds it.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -34,7 +39,20 @@ void PrintUnicodeText() {
 
 } // namespace
 
+int Hold(DWORD seconds) {
+  if (!OpenClipboard(nullptr)) {
+    std::printf("could not hold the clipboard\n");
+    return 1;
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  Sleep(seconds * 1000);
+  CloseClipboard();
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "hold") return Hold(static_cast<DWORD>(std::atoi(argv[2])));
   const DWORD seconds = argc > 1 ? static_cast<DWORD>(std::atoi(argv[1])) : 60;
   const DWORD start = GetClipboardSequenceNumber();
   const DWORD deadline = GetTickCount() + seconds * 1000;
