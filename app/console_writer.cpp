@@ -1,7 +1,10 @@
 #include "app/console_writer.h"
 
+#include <algorithm>
+
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -42,6 +45,27 @@ void StreamWriter::Write(const char* text, size_t length) {
     if (clock() - pendingSince >= kFlushDelayNanoseconds) Flush(true);
   }
 }
+
+#if defined(_WIN32)
+void HandleWriter::Write(const char* text, size_t length) {
+  translated.clear();
+  translated.reserve(length + length / 16);
+  for (size_t at = 0; at < length; ++at) {
+    if (text[at] == '\n') translated += '\r';
+    translated += text[at];
+  }
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+  size_t written = 0;
+  while (written < translated.size()) {
+    DWORD step = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(translated.size() - written, 1 << 20));
+    // A console or pipe that is gone loses the text; the report keeps it.
+    if (!WriteFile(output, translated.data() + written, chunk, &step, nullptr) || step == 0) return;
+    written += step;
+  }
+}
+#endif
 
 void StreamWriter::Flush(bool all) {
   if (!pending) return;

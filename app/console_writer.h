@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "app/log_sink.h"
 
@@ -42,5 +43,21 @@ class StreamWriter final : public ConsoleWriter {
   uint64_t pendingSince = 0;
   unsigned writesSinceLook = 0; // the clock is read every few writes only
 };
+
+#if defined(_WIN32)
+// Standard output on Windows, written with WriteFile straight to its
+// handle. Through the C runtime's stdout, a write stuck in a console that
+// takes nothing would hold the runtime's lock on the stream, and the
+// runtime's flush of its streams as the process exits would wait for it
+// for ever. Each line feed is written as CR LF, as the runtime's text mode
+// writes it.
+class HandleWriter final : public ConsoleWriter {
+ public:
+  void Write(const char* text, size_t length) override;
+
+ private:
+  std::string translated;
+};
+#endif
 
 } // namespace logsink

@@ -76,8 +76,12 @@ class Capture {
 };
 
 logsink::ConsoleWriter& StandardOutput() {
+#if defined(_WIN32)
+  static logsink::HandleWriter* standardOutput = new logsink::HandleWriter;
+#else
   static logsink::StreamWriter* standardOutput =
       new logsink::StreamWriter(stdout, logsink::IsTerminal(stdout), MonotonicNanoseconds);
+#endif
   return *standardOutput;
 }
 

@@ -40,7 +40,10 @@ void PrintUnicodeText() {
 } // namespace
 
 int Hold(DWORD seconds) {
-  if (!OpenClipboard(nullptr)) {
+  // Held by a window of its own, as a clipboard manager holds it: Wine lets
+  // another program open a clipboard that was opened without a window.
+  const HWND window = CreateWindowExW(0, L"STATIC", L"holder", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  if (window == nullptr || !OpenClipboard(window)) {
     std::printf("could not hold the clipboard\n");
     return 1;
   }
