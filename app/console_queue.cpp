@@ -9,14 +9,16 @@ namespace logsink {
 
 namespace {
 
+constexpr std::chrono::milliseconds kGatherTime{1};
+
 uint64_t LineEnds(const char* text, size_t length) {
   return static_cast<uint64_t>(std::count(text, text + length, '\n'));
 }
 
 } // namespace
 
-ConsoleQueue::ConsoleQueue(ConsoleWriter* writer, size_t limit, std::chrono::nanoseconds flushDelay)
-    : limit(limit), flushDelay(flushDelay), writer(writer) {}
+ConsoleQueue::ConsoleQueue(std::mutex& lock, ConsoleWriter* writer, size_t limit, std::chrono::nanoseconds flushDelay)
+    : limit(limit), flushDelay(flushDelay), lock(lock), writer(writer) {}
 
 ConsoleQueue::~ConsoleQueue() {
   {
@@ -43,8 +45,12 @@ void ConsoleQueue::WriteLocked(const char* text, size_t length) {
 }
 
 void ConsoleQueue::Push(const char* text, size_t length) {
-  if (length == 0) return;
   std::lock_guard<std::mutex> guard(lock);
+  PushLocked(text, length);
+}
+
+void ConsoleQueue::PushLocked(const char* text, size_t length) {
+  if (length == 0) return;
   if (!StartLocked()) {
     WriteLocked(text, length);
     return;
@@ -73,8 +79,13 @@ void ConsoleQueue::Push(const char* text, size_t length) {
   }
   pending.append(text, length);
   // A busy writer finds the text when it comes back for more; waking it
-  // would cost a system call a message.
-  if (writerWaiting) textQueued.notify_one();
+  // would cost a system call a message. So it is woken once when it waits,
+  // and once more when a quarter of the bound has gathered meanwhile.
+  if (writerWaiting || (writerGathering && pending.size() >= limit / 4)) {
+    writerWaiting = false;
+    writerGathering = false;
+    textQueued.notify_one();
+  }
 }
 
 void ConsoleQueue::Run() {
@@ -92,6 +103,17 @@ void ConsoleQueue::Run() {
     }
     writerWaiting = false;
     if (ending) return;
+    // Woken by the first text after a quiet spell: let more gather before
+    // writing. Meanwhile nobody wakes this thread again, which would cost
+    // every logging thread a system call a line; a person watching the
+    // console does not see the millisecond.
+    if (drainsAsked == drainsDone && pending.size() < limit / 4) {
+      writerGathering = true;
+      textQueued.wait_for(guard, kGatherTime,
+                          [this] { return ending || drainsAsked > drainsDone || pending.size() >= limit / 4; });
+      writerGathering = false;
+      if (ending) return;
+    }
     batch.swap(pending);
     ConsoleWriter* target = writer;
     const uint64_t drains = drainsAsked;

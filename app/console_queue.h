@@ -12,8 +12,10 @@
 // line, the console is told how many lines it missed:
 //   "(%llu lines left out here: the console was not taking output)\n"
 //
-// Threads: Push, SetWriter and Drain from any thread; the log sink calls
-// Push under its own lock, which keeps the console's order the log's.
+// Threads: Push, SetWriter and Drain from any thread. The queue's lock may
+// be the caller's: the log sink gives its own, and queues with PushLocked
+// while it holds it, which keeps the console's order the log's at the cost
+// of one lock a line.
 // The writer thread alone calls the ConsoleWriter. If that thread cannot be
 // started, Push writes at once on the caller's thread, as before.
 //
@@ -41,13 +43,17 @@ class ConsoleQueue {
  public:
   // writer: where text goes until SetWriter says otherwise; flushDelay:
   // how often a writer with unflushed text is asked to flush what is due.
-  ConsoleQueue(ConsoleWriter* writer, size_t limit, std::chrono::nanoseconds flushDelay);
+  // lock: the mutex that guards the queue; the writer thread holds it only
+  // to take the queued text.
+  ConsoleQueue(std::mutex& lock, ConsoleWriter* writer, size_t limit, std::chrono::nanoseconds flushDelay);
   ~ConsoleQueue();
   ConsoleQueue(const ConsoleQueue&) = delete;
   ConsoleQueue& operator=(const ConsoleQueue&) = delete;
 
   // Queues text for the console; never waits for the console itself.
   void Push(const char* text, size_t length);
+  // The same, with the queue's lock already held.
+  void PushLocked(const char* text, size_t length);
   // Sends text to writer from now on, once everything queued before has
   // gone to the old one.
   void SetWriter(ConsoleWriter* writer);
@@ -66,7 +72,7 @@ class ConsoleQueue {
 
   const size_t limit;
   const std::chrono::nanoseconds flushDelay;
-  std::mutex lock;
+  std::mutex& lock;
   std::condition_variable textQueued; // the writer thread waits here
   std::condition_variable written;    // Drain and SetWriter wait here
   ConsoleWriter* writer;
@@ -80,7 +86,8 @@ class ConsoleQueue {
   uint64_t drainsDone = 0;
   bool started = false;
   bool noThread = false; // the thread could not be started: write at once
-  bool writerWaiting = false;
+  bool writerWaiting = false;   // waits for text: the next Push wakes it
+  bool writerGathering = false; // lets text gather: woken only once a lot has
   bool ending = false;
   std::thread thread;
 };

@@ -88,7 +88,8 @@ logsink::ConsoleWriter& StandardOutput() {
 struct Sink {
   std::mutex lock;
   Capture capture;
-  logsink::ConsoleQueue console{&StandardOutput(), logsink::kConsoleQueueLimit,
+  // Queued under the sink's own lock: one lock a line.
+  logsink::ConsoleQueue console{lock, &StandardOutput(), logsink::kConsoleQueueLimit,
                                 std::chrono::nanoseconds(logsink::kFlushDelayNanoseconds)};
   std::atomic<bool> consoleStuck{false};
   logsink::ClockFunction clock = nullptr;
@@ -114,7 +115,8 @@ class ConsoleText {
     this->text = safe.data();
     this->length = safe.size();
   }
-  void WriteTo(Sink& sink) const { sink.console.Push(text, length); }
+  // Under the sink's lock.
+  void WriteTo(Sink& sink) const { sink.console.PushLocked(text, length); }
 
  private:
   const char* text;
@@ -286,7 +288,7 @@ void LogStopwatch() {
   char text[128];
   const int length = std::snprintf(text, sizeof text, "Run Time: %f  Interval Time: %f\n", runTime, interval);
   const size_t size = length > 0 ? static_cast<size_t>(length) - 1 : 0;
-  sink.console.Push(text, size + 1);
+  sink.console.PushLocked(text, size + 1);
   sink.capture.Append(text, size);
   sink.capture.Append("\r\n", 2);
 }

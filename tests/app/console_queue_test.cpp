@@ -75,16 +75,16 @@ class HeldConsole final : public logsink::ConsoleWriter {
 
 TEST(ConsoleQueue, TextFromManyThreadsArrivesWholeInTheOrderItWasQueued) {
   HeldConsole console;
-  logsink::ConsoleQueue queue(&console, 1 << 20, milliseconds(100));
+  std::mutex order; // the caller's lock, as the log sink's
+  logsink::ConsoleQueue queue(order, &console, 1 << 20, milliseconds(100));
   std::vector<std::thread> threads;
-  std::mutex order;
   std::string expected;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int line = 0; line < 500; ++line) {
         const std::string text = "thread " + std::to_string(t) + " line " + std::to_string(line) + "\n";
-        std::lock_guard<std::mutex> guard(order); // as the log sink's lock does
-        queue.Push(text.data(), text.size());
+        std::lock_guard<std::mutex> guard(order);
+        queue.PushLocked(text.data(), text.size());
         expected += text;
       }
     });
@@ -98,7 +98,8 @@ TEST(ConsoleQueue, TextFromManyThreadsArrivesWholeInTheOrderItWasQueued) {
 
 TEST(ConsoleQueue, AStuckConsoleHoldsUpNobodyAndIsToldWhatItMissed) {
   HeldConsole console;
-  logsink::ConsoleQueue queue(&console, 32, milliseconds(100));
+  std::mutex lock;
+  logsink::ConsoleQueue queue(lock, &console, 32, milliseconds(100));
   console.Hold();
   queue.Push("first\n", 6);
   console.WaitForWrites(1); // the console's thread is stuck in this write
@@ -124,7 +125,8 @@ TEST(ConsoleQueue, AStuckConsoleHoldsUpNobodyAndIsToldWhatItMissed) {
 TEST(ConsoleQueue, UnflushedTextIsFlushedWhenDueWithoutMoreText) {
   HeldConsole console;
   console.keepsText = true;
-  logsink::ConsoleQueue queue(&console, 1 << 20, milliseconds(1));
+  std::mutex lock;
+  logsink::ConsoleQueue queue(lock, &console, 1 << 20, milliseconds(1));
   queue.Push("quiet run\n", 10);
   console.WaitForDueFlush(); // no more text comes, yet the flush does
   EXPECT_EQ(console.Written(), "quiet run\n");
@@ -133,7 +135,8 @@ TEST(ConsoleQueue, UnflushedTextIsFlushedWhenDueWithoutMoreText) {
 TEST(ConsoleQueue, ANewWriterGetsOnlyWhatIsQueuedAfterItTookOver) {
   HeldConsole before;
   HeldConsole after;
-  logsink::ConsoleQueue queue(&before, 1 << 20, milliseconds(100));
+  std::mutex lock;
+  logsink::ConsoleQueue queue(lock, &before, 1 << 20, milliseconds(100));
   queue.Push("old\n", 4);
   queue.SetWriter(&after);
   queue.Push("new\n", 4);
