@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -11,8 +12,16 @@ namespace {
 
 constexpr std::chrono::milliseconds kGatherTime{1};
 
+// memchr, not a loop over each byte: a console left behind by a flood
+// counts every line it does not get, at the flood's pace.
 uint64_t LineEnds(const char* text, size_t length) {
-  return static_cast<uint64_t>(std::count(text, text + length, '\n'));
+  uint64_t count = 0;
+  for (const char* end = text + length;;) {
+    const void* found = std::memchr(text, '\n', static_cast<size_t>(end - text));
+    if (found == nullptr) return count;
+    ++count;
+    text = static_cast<const char*>(found) + 1;
+  }
 }
 
 } // namespace
