@@ -91,6 +91,31 @@ TEST(HungCall, TheWatchdogExportsWhatWasCapturedAndTheDevicesOnce) {
   }
 }
 
+// midiInStop never returns, after the report was built: the watchdog
+// exports the report the run built, whole, and nothing is said about a
+// stuck call the report never met.
+TEST(HungCall, AStopThatNeverReturnsStillGetsTheRunsOwnReportOut) {
+  sim::SimulatedService service;
+  sim::InputFaults stuck;
+  stuck.stop = sim::ResultScript::FirstN(1, sim::kNeverReturns);
+  service.AddInput("Keyboard", std::move(stuck));
+  ConsoleCapture console;
+  CMIDIManagerWin manager(service);
+  int exports = 0;
+  std::string report;
+  const RunDeadline deadline{milliseconds(2000), [&] { service.ReleaseHungCalls(); }};
+  RunProbe(
+      manager, [&] { WaitForQuiet(service, manager); },
+      [&](const ReportText& text) {
+        ++exports;
+        report = text.Joined();
+      },
+      &deadline);
+  EXPECT_EQ(exports, 1);
+  EXPECT_EQ(report, "MIM_OPEN\nMIDI device found: Keyboard\n\r\n\r\n\"Keyboard\"\r\n\r\n");
+  EXPECT_EQ(service.HungCalls(), 1);
+}
+
 TEST(HungCall, ARunThatEndsInTimeIsLeftAlone) {
   sim::SimulatedService service;
   ASSERT_TRUE(sim::BuildScenario("bcf2000-rename", service));
