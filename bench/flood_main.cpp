@@ -20,63 +20,9 @@
 #include <vector>
 
 #include "app/run.h"
-#include "bench/flood.h"
+#include "midi/port/simulated/numbered_flood.h"
 #include "midi/manager.h"
 #include "midi/port/simulated/simulated_service.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How late a stream's deliveries were against the schedule of its first.
-// Written by the service's thread, read once the service has stopped.
-struct Lateness {
-  std::atomic<int64_t> worstMicroseconds{0};
-};
-
-// The source of one device's stream. It is pulled right after the previous
-// message was delivered, so the time of a pull tells how late that one was.
-class FloodSource {
- public:
-  FloodSource(unsigned device, uint32_t count, double perSecond, std::shared_ptr<Lateness> lateness)
-      : device(device), count(count), pacer(perSecond), lateness(std::move(lateness)) {}
-
-  bool operator()(sim::ControllerEvent& next) {
-    if (sequence == count) return false;
-    if (sequence >= 1) {
-      // The message before this one has just been delivered.
-      const Clock::time_point now = Clock::now();
-      if (sequence == 1) {
-        firstDelivered = now;
-        firstDue = previousDue;
-      } else {
-        const int64_t late = std::chrono::duration_cast<std::chrono::microseconds>(now - firstDelivered).count() -
-                             (previousDue - firstDue);
-        if (late > lateness->worstMicroseconds.load(std::memory_order_relaxed)) {
-          lateness->worstMicroseconds.store(late, std::memory_order_relaxed);
-        }
-      }
-    }
-    const std::chrono::microseconds delay = pacer.Next();
-    next = sim::ControllerEvent::ShortMessage(0, 0, 0, delay);
-    next.word = flood::MessageWord(device, sequence);
-    ++sequence;
-    previousDue += delay.count();
-    return true;
-  }
-
- private:
-  unsigned device;
-  uint32_t count;
-  flood::Pacer pacer;
-  std::shared_ptr<Lateness> lateness;
-  uint32_t sequence = 0;   // of the next message
-  int64_t previousDue = 0; // microseconds from the stream's start to the last message handed out
-  int64_t firstDue = 0;
-  Clock::time_point firstDelivered;
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
   double devices = 16, perSecond = 16000, seconds = 4.5;
@@ -93,17 +39,11 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::vector<std::shared_ptr<Lateness>> lateness;
+  std::vector<std::shared_ptr<flood::Lateness>> lateness;
   int code;
   {
     sim::SimulatedService service;
-    for (unsigned device = 0; device < deviceCount; ++device) {
-      char name[32];
-      std::snprintf(name, sizeof name, "Flood %02u", device + 1);
-      const unsigned input = service.AddInput(name);
-      lateness.push_back(std::make_shared<Lateness>());
-      service.AddStream(input, FloodSource(device, perDevice, perSecond, lateness.back()));
-    }
+    flood::AddNumberedFlood(service, deviceCount, perSecond, seconds, &lateness);
     CMIDIManagerWin manager(service);
     code = RunTool(manager);
   }

@@ -1,5 +1,6 @@
 #include "midi/port/simulated/scenes.h"
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "midi/port/simulated/controllers/unplugging_controller.h"
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 #include "midi/port/simulated/misbehaving_scenes.h"
+#include "midi/port/simulated/numbered_flood.h"
 
 namespace sim {
 
@@ -220,6 +222,18 @@ void BuildDemoScene(SimulatedService& service) {
 }
 
 bool BuildScenario(const std::string& name, SimulatedService& service) {
+  // "numbered-flood DEVICES PER_SECOND SECONDS": the benchmarks' flood.
+  static const std::string kNumberedFlood = "numbered-flood ";
+  if (name.compare(0, kNumberedFlood.size(), kNumberedFlood) == 0) {
+    unsigned devices = 0;
+    double perSecond = 0;
+    double seconds = 0;
+    char rest = 0;
+    if (std::sscanf(name.c_str() + kNumberedFlood.size(), "%u %lf %lf %c", &devices, &perSecond, &seconds, &rest) != 3) {
+      return false;
+    }
+    return flood::AddNumberedFlood(service, devices, perSecond, seconds);
+  }
   static const std::map<std::string, std::function<void(SimulatedService&)>> kScenarios = {
       {"demo", BuildDemoScene},
       {"none", [](SimulatedService&) {}},

@@ -32,6 +32,8 @@ void BuildDemoScene(SimulatedService& service);
 //  "sysex-on-the-wire" System Exclusive longer than a buffer, interrupted,
 //                    with a real-time byte inside, and unfinished at the end
 //  "unplugged"       a nanoKONTROL2 unplugged in the middle of its dialogue
+//  "numbered-flood DEVICES PER_SECOND SECONDS"
+//                    the benchmarks' flood (numbered_flood.h)
 // and the floods and misbehaving controllers of misbehaving_scenes.h.
 bool BuildScenario(const std::string& name, SimulatedService& service);
 std::vector<std::string> ScenarioNames();

@@ -1,5 +1,5 @@
 // The flood's message numbering, its pacing and the count of a log.
-#include "bench/flood.h"
+#include "midi/port/simulated/numbered_flood.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ std::string Line(unsigned device, uint32_t sequence, const char* end = "\n") {
   return line;
 }
 
-TEST(Flood, EveryDeviceAndNumberHasItsOwnMessageAndDecodesBack) {
+TEST(NumberedFlood, EveryDeviceAndNumberHasItsOwnMessageAndDecodesBack) {
   std::set<uint32_t> words;
   for (unsigned device = 0; device < flood::kMaxDevices; ++device) {
     for (const uint32_t sequence : {0u, 1u, 127u, 128u, 16383u, 16384u, 72000u, flood::kMaxSequence - 1}) {
@@ -42,7 +42,7 @@ TEST(Flood, EveryDeviceAndNumberHasItsOwnMessageAndDecodesBack) {
   EXPECT_FALSE(flood::DecodeMessage(0x90, 0x80, 0, device, sequence));
 }
 
-TEST(Flood, PacerKeepsTheExactRateInWholeMicroseconds) {
+TEST(NumberedFlood, PacerKeepsTheExactRateInWholeMicroseconds) {
   struct Case {
     double perSecond;
     int64_t shortest;
@@ -61,7 +61,7 @@ TEST(Flood, PacerKeepsTheExactRateInWholeMicroseconds) {
   }
 }
 
-TEST(Flood, CheckCountsLostRepeatedLateAndForeignMessages) {
+TEST(NumberedFlood, CheckCountsLostRepeatedLateAndForeignMessages) {
   struct Case {
     const char* what;
     std::string log;
@@ -106,6 +106,31 @@ TEST(Flood, CheckCountsLostRepeatedLateAndForeignMessages) {
     EXPECT_EQ(tally.late, c.late) << c.what;
     EXPECT_EQ(tally.beyond, c.beyond) << c.what;
     EXPECT_EQ(tally.Exact(), c.lost == 0 && c.repeated == 0 && c.late == 0 && c.beyond == 0) << c.what;
+  }
+}
+
+// Messages missing from a device count as accounted for only when the
+// report says that device lost exactly that many.
+TEST(NumberedFlood, MissingMessagesAreAccountedForOnlyByTheReportsOwnCount) {
+  struct Case {
+    const char* what;
+    std::string log;
+    bool accounted;
+  };
+  const std::string someMissing = Line(0, 0) + Line(0, 2) + Line(1, 0) + Line(1, 1) + Line(1, 2);
+  const Case cases[] = {
+      {"one missing, one said lost", someMissing + "1 MIDI events lost on \"Flood 01\".\n", true},
+      {"one missing, nothing said", someMissing, false},
+      {"said of the wrong device", someMissing + "1 MIDI events lost on \"Flood 02\".\n", false},
+      {"said lost more than are missing", someMissing + "2 MIDI events lost on \"Flood 01\".\n", false},
+      {"one missing and one twice, one said lost", someMissing + Line(1, 2) + "1 MIDI events lost on \"Flood 01\".\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    std::istringstream log(c.log);
+    const flood::Tally tally = flood::CheckLog(log, 2, 3);
+    EXPECT_FALSE(tally.Exact()) << c.what;
+    EXPECT_EQ(tally.Accounted(), c.accounted) << c.what;
   }
 }
 

@@ -1,8 +1,10 @@
-#include "bench/flood.h"
+#include "midi/port/simulated/numbered_flood.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+
+#include "midi/port/simulated/simulated_service.h"
 
 namespace flood {
 
@@ -70,6 +72,13 @@ Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice) {
   std::vector<uint32_t> next(devices, 0); // one past the highest logged
   std::string line;
   while (std::getline(log, line)) {
+    unsigned long long saidLost = 0;
+    unsigned named = 0;
+    if (std::sscanf(line.c_str(), "%llu MIDI events lost on \"Flood %u\".", &saidLost, &named) == 2 && named >= 1 &&
+        named <= devices) {
+      tally.devices[named - 1].saidLost += saidLost;
+      continue;
+    }
     unsigned status = 0, data1 = 0, data2 = 0;
     if (!ParseLine(line, status, data1, data2)) continue;
     unsigned device = 0;
@@ -99,23 +108,104 @@ Tally CheckLog(std::istream& log, unsigned devices, uint32_t perDevice) {
     tally.repeated += counts.repeated;
     tally.late += counts.late;
     tally.beyond += counts.beyond;
+    tally.saidLost += counts.saidLost;
   }
   tally.lost = tally.expected - tally.logged;
   return tally;
+}
+
+bool Tally::Accounted() const {
+  if (repeated != 0 || late != 0 || beyond != 0) return false;
+  const uint64_t perDevice = devices.empty() ? 0 : expected / devices.size();
+  for (const DeviceTally& counts : devices) {
+    if (counts.logged + counts.saidLost != perDevice) return false;
+  }
+  return true;
 }
 
 std::string Describe(const Tally& tally) {
   std::ostringstream text;
   text << "expected " << tally.expected << ", logged " << tally.logged << ", lost " << tally.lost << ", repeated "
        << tally.repeated << ", late " << tally.late << ", never sent " << tally.beyond;
+  if (tally.saidLost != 0) text << ", said lost " << tally.saidLost;
   const uint64_t perDevice = tally.devices.empty() ? 0 : tally.expected / tally.devices.size();
   for (size_t device = 0; device < tally.devices.size(); ++device) {
     const DeviceTally& counts = tally.devices[device];
     if (counts.logged == perDevice && counts.repeated == 0 && counts.late == 0 && counts.beyond == 0) continue;
     text << "\n  device " << device << ": logged " << counts.logged << " (" << counts.gaps << " gaps), repeated "
-         << counts.repeated << ", late " << counts.late << ", never sent " << counts.beyond;
+         << counts.repeated << ", late " << counts.late << ", never sent " << counts.beyond << ", said lost "
+         << counts.saidLost;
   }
   return text.str();
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The source of one device's stream. It is pulled right after the previous
+// message was delivered, so the time of a pull tells how late that one was.
+class Source {
+ public:
+  Source(unsigned device, uint32_t count, double perSecond, std::shared_ptr<Lateness> lateness)
+      : device(device), count(count), pacer(perSecond), lateness(std::move(lateness)) {}
+
+  bool operator()(sim::ControllerEvent& next) {
+    if (sequence == count) return false;
+    if (sequence >= 1 && lateness) Note(Clock::now());
+    const std::chrono::microseconds delay = pacer.Next();
+    next = sim::ControllerEvent::ShortMessage(0, 0, 0, delay);
+    next.word = MessageWord(device, sequence);
+    ++sequence;
+    previousDue += delay.count();
+    return true;
+  }
+
+ private:
+  // The message before this one has just been delivered.
+  void Note(Clock::time_point now) {
+    if (sequence == 1) {
+      firstDelivered = now;
+      firstDue = previousDue;
+      return;
+    }
+    const int64_t late =
+        std::chrono::duration_cast<std::chrono::microseconds>(now - firstDelivered).count() - (previousDue - firstDue);
+    if (late > lateness->worstMicroseconds.load(std::memory_order_relaxed)) {
+      lateness->worstMicroseconds.store(late, std::memory_order_relaxed);
+    }
+  }
+
+  unsigned device;
+  uint32_t count;
+  Pacer pacer;
+  std::shared_ptr<Lateness> lateness;
+  uint32_t sequence = 0;   // of the next message
+  int64_t previousDue = 0; // microseconds from the stream's start to the last message handed out
+  int64_t firstDue = 0;
+  Clock::time_point firstDelivered;
+};
+
+} // namespace
+
+bool AddNumberedFlood(sim::SimulatedService& service, unsigned devices, double perSecond, double seconds,
+                      std::vector<std::shared_ptr<Lateness>>* lateness) {
+  const double perDevice = perSecond * seconds;
+  if (devices == 0 || devices > kMaxDevices || perSecond <= 0 || perDevice < 1 || perDevice > kMaxSequence) {
+    return false;
+  }
+  for (unsigned device = 0; device < devices; ++device) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Flood %02u", device + 1);
+    const unsigned input = service.AddInput(name);
+    std::shared_ptr<Lateness> late;
+    if (lateness != nullptr) {
+      late = std::make_shared<Lateness>();
+      lateness->push_back(late);
+    }
+    service.AddStream(input, Source(device, static_cast<uint32_t>(perDevice), perSecond, std::move(late)));
+  }
+  return true;
 }
 
 bool ParsePositiveArgument(int argc, char** argv, int index, double& value) {
