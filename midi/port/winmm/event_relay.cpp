@@ -45,7 +45,14 @@ bool EventRelay::Post(const DriverEvent& event) {
   if (!closing) {
     if (ring.Push(event)) {
       ++posted;
-      lock.WakeRelay();
+      // Only a relay thread that sleeps needs waking: a busy one takes
+      // everything queued before it sleeps again. A wake is a system call
+      // (under Wine a round trip to its server, some 60 us), and a flood
+      // must not pay it per message.
+      if (relayWaiting) {
+        relayWaiting = false;
+        lock.WakeRelay();
+      }
     } else {
       ++lost;
       kept = false;
@@ -65,7 +72,9 @@ uint64_t EventRelay::Posted() {
 void EventRelay::WaitUntilHandled(uint64_t count) {
   if (OnRelayThread()) return;
   lock.Lock();
+  ++progressWaiters;
   while (!closing && handled < count) lock.WaitForProgress();
+  --progressWaiters;
   lock.Unlock();
 }
 
@@ -73,7 +82,9 @@ void EventRelay::Detach(const void* port) {
   lock.Lock();
   if (!DetachedLocked(port)) detached.push_back(port);
   if (!OnRelayThread()) {
+    ++progressWaiters;
     while (delivering == port) lock.WaitForProgress();
+    --progressWaiters;
   }
   lock.Unlock();
 }
@@ -114,7 +125,11 @@ void EventRelay::Run() {
   lock.Lock();
   for (;;) {
     DriverEvent event;
-    while (!closing && !ring.Pop(event)) lock.WaitForWake();
+    while (!closing && !ring.Pop(event)) {
+      relayWaiting = true;
+      lock.WaitForWake();
+      relayWaiting = false;
+    }
     if (closing) break;
     const bool skip = DetachedLocked(event.port);
     if (!skip) {
@@ -127,7 +142,8 @@ void EventRelay::Run() {
       delivering = nullptr;
     }
     ++handled;
-    lock.NotifyProgress();
+    // Nobody waits, nearly always: no system call per event then either.
+    if (progressWaiters > 0) lock.NotifyProgress();
   }
   delivering = nullptr;
   lock.NotifyProgress();

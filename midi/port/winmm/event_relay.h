@@ -9,7 +9,9 @@
 // one at a time, for every port.
 //
 // Threads: Post from any driver thread (it only enters and leaves the lock
-// and wakes the relay, and never allocates: the queue is sized once).
+// and, when the relay's thread sleeps, wakes it; it never allocates: the
+// queue is sized once). The relay's thread takes every event queued before
+// it sleeps again, so a burst costs one wake-up, not one per event.
 // Everything else from the layer's own callers. The delivery function runs
 // on the relay thread only.
 //
@@ -98,6 +100,10 @@ class EventRelay {
   uint64_t handled = 0;
   uint64_t lost = 0;
   bool closing = false;
+  // The relay thread sleeps and must be woken for the next event.
+  bool relayWaiting = false;
+  // Threads in WaitForProgress, which every delivery must then wake.
+  int progressWaiters = 0;
   std::thread thread;
   std::thread::id threadId;
 };
