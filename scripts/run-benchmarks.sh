@@ -7,14 +7,17 @@
 #   2. whole runs of portprobe (no devices), portprobe-demo and the flood of
 #      16 devices at 16,000 short messages a second each;
 #   3. the JACK peer comparison, where the JACK tools are built
-#      (scripts/jack-peer.sh).
-# RUNS (default 5) sets the repetitions, PARTS (default "1 2 3") which parts
-# run. Take figures when the machine is quiet: the load is printed first and
+#      (scripts/jack-peer.sh);
+#   4. the Windows build under Wine: the input path against its limit
+#      (input-path-time, beside the Linux build's), and the flood at 1, 4 and
+#      16 ports of 16,000 messages a second (scripts/wine-flood.sh).
+# RUNS (default 5) sets the repetitions, PARTS (default "1 2 3 4") which
+# parts run. Take figures when the machine is quiet: the load is printed first and
 # last.
 set -eu
 cd "$(dirname "$0")/.."
 RUNS=${RUNS:-5}
-PARTS=${PARTS:-1 2 3}
+PARTS=${PARTS:-1 2 3 4}
 part() { case " $PARTS " in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
 root=$PWD
 build=$root/build/default
@@ -28,6 +31,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 # Reports go to portprobe-report.txt here, never to a desktop clipboard.
 unset DISPLAY WAYLAND_DISPLAY
+
 
 echo "=== load: $(uptime)"
 if part 1; then
@@ -69,4 +73,24 @@ if part 3 && [ -x "$root/scripts/jack-peer.sh" ]; then
   echo "=== 3. JACK peer"
   RUNS=$RUNS "$root/scripts/jack-peer.sh"
 fi
+if part 4; then
+  echo "=== 4. the Windows build under Wine"
+  cmake --preset mingw >/dev/null
+  cmake --build --preset mingw
+  cmake --build --preset default --target input-path-time
+  export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winealsa.drv="
+  timeout 180 wineboot -i >/dev/null 2>&1
+  wineserver -p 600
+  echo "--- input path, Linux build"
+  "$build/bench/input-path-time" "$RUNS" >/dev/null
+  echo "--- input path, Windows build under Wine"
+  wine "$root/build/mingw/bench/input-path-time.exe" "$RUNS" >/dev/null
+  echo "--- flood: 16,000 messages a second a port for 3.5 s ($RUNS runs each)"
+  for devices in 1 4 16; do
+    for run in $(seq "$RUNS"); do "$root/scripts/wine-flood.sh" "$devices" 16000 3.5 "$work/flood-$devices-$run" || true; done
+  done
+  wineserver -k || true
+fi
+
 echo "=== load: $(uptime)"

@@ -12,6 +12,7 @@
 #    report, console, bytes on the wire and output calls either way, and no
 #    breach of winmm's rules (a request that reaches a controller before its
 #    input can answer is one);
+#  - a flood of four ports: no message missing without the report saying so;
 #  - portprobe-demo.exe puts its whole demo on the clipboard;
 #  - the stand-in catches a program that breaks those rules;
 #  - the release archive holds the program and its readme.
@@ -271,6 +272,16 @@ tr -d '\r' <"$RUN/reader.txt" | perl -ne 'print pack("H*", $1) if /^CF_TEXT \d+ 
 received=$(grep -o 'got MIDI: ' "$RUN/report.txt" | wc -l)
 if [ "$received" -eq 41006 ]; then pass "stuck console: all 41006 messages on the clipboard"; else fail "stuck console: $received of 41006 messages on the clipboard"; fi
 if [ "$elapsed" -le 15 ]; then pass "stuck console: ended after ${elapsed}s"; else fail "stuck console: ended after ${elapsed}s"; fi
+
+echo "--- a flood"
+# Four ports, 4,000 short messages a second each for two seconds, well
+# within this machine's reach: every message in the report and on the
+# console, or missing only where the report says it was lost.
+if FLOOD=$("$ROOT/scripts/wine-flood.sh" 4 4000 2 "$WORK/flood"); then
+  pass "flood: nothing missing without a word ($FLOOD)"
+else
+  fail "flood: messages missing without a word ($FLOOD)"
+fi
 
 echo "--- portprobe-demo.exe"
 # Its controllers talk at once, so only what each must have said is checked.
