@@ -33,7 +33,13 @@ for _ in $(seq 300); do grep -q ready "$work/reader.txt" 2>/dev/null && break; s
 cpu_of() { # user + system ticks of a process
   awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0
 }
-server=$(pgrep "^wineserver" | head -1 || true)
+# The server of this prefix: its working directory is named after the
+# prefix's device and inode.
+server=""
+serverDir="server-$(printf '%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")"
+for pid in $(pgrep "^wineserver" || true); do
+  [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$serverDir" ] && server=$pid
+done
 serverBefore=$([ -n "$server" ] && cpu_of "$server" || echo 0)
 ticks=$(getconf CLK_TCK)
 (cd "$work" && WINEDLLOVERRIDES="$overrides;winmm=n,b" FAKE_WINMM_SCENARIO="numbered-flood $devices $perSecond $seconds" \
