@@ -402,7 +402,7 @@ case_flood_stuck_console() {
   total=$(grep -c '^got MIDI: ' "$dir/portprobe-report.txt" || true)
   if [ "$total" -eq 8000 ]; then pass "stuck console: 8000 messages in the report"; else fail "stuck console: $total messages in the report instead of 8000"; fi
   if [ "$elapsed" -lt 9000 ]; then pass "stuck console: ended after ${elapsed} ms"; else fail "stuck console: ended after ${elapsed} ms"; fi
-  [ -s "$dir/stderr.txt" ] && fail "stuck console: something on stderr: $(cat "$dir/stderr.txt")"
+  if [ -s "$dir/stderr.txt" ]; then fail "stuck console: something on stderr: $(cat "$dir/stderr.txt")"; fi
 }
 
 # Missed cycles (xruns) during the traffic of a run, from jack-controllers'
