@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "bench/bench_support.h"
-#include "handlers/nano_kontrol.h"
+#include "midi/port/simulated/protocol_tables.h"
 #include "midi/device.h"
 #include "midi/manager.h"
 #include "midi/port/simulated/simulated_service.h"
@@ -38,7 +38,7 @@ void BM_SendSysEx402(benchmark::State& state) {
   }
   int64_t sends = 0;
   for (auto _ : state) {
-    bench->manager.SendSysEx(kNanoSceneImage.data(), static_cast<uint16_t>(kNanoSceneImage.size()), bench->device);
+    bench->manager.SendSysEx(sim::protocol::kNanoKontrolScene.data(), static_cast<uint16_t>(sim::protocol::kNanoKontrolScene.size()), bench->device);
     if (++sends == kSendsPerService) {
       state.PauseTiming();
       sends = 0;
@@ -49,7 +49,7 @@ void BM_SendSysEx402(benchmark::State& state) {
     }
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kNanoSceneImage.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * sim::protocol::kNanoKontrolScene.size()));
 }
 BENCHMARK(BM_SendSysEx402);
 

@@ -183,6 +183,84 @@ TEST(BCPreset, BlocksComeInTheirOrderWithTheirDefaults) {
   }
 }
 
+// A sample of lines, written out by hand from the images' rules (block
+// templates, numbers, controllers, defaults, modes, motors), not from the
+// code that generates them: every kind of block, the header, and each
+// image's first and last line.
+TEST(BCPreset, SampleLinesAreTheOnesTheRulesGive) {
+  struct Line {
+    size_t index;
+    const char* text;
+  };
+  const std::vector<Line> bcf = {
+      {0, "$rev F1"},
+      {1, "$preset"},
+      {2, "  .name 'all controls            '"},
+      {3, "  .snapshot off"},
+      {7, "  .lock off"},
+      {8, "  .init"},
+      {9, "$encoder 1"},
+      {10, "  .easypar CC 1 1 0 127 absolute"},
+      {11, "  .showvalue on"},
+      {12, "  .mode 12dot"},
+      {13, "  .resolution 96 96 96 96"},
+      {14, "  .default 7"},
+      {195, "$encoder 32"},
+      {196, "  .easypar CC 1 32 0 127 absolute"},
+      {200, "  .default 0"},
+      {201, "$button 1"},
+      {202, "  .easypar CC 1 33 127 0 toggleon"},
+      {203, "  .showvalue on"},
+      {204, "  .default 0"},
+      {208, "  .default 127"}, // button 2
+      {393, "$button 49"},
+      {394, "  .easypar CC 1 89 127 0 toggleon"},
+      {409, "$button 61"},
+      {410, "  .easypar CC 1 93 127 0 toggleon"},
+      {412, "  .default 0"},
+      {413, "$fader 1"},
+      {414, "  .easypar CC 1 81 0 127 absolute"},
+      {415, "  .showvalue on"},
+      {416, "  .motor on"},
+      {417, "  .override move"},
+      {418, "  .keyoverride off"},
+      {419, "  .default 65"},
+      {426, "  .default 66"}, // fader 2
+      {469, "$fader 9"},
+      {470, "  .easypar CC 1 94 0 127 absolute"},
+      {472, "  .motor off"},
+      {474, "  .keyoverride off"},
+      {475, "$end"},
+  };
+  const std::vector<Line> bcr = {
+      {0, "$rev R1"},
+      {2, "  .name 'all controls            '"},
+      {14, "  .default 0"}, // encoder 1
+      {201, "$encoder 33"},
+      {202, "  .easypar CC 1 81 0 127 absolute"},
+      {204, "  .mode 1dot"},
+      {339, "$encoder 56"},
+      {340, "  .easypar CC 1 104 0 127 absolute"},
+      {345, "$button 1"},
+      {346, "  .easypar CC 1 33 127 0 toggleon"},
+      {537, "$button 49"},
+      {538, "  .easypar CC 1 105 127 0 toggleon"},
+      {553, "$button 61"},
+      {554, "  .easypar CC 1 109 127 0 toggleon"},
+      {557, "$button 62"},
+      {558, "  .easypar CC 1 110 127 0 toggleon"},
+      {560, "  .default 0"},
+      {561, "$end"},
+  };
+  for (const auto& [modelCode, sample] : {std::make_pair('G', bcf), std::make_pair('H', bcr)}) {
+    const Upload upload(modelCode);
+    for (const Line& line : sample) {
+      ASSERT_LT(line.index, upload.lines.size()) << modelCode;
+      EXPECT_EQ(upload.lines[line.index], line.text) << modelCode << " line " << line.index;
+    }
+  }
+}
+
 TEST(BCPreset, EveryMessageIsFollowedByATenMillisecondPause) {
   for (char modelCode : {'G', 'H'}) {
     const Upload upload(modelCode);

@@ -8,6 +8,7 @@
 
 #include "midi/device.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
+#include "midi/port/simulated/protocol_tables.h"
 #include "midi/port/simulated/scenes.h"
 #include "tests/support/probe_harness.h"
 
@@ -18,9 +19,12 @@ using sim::NanoKontrolController;
 using Ack = NanoKontrolController::Ack;
 using State = CKorgNanoControl::State;
 
-const Bytes kImage(kNanoSceneImage.begin(), kNanoSceneImage.end());
-const Bytes kDumpRequest(kNanoDumpRequest.begin(), kNanoDumpRequest.end());
-const Bytes kWriteRequest(kNanoWriteRequest.begin(), kNanoWriteRequest.end());
+// From the protocol's tables, not from the handler's constants.
+const Bytes kImage(sim::protocol::kNanoKontrolScene.begin(), sim::protocol::kNanoKontrolScene.end());
+const Bytes kDumpRequest(sim::protocol::kNanoKontrolDumpRequest.begin(), sim::protocol::kNanoKontrolDumpRequest.end());
+const Bytes kWriteRequest(sim::protocol::kNanoKontrolWriteRequest.begin(), sim::protocol::kNanoKontrolWriteRequest.end());
+constexpr uint8_t kUploadDone = sim::protocol::kNanoKontrolUploadAccepted;
+constexpr uint8_t kWriteDone = sim::protocol::kNanoKontrolWritten;
 
 // F0 42 40 00 01 13 00 5F code 00 F7, as the controller acknowledges.
 Bytes Answer(uint8_t code) {
@@ -58,7 +62,7 @@ class NanoUnderTest final : public CKorgNanoControl {
   void Reach(State target) {
     Start();
     if (target != AwaitingScene) Feed(Changed(kImage, 100, 0x01));
-    if (target == AwaitingWriteAck) Feed(Answer(kNanoUploadDone));
+    if (target == AwaitingWriteAck) Feed(Answer(kUploadDone));
     ASSERT_EQ(state, target);
     sent.clear();
     logsink::BeginCapture();
@@ -118,7 +122,7 @@ TEST(NanoKontrol, EachStepStoresItsStateSendsAndLogsExactly) {
       {"401-byte dump", State::AwaitingScene, Bytes(kImage.begin(), kImage.end() - 1), State::AwaitingScene,
        Sends::Nothing, "", 0},
       {"403-byte dump", State::AwaitingScene, longer, State::AwaitingScene, Sends::Nothing, "", 0},
-      {"acknowledgement while waiting for the scene", State::AwaitingScene, Answer(kNanoUploadDone),
+      {"acknowledgement while waiting for the scene", State::AwaitingScene, Answer(kUploadDone),
        State::AwaitingScene, Sends::Nothing, "", 0},
       {"upload acknowledged", State::AwaitingUploadAck, Answer(0x23), State::AwaitingWriteAck, Sends::Write, "", 0},
       {"upload acknowledged, byte 7 other", State::AwaitingUploadAck, Changed(Answer(0x23), 7, 0x00),
@@ -167,8 +171,8 @@ TEST(NanoKontrol, RepliesFailingTheFilterAreIgnoredInEveryState) {
   // What each state would act on if the header were right.
   const std::pair<State, Bytes> awaited[] = {
       {State::AwaitingScene, Changed(kImage, 100, 0x01)},
-      {State::AwaitingUploadAck, Answer(kNanoUploadDone)},
-      {State::AwaitingWriteAck, Answer(kNanoWriteDone)},
+      {State::AwaitingUploadAck, Answer(kUploadDone)},
+      {State::AwaitingWriteAck, Answer(kWriteDone)},
   };
   struct Fault {
     const char* name;

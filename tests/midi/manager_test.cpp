@@ -10,6 +10,7 @@
 #include "midi/device.h"
 #include "midi/held_buffers.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
+#include "midi/port/simulated/protocol_tables.h"
 #include "midi/port/simulated/simulated_service.h"
 #include "tests/support/console_capture.h"
 
@@ -293,14 +294,11 @@ TEST(ManagerSend, ReleaseGrantedLateNeedsNoRetention) {
 TEST(ManagerSend, ADevicesSendsNeverOverlapWhenAReplyComesDuringTheFirst) {
   ConsoleCapture console;
   sim::SimulatedService service;
-  sim::NanoKontrolController::Settings scene;
-  scene.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
-  scene.scene[17] = 0x11;
   OutputFaults slowRelease;
   slowRelease.release = ResultScript::FirstN(9, port::kStillPlaying);
   service.AddInput("nanoKONTROL2");
   service.AddOutput("nanoKONTROL2", std::move(slowRelease));
-  auto nano = std::make_shared<sim::NanoKontrolController>(std::move(scene));
+  auto nano = std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene());
   service.Connect(nano, 0, 0);
   CMIDIManagerWin manager(service);
   manager.Start();
@@ -308,7 +306,8 @@ TEST(ManagerSend, ADevicesSendsNeverOverlapWhenAReplyComesDuringTheFirst) {
   const sim::OutputRecord output = service.Output(0);
   EXPECT_EQ(output.overlappingSends, 0);
   ASSERT_EQ(output.messages.size(), 3u); // dump request, image, write request
-  EXPECT_EQ(output.messages[2], std::vector<uint8_t>(kNanoWriteRequest.begin(), kNanoWriteRequest.end()));
+  EXPECT_EQ(output.messages[2], std::vector<uint8_t>(sim::protocol::kNanoKontrolWriteRequest.begin(),
+                                                     sim::protocol::kNanoKontrolWriteRequest.end()));
   EXPECT_EQ(nano->WriteRequests(), 1);
   EXPECT_EQ(static_cast<CKorgNanoControl*>(Listed(manager, 0)->handler)->state, CKorgNanoControl::Idle);
   EXPECT_TRUE(service.EarlyRequests().empty());

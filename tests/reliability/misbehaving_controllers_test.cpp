@@ -15,6 +15,7 @@
 #include "midi/input.h"
 #include "midi/port/simulated/controllers/runaway_sysex_controller.h"
 #include "midi/port/simulated/misbehaving_scenes.h"
+#include "midi/port/simulated/protocol_tables.h"
 #include "midi/port/simulated/scenes.h"
 #include "tests/support/probe_harness.h"
 #include "tests/support/recorders.h"
@@ -213,7 +214,7 @@ TEST(MisbehavingController, RepliesFasterThanTheyCanBeAnsweredAreTakenOneByOne) 
   const auto* nano = static_cast<CKorgNanoControl*>(run.devices[1]->handler);
   EXPECT_EQ(nano->state, CKorgNanoControl::Failed);
   EXPECT_EQ(nano->retryCount, 10);
-  EXPECT_EQ(run.Output("nanoKONTROL2", kNanoSceneImage.size()), 10);
+  EXPECT_EQ(run.Output("nanoKONTROL2", sim::protocol::kNanoKontrolScene.size()), 10);
   EXPECT_EQ(Count(run.report, "current settings are bad!\n"), 1);
   EXPECT_EQ(run.report.find("data upload"), std::string::npos);
   // Each upload was answered fifty times: all of it logged, none lost.

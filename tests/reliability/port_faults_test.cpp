@@ -48,10 +48,8 @@ void AddDevice(sim::SimulatedService& service, const std::string& name, std::sha
 void BuildScene(sim::SimulatedService& service, const std::array<Faults, kDevices>& faults) {
   AddDevice(service, kPortNames[0], std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")),
             faults[0]);
-  sim::NanoKontrolController::Settings nano;
-  nano.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
-  nano.scene[17] = 0x11;
-  AddDevice(service, kPortNames[1], std::make_shared<sim::NanoKontrolController>(std::move(nano)), faults[1]);
+  AddDevice(service, kPortNames[1],
+            std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene()), faults[1]);
   AddDevice(service, kPortNames[2],
             std::make_shared<sim::XTouchMiniController>(
                 std::vector<ControllerEvent>{sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(1))}),

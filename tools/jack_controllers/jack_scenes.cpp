@@ -3,7 +3,6 @@
 #include <functional>
 #include <map>
 
-#include "handlers/nano_kontrol.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
@@ -46,10 +45,7 @@ std::vector<ControllerEvent> KeyboardScript() {
 // user reassigned a control), so the whole dialogue runs: dump, upload,
 // write.
 std::shared_ptr<sim::NanoKontrolController> EditedNanoKontrol() {
-  sim::NanoKontrolController::Settings settings;
-  settings.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
-  settings.scene[17] = 0x11;
-  return std::make_shared<sim::NanoKontrolController>(std::move(settings));
+  return std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene());
 }
 
 // An X-TOUCH MINI played after the other devices are done: a knob of layer

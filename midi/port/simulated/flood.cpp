@@ -1,6 +1,5 @@
 #include "midi/port/simulated/flood.h"
 
-#include "handlers/nano_kontrol.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/twister_controller.h"
@@ -53,9 +52,8 @@ ControllerEvent FloodEvent(const FloodPlan& plan, uint8_t device, uint32_t index
 }
 
 FloodPlan FullSpeedFlood(std::chrono::milliseconds duration) {
-  NanoKontrolController::Settings nano;
-  nano.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
-  nano.scene[17] = 0x11; // a control the user reassigned: the scene is rewritten
+  // A control the user reassigned: the scene is rewritten.
+  NanoKontrolController::Settings nano = NanoKontrolController::HoldingAnEditedScene();
 
   FloodPlan plan;
   plan.eventsPerDevice = FloodEventsIn(duration);

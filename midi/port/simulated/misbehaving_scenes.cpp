@@ -5,7 +5,6 @@
 #include <map>
 #include <memory>
 
-#include "handlers/nano_kontrol.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/garbling_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
@@ -37,10 +36,7 @@ std::shared_ptr<BCController> BCF2000() {
 }
 
 std::shared_ptr<NanoKontrolController> NanoWithEditedScene() {
-  NanoKontrolController::Settings settings;
-  settings.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
-  settings.scene[17] = 0x11;
-  return std::make_shared<NanoKontrolController>(std::move(settings));
+  return std::make_shared<NanoKontrolController>(NanoKontrolController::HoldingAnEditedScene());
 }
 
 void BuildRunawaySysEx(SimulatedService& service) {

@@ -5,7 +5,6 @@
 #include <map>
 #include <memory>
 
-#include "handlers/nano_kontrol.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
@@ -46,16 +45,12 @@ void AddNanoKontrol(SimulatedService& service, NanoKontrolController::Settings s
 }
 
 NanoKontrolController::Settings RequiredScene() {
-  NanoKontrolController::Settings settings;
-  settings.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
-  return settings;
+  return NanoKontrolController::HoldingTheRequiredScene();
 }
 
 // One byte of the body differs, as after the user reassigned a control.
 NanoKontrolController::Settings EditedScene() {
-  NanoKontrolController::Settings settings = RequiredScene();
-  settings.scene[17] = 0x11;
-  return settings;
+  return NanoKontrolController::HoldingAnEditedScene();
 }
 
 // Ten failures of both kinds, with accepted uploads between them; the

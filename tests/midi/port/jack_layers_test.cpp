@@ -505,10 +505,7 @@ TEST_P(OnJackWithALateClient, ARequestSentRightAfterTheOutputOpensReachesTheDevi
 // the tests' 256 frames and 48 kHz): both dialogues complete, and no request
 // reaches a controller before its input can take the answer.
 TEST_P(OnJack, DialoguesAnsweredInTheNextCycleComplete) {
-  sim::NanoKontrolController::Settings scene;
-  scene.scene.assign(kNanoSceneImage.begin(), kNanoSceneImage.end());
-  scene.scene[17] = 0x11;
-  auto nano = std::make_shared<sim::NanoKontrolController>(scene);
+  auto nano = std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene());
   ASSERT_NO_FATAL_FAILURE(Publish(
       {Device("BCF2000", 20, std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage"))),
        Device("nanoKONTROL2", 22, nano)}));

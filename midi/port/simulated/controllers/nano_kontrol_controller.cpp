@@ -1,5 +1,7 @@
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 
+#include "midi/port/simulated/protocol_tables.h"
+
 namespace sim {
 
 namespace {
@@ -20,6 +22,18 @@ bool IsSceneData(const uint8_t* bytes, size_t length) {
 }
 
 } // namespace
+
+NanoKontrolController::Settings NanoKontrolController::HoldingTheRequiredScene() {
+  Settings settings;
+  settings.scene.assign(protocol::kNanoKontrolScene.begin(), protocol::kNanoKontrolScene.end());
+  return settings;
+}
+
+NanoKontrolController::Settings NanoKontrolController::HoldingAnEditedScene() {
+  Settings settings = HoldingTheRequiredScene();
+  settings.scene[17] = 0x11;
+  return settings;
+}
 
 NanoKontrolController::NanoKontrolController(Settings settings)
     : settings(std::move(settings)), stored(this->settings.scene) {}

@@ -38,6 +38,12 @@ class NanoKontrolController final : public VirtualController {
     std::chrono::microseconds replyDelay{0};
   };
 
+  // Holding the scene the tool requires, as the device's protocol table
+  // gives it (protocol_tables.h), or that scene with byte 17 changed, as
+  // after the user reassigned a control: the tool then rewrites it.
+  static Settings HoldingTheRequiredScene();
+  static Settings HoldingAnEditedScene();
+
   explicit NanoKontrolController(Settings settings);
   void OnReceive(const uint8_t* bytes, size_t length, ControllerLink& link) override;
 

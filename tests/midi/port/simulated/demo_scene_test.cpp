@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "handlers/xtouch_mini.h"
+#include "midi/port/simulated/protocol_tables.h"
 #include "tests/support/probe_harness.h"
 #include "tests/support/holds_in_order.h"
 
@@ -42,7 +42,8 @@ TEST(DemoScene, ReportShowsEveryFamilyWithAHandler) {
     const sim::OutputRecord output = service.Output(index);
     if (name == "X-TOUCH MINI") {
       ASSERT_EQ(output.messages.size(), 1u);
-      EXPECT_EQ(output.messages[0], std::vector<uint8_t>(kXTouchMiniReset.begin(), kXTouchMiniReset.end()));
+      EXPECT_EQ(output.messages[0], std::vector<uint8_t>(sim::protocol::kXTouchResetStream.begin(),
+                                                         sim::protocol::kXTouchResetStream.end()));
     }
     if (name == "Midi Fighter Twister") {
       EXPECT_EQ(output.sendCalls, 0);
