@@ -47,9 +47,9 @@ bool ActivityWorkers::Start(CMIDIManager& manager) {
   return started;
 }
 
-bool ActivityWorkers::SleepUnlessClosing(std::chrono::milliseconds duration) {
+bool ActivityWorkers::PauseUnlessClosing() {
   std::unique_lock<std::mutex> guard(lock);
-  const auto deadline = std::chrono::steady_clock::now() + duration;
+  const auto deadline = std::chrono::steady_clock::now() + pause;
   // wait_until with the predicate rides out spurious wake-ups, so the pause
   // lasts the whole duration unless closing cuts it short.
   return !changed.wait_until(guard, deadline, [this] { return closing; });
@@ -72,6 +72,11 @@ void ActivityWorkers::WaitUntilNoneRunning() {
   changed.wait(guard, [this] { return running == 0; });
 }
 
+void ActivityWorkers::SetPause(std::chrono::milliseconds duration) {
+  std::lock_guard<std::mutex> guard(lock);
+  pause = duration;
+}
+
 void ActivityWorkers::SetThreadStarter(ThreadStarter starter) {
   std::lock_guard<std::mutex> guard(lock);
   threadStarter = starter;
@@ -88,7 +93,7 @@ bool StartActivityWorker(CMIDIManager& manager) {
 
 void CMIDIManager::NotifyDevicesChanged() {
   LogStopwatch();
-  if (!workers.SleepUnlessClosing(std::chrono::milliseconds(100))) return;
+  if (!workers.PauseUnlessClosing()) return;
   LogStopwatch();
   std::lock_guard<std::mutex> guard(listLock);
   if (devices.empty()) return;

@@ -29,8 +29,11 @@ class ActivityWorkers {
   // Starts a worker running manager.NotifyDevicesChanged(). False when the
   // thread could not be started or the workers are closing.
   bool Start(CMIDIManager& manager);
-  // Sleeps for the duration; false when woken early because of closing.
-  bool SleepUnlessClosing(std::chrono::milliseconds duration);
+  // Sleeps for the worker's pause (100 ms); false when woken early because
+  // of closing.
+  bool PauseUnlessClosing();
+  // Tests lengthen the pause, so that a worker is surely still asleep.
+  void SetPause(std::chrono::milliseconds duration);
   // Stops new workers and wakes the sleeping ones, which then end at once.
   void Close();
   // Close, then wait for every worker to end.
@@ -47,6 +50,7 @@ class ActivityWorkers {
   std::condition_variable changed;
   bool closing = false;
   int running = 0;
+  std::chrono::milliseconds pause{100};
   ThreadStarter threadStarter = nullptr;
 };
 

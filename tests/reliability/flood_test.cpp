@@ -14,13 +14,11 @@
 #include "midi/listener.h"
 #include "midi/port/simulated/flood.h"
 #include "tests/reliability/flood_report.h"
-#include "tests/reliability/memory_probe.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
 
 using std::chrono::milliseconds;
-using Clock = std::chrono::steady_clock;
 
 // The sanitizers make every memory access dearer (ThreadSanitizer many
 // times so), so the flood there is shorter; the events still come at the
@@ -71,27 +69,13 @@ TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
   ASSERT_EQ(plan.devices.size(), 16u);
   size_t consoleLines = 0;
   std::string report;
-  size_t heapGrowth = 0;
-  size_t peakGrowth = 0;
-  double seconds = 0;
   sim::SimulatedService service;
   sim::AddFlood(service, plan);
   {
     CountingConsole console;
     CMIDIManagerWin manager(service);
-    const size_t heapBefore = memory_probe::LiveHeapBytes();
-    memory_probe::ResetPeakResident();
-    const size_t residentBefore = memory_probe::ResidentBytes();
-    const Clock::time_point start = Clock::now();
     RunProbe(
-        manager, [&] { WaitForQuiet(service, manager); },
-        [&](const ReportText& joined) {
-          const std::string text = joined.Joined();
-          seconds = std::chrono::duration<double>(Clock::now() - start).count();
-          heapGrowth = memory_probe::LiveHeapBytes() - heapBefore;
-          peakGrowth = memory_probe::PeakResidentBytes() - residentBefore;
-          report = text;
-        });
+        manager, [&] { WaitForQuiet(service, manager); }, [&](const ReportText& joined) { report = joined.Joined(); });
     for (unsigned input = 0; input < service.InputCount(); ++input) {
       EXPECT_EQ(service.Input(input).droppedLongMessages, 0) << input;
     }
@@ -119,20 +103,7 @@ TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
   EXPECT_NE(report.find("data upload success!\n", bad), std::string::npos);
   EXPECT_NE(report.find("\"BCF2000 under flood\" Supported by Veltrakon.\r\n"), std::string::npos);
   EXPECT_NE(report.find("\"Flood Keyboard 15\"\r\n"), std::string::npos);
-
-  // What stays at the end of the run is the report: the capture buffer and
-  // the report built from it, each with up to twice its length reserved. At
-  // its peak the run also held the copies it built the report from; threads
-  // and the allocator's arenas add a few megabytes.
-  const size_t megabyte = 1024 * 1024;
-  EXPECT_LE(heapGrowth, 4 * report.size() + 8 * megabyte) << "report " << report.size();
-  if (!memory_probe::kSanitizedHeap) {
-    EXPECT_LE(peakGrowth, 7 * report.size() + 32 * megabyte) << "report " << report.size();
-  }
-  // Functional, not a benchmark: a flood must not stall the run.
-  EXPECT_LT(seconds, duration.count() / 1000.0 + 20) << "the flood took " << seconds << " s";
-  std::printf("flood of %.1f s: %zu bytes of report, run %.2f s, heap +%zu, peak +%zu\n", duration.count() / 1000.0,
-              report.size(), seconds, heapGrowth, peakGrowth);
+  // Time and memory under a flood are the benchmarks' (docs/performance.md).
 }
 
 // Counts each channel's notes as the decoder hands them on, after their
@@ -156,8 +127,9 @@ class NoteCounter final : public CMIDIListener {
 };
 
 // The tool's own run takes the report while the controllers go on sending:
-// the report and the stop must not wait for the flood, and the report must
-// hold an unbroken beginning of every stream.
+// the report and the stop must not wait for the flood (an endless one: a run
+// that waited would never end), and the report must hold an unbroken
+// beginning of every stream.
 TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
   sim::FloodPlan plan = sim::FullSpeedFlood(milliseconds(0));
   plan.eventsPerDevice = 0; // until the port is stopped
@@ -165,33 +137,23 @@ TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
   sim::AddFlood(service, plan);
   constexpr uint32_t kHeard = 200;
   std::string report;
-  double afterWait = 0;
   {
     CountingConsole console;
     CMIDIManagerWin manager(service);
     NoteCounter counter;
     manager.listeners.push_back(&counter);
-    Clock::time_point waitEnd;
     RunProbe(
         manager,
         [&] {
           // Until the flood is well under way on every port, however slow
           // the build.
           while (!counter.EveryChannelHas(kHeard)) std::this_thread::sleep_for(milliseconds(1));
-          waitEnd = Clock::now();
         },
-        [&](const ReportText& joined) {
-          const std::string text = joined.Joined();
-          afterWait = std::chrono::duration<double>(Clock::now() - waitEnd).count();
-          report = text;
-        });
+        [&](const ReportText& joined) { report = joined.Joined(); });
     // Stopped ports end their streams: nothing is left to deliver.
     service.WaitUntilIdle();
     manager.Workers().WaitUntilNoneRunning();
   }
-  EXPECT_LT(afterWait, 3.0) << "report and stop took " << afterWait << " s after the wait";
-  std::printf("endless flood: report and stop %.3f s after the wait\n", afterWait);
-
   // The summary follows the capture; a unit cut off at the capture's end is
   // left out by the reader.
   const size_t summary = report.rfind("\r\n\r\n\"Midi Fighter Twister 1\"");

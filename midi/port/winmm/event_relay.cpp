@@ -113,6 +113,20 @@ uint64_t EventRelay::Lost() {
   return count;
 }
 
+int EventRelay::Waiters() {
+  lock.Lock();
+  const int waiters = progressWaiters;
+  lock.Unlock();
+  return waiters;
+}
+
+bool EventRelay::Closing() {
+  lock.Lock();
+  const bool closed = closing;
+  lock.Unlock();
+  return closed;
+}
+
 bool EventRelay::OnRelayThread() const {
   return std::this_thread::get_id() == threadId;
 }

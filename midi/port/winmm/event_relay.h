@@ -85,6 +85,10 @@ class EventRelay {
 
   // Events dropped because the queue was full.
   uint64_t Lost();
+  // Threads waiting in WaitUntilHandled or Detach, and whether Shutdown has
+  // begun: what a test waits for instead of a guess at the time it takes.
+  int Waiters();
+  bool Closing();
   bool OnRelayThread() const;
 
  private:

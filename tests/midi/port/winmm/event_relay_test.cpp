@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -97,17 +98,32 @@ TEST(EventRelay, DeliversInPostedOrderOnItsOwnThread) {
   for (std::thread::id id : seen.threads) EXPECT_NE(id, std::this_thread::get_id());
 }
 
+// Until one of them: used where the right behaviour waits for the first
+// and a wrong one would bring the second.
+void Until(const std::function<bool()>& first, const std::function<bool()>& second) {
+  while (!first() && !second()) std::this_thread::yield();
+}
+
 TEST(EventRelay, WaitForWhatWasPostedReturnsOnlyAfterItsDelivery) {
   // The open of a port waits this way for its "port opened" event.
   std::atomic<bool> delivered{false};
-  EventRelay relay(8, [&delivered](const DriverEvent&) {
-    // Long enough that a wait returning early would be seen.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::atomic<bool> waitReturned{false};
+  std::atomic<bool> deliveredWhenWaitReturned{false};
+  EventRelay* self = nullptr;
+  EventRelay relay(8, [&](const DriverEvent&) {
+    // Finishes only once the waiter waits (or, were it wrong, has returned).
+    Until([&] { return self->Waiters() == 1; }, [&] { return waitReturned.load(); });
     delivered = true;
   });
+  self = &relay;
   relay.Post(Event(A, 0x3C1));
-  relay.WaitUntilHandled(relay.Posted());
-  EXPECT_TRUE(delivered);
+  std::thread waiter([&] {
+    relay.WaitUntilHandled(relay.Posted());
+    deliveredWhenWaitReturned = delivered.load();
+    waitReturned = true;
+  });
+  waiter.join();
+  EXPECT_TRUE(deliveredWhenWaitReturned);
 }
 
 TEST(EventRelay, CallsFromInsideADeliveryDoNotWaitForThemselves) {
@@ -148,8 +164,9 @@ TEST(EventRelay, DetachWaitsForTheRunningDeliveryAndSkipsThePortsLaterEvents) {
     relay.Detach(A);
     detachReturned = true;
   });
-  // Time for a detach that does not wait to come back; one that waits stays.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The delivery goes on once the detach waits for it, or, were it wrong,
+  // has come back without waiting.
+  Until([&] { return relay.Waiters() == 1; }, [&] { return detachReturned.load(); });
   gate.Open();
   detacher.join();
   relay.WaitUntilHandled(3);
@@ -178,7 +195,8 @@ TEST(EventRelay, ShutdownWaitsForTheRunningDeliveryAndDropsTheRest) {
     relay.Shutdown();
     shutdownReturned = true;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Once the shutdown has begun (or, were it wrong, has come back).
+  Until([&] { return relay.Closing(); }, [&] { return shutdownReturned.load(); });
   gate.Open();
   closer.join();
   // A driver that calls back late is accepted and ignored.
