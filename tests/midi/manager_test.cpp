@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "handlers/nano_kontrol.h"
 #include "midi/device.h"
@@ -77,6 +78,9 @@ TEST(Manager, UnreadablePortIsRefusedWithConsoleTextPerCode) {
     sim::SimulatedService service;
     InputFaults faults;
     faults.name = ResultScript::Always(c.code);
+    // Its events reach the callback although the port is never started:
+    // only the detach keeps them from the record that is gone.
+    faults.deliversWhileStopped = true;
     const unsigned input = service.AddInput("Hidden", std::move(faults));
     service.AddOutput("Hidden");
     CMIDIManagerWin manager(service);
@@ -314,11 +318,41 @@ TEST(ManagerSend, ADevicesSendsNeverOverlapWhenAReplyComesDuringTheFirst) {
   manager.Stop();
 }
 
-TEST(ManagerSend, ForwardSendsTheSameWay) {
+// A manager that sends its own way: it keeps what it is asked to send.
+class OwnSendManager final : public CMIDIManagerWin {
+ public:
+  using CMIDIManagerWin::CMIDIManagerWin;
+  void SendSysEx(const uint8_t* bytes, uint16_t length, CMIDIDeviceWin* device) override {
+    sent.emplace_back(bytes, bytes + length);
+    to.push_back(device);
+  }
+  std::vector<std::vector<uint8_t>> sent;
+  std::vector<CMIDIDeviceWin*> to;
+};
+
+// The forward is the send by another name, reached through the manager's
+// own SendSysEx, whatever manager that is.
+TEST(ManagerSend, ForwardGoesThroughTheManagersOwnSend) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  service.AddInput("Port A");
+  service.AddOutput("Port A");
+  OwnSendManager manager(service);
+  manager.Start();
+  CMIDIDeviceWin* device = Listed(manager, 0);
+  const uint8_t bytes[] = {0xF0, 0x02, 0xF7};
+  CMIDIManager& asTheHandlersSeeIt = manager;
+  asTheHandlersSeeIt.SendSysExForward(bytes, sizeof bytes, device);
+  EXPECT_EQ(manager.sent, (std::vector<std::vector<uint8_t>>{{0xF0, 0x02, 0xF7}}));
+  EXPECT_EQ(manager.to, std::vector<CMIDIDeviceWin*>{device});
+  EXPECT_TRUE(service.Output(0).messages.empty()) << "the forward went round the manager's own send";
+}
+
+TEST(ManagerSend, ForwardOfTheServiceManagerReachesThePort) {
   SendBench bench{OutputFaults{}};
   const uint8_t bytes[] = {0xF0, 0x02, 0xF7};
   bench.manager.SendSysExForward(bytes, sizeof bytes, Listed(bench.manager, 0));
-  ASSERT_EQ(bench.service.Output(0).messages.size(), 1u);
+  EXPECT_EQ(bench.service.Output(0).messages, (std::vector<std::vector<uint8_t>>{{0xF0, 0x02, 0xF7}}));
 }
 
 } // namespace

@@ -220,7 +220,7 @@ void SimulatedService::QueueLocked(InputPort& input, ControllerEvent event, std:
 }
 
 bool SimulatedService::ListeningLocked(const InputPort& input) const {
-  return input.open && input.started && !input.detached && !input.unplugged && !shuttingDown;
+  return input.open && (input.started || input.faults.deliversWhileStopped) && !input.detached && !input.unplugged && !shuttingDown;
 }
 
 void SimulatedService::DispatchLoop() {
@@ -719,7 +719,7 @@ port::Result SimulatedService::SendLong(port::OutputHandle handle, port::MidiHea
     const InputPort* answers = controller ? controller->input : nullptr;
     if (answers != nullptr) {
       const bool fromItsDelivery = answers->inCallback && answers->callbackThread == std::this_thread::get_id();
-      if (!ListeningLocked(*answers)) {
+      if (!answers->started || !ListeningLocked(*answers)) {
         earlyRequests.push_back(output->name + ": a message reached the controller before its input was started");
       } else if (answers->queuedBuffers.empty() && !fromItsDelivery) {
         earlyRequests.push_back(output->name + ": a message reached the controller while its input had no buffer");

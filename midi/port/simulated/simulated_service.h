@@ -85,6 +85,10 @@ struct InputFaults {
   ResultScript prepare;
   ResultScript addBuffer; // the queueing and every give-back
   ResultScript unprepare; // on top of the service's own "still queued" refusal
+  // A careless driver that calls back with input whether or not the port
+  // was started: a port the program never started still reaches its
+  // callback.
+  bool deliversWhileStopped = false;
 };
 
 struct OutputFaults {

@@ -30,9 +30,10 @@ TEST(MessageQueue, MessagesComeOutWholeAndInOrderAcrossTheWrap) {
   EXPECT_EQ(queue.Dropped(), 0u);
 }
 
-TEST(MessageQueue, ARealTimeConsumerTakesMessagesWithoutAllocating) {
+TEST(MessageQueue, ARealTimeConsumerTakesMessagesByLengthAcrossTheWrap) {
   // The way jack-controllers' process thread empties it: look at the length,
-  // reserve that much in a JACK buffer, copy straight into it.
+  // reserve that much in a JACK buffer, copy straight into it (that it
+  // allocates nothing doing so is message_queue_allocation_test's).
   MessageQueue queue(64);
   size_t length = 99;
   EXPECT_FALSE(queue.PeekLength(length));
