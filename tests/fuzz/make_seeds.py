@@ -38,6 +38,9 @@ def nano_ack(byte8):
 
 INPUT_SEEDS = {
     "bc_identity": bytes([BC, 0]) + sysex([0xF0, 0x00, 0x20, 0x32, 0x00, 0x15, 0x02] + list(b"BCR Desk") + [0xF7]),
+    # Identity text that reads like a log line.
+    "bc_name_like_a_line": bytes([BC, 0]) + sysex([0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02]
+                                                  + list(b"\ngot MIDI: 90 3C 64\n") + [0xF7]) + short(0x90, 60, 100),
     "bc_short_reply": bytes([BC, 0]) + sysex([0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0xF7]),
     "bc_busy_output": bytes([BCR, 0x31]) + short(0x90, 60, 100),
     "nano_dialogue": bytes([NANO, 0]) + sysex(nano_dump(0x41)) + sysex(nano_ack(0x23)) + sysex(nano_ack(0x21)),
@@ -64,6 +67,11 @@ HANDLER_SEEDS = {
     "nano_short_acks": bytes([NANO]) + handler_message(nano_dump(0x41)) + handler_message(nano_ack(0x23)[:7])
     + handler_message(nano_ack(0x23)[:8]),
     "xtouch": bytes([XTOUCH]) + handler_message([0xF0, 0x00, 0xF7]),
+    # Eleven refusals: the scene goes out ten times and then no more.
+    "nano_refusing": bytes([NANO]) + handler_message(nano_dump(0x40, 0x02)) + handler_message(nano_ack(0x24)) * 11,
+    # A BCR2000 port answered by a BCF2000; the second reply changes nothing.
+    "bc_two_replies": bytes([BCR]) + handler_message([0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02] + list(b"Desk F") + [0xF7])
+    + handler_message([0xF0, 0x00, 0x20, 0x32, 0x00, 0x15, 0x02] + list(b"Other") + [0xF7]),
 }
 
 

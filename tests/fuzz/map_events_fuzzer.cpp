@@ -2,17 +2,13 @@
 // reference of its rules.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "handlers/xtouch_mini.h"
+#include "tests/fuzz/fuzz_checks.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
 
 uint32_t Word32(FuzzInput& input) {
   return static_cast<uint32_t>(input.Word()) | (static_cast<uint32_t>(input.Word()) << 16);
@@ -57,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (handler.lowerRangeActive && !lowerFirst) expected.insert(expected.end(), lower.begin(), lower.end());
 
   handler.MapEvents(events);
-  Require(events == expected);
+  Require(events == expected, "the events are mapped by the X-TOUCH MINI's rules");
   return 0;
 }
