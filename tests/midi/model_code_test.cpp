@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 struct Case {
@@ -40,6 +42,42 @@ TEST(ClassifyPortName, FamilyTableFirstMatchWins) {
     const PortClassification result = ClassifyPortName(c.name);
     EXPECT_EQ(result.modelCode, c.modelCode) << c.name;
     EXPECT_EQ(result.supported, c.supported) << c.name;
+  }
+}
+
+} // namespace
+
+namespace {
+
+// The port-name tests as the family table lists them, in its order.
+struct Row {
+  const char* text;
+  bool prefixOnly;
+  char modelCode;
+};
+constexpr Row kTable[] = {
+    {"MIDI Mix", false, 'B'},          {"nanoKONTROL2", false, 'D'},        {"iCON iControls_Pro", true, 'E'},
+    {"X-TOUCH MINI", false, 'F'},      {"X-TOUCH COMPACT", false, 'K'},     {"BCF2000", false, 'G'},
+    {"BCR2000", false, 'H'},           {"Midi Fighter Twister", false, 'I'}, {"Launchpad Mini", false, 'J'},
+    {"Platform-M", false, 'M'},        {"Platform M", false, 'M'},
+};
+
+// Any two rows can match one name: the earlier row decides, whichever text
+// comes first in the name, except that the prefix row matches only at the
+// very start.
+TEST(ClassifyPortName, OfTwoRowsThatMatchTheEarlierDecides) {
+  constexpr size_t rows = sizeof kTable / sizeof kTable[0];
+  for (size_t earlier = 0; earlier < rows; ++earlier) {
+    for (size_t later = earlier + 1; later < rows; ++later) {
+      const Row& first = kTable[earlier];
+      const Row& second = kTable[later];
+      const std::string inTableOrder = std::string(first.text) + " & " + second.text;
+      EXPECT_EQ(ClassifyPortName(inTableOrder).modelCode, first.modelCode) << inTableOrder;
+      const std::string reversed = std::string(second.text) + " & " + first.text;
+      EXPECT_EQ(ClassifyPortName(reversed).modelCode, first.prefixOnly ? second.modelCode : first.modelCode)
+          << reversed;
+      EXPECT_TRUE(ClassifyPortName(reversed).supported) << reversed;
+    }
   }
 }
 

@@ -13,7 +13,9 @@
 #include "handlers/nano_kontrol.h"
 #include "midi/device.h"
 #include "midi/input.h"
+#include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/runaway_sysex_controller.h"
+#include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/misbehaving_scenes.h"
 #include "midi/port/simulated/protocol_tables.h"
 #include "midi/port/simulated/scenes.h"
@@ -246,6 +248,30 @@ TEST(MisbehavingController, DeviceTextReachesTheConsoleEscapedAndTheReportAsItIs
                                         std::string("\"") + sim::kHostileKeyboardPortName + "\"\r\n\r\n"}));
   EXPECT_EQ(run.report.find("hidden"), std::string::npos);
   EXPECT_NE(run.report.find("0x1B, 0x5B, 0x33, 0x31, 0x6D, 0x0D, 0x08, 0x36"), std::string::npos);
+}
+
+// Port names and identity text are data, never a format: printf's
+// directives in them reach the log and the summary as the characters they
+// are (a %n taken as a directive would write through a stray pointer).
+TEST(MisbehavingController, PrintfDirectivesInDeviceTextArePlainText) {
+  ConsoleCapture console;
+  sim::SimulatedService service;
+  const std::string bcPort = "BCF2000 %s%n%x%%";
+  const std::string identity = "Desk %n%s%x%%d";
+  const std::string keysPort = "Keys %n %s %x %";
+  service.AddDevice(bcPort, std::make_shared<sim::BCController>(sim::BCController::BCF2000(identity)));
+  service.AddDevice(keysPort, std::make_shared<sim::ScriptedController>(
+                                  std::vector<sim::ControllerEvent>{sim::ControllerEvent::ShortMessage(0x90, 0x3C, 0x64)}));
+  CMIDIManagerWin manager(service);
+  const ProbeRun run = RunOver(service, manager, console);
+  for (const std::string* text : {&run.report, &run.console}) {
+    EXPECT_TRUE(HoldsInOrder(*text, {"MIDI device found: " + bcPort + "\n", "MIDI device found: " + keysPort + "\n",
+                                     "Updated device name: " + identity}))
+        << *text;
+  }
+  EXPECT_TRUE(HoldsInOrder(run.report, {"\r\n\r\n\"" + identity + "\" Supported by Veltrakon.\r\n",
+                                        "\"" + keysPort + "\"\r\n"}))
+      << run.report;
 }
 
 } // namespace

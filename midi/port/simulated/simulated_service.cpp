@@ -802,4 +802,9 @@ void SimulatedService::Shutdown() {
   if (dispatcher.joinable() && std::this_thread::get_id() != dispatcherId) dispatcher.join();
 }
 
+bool SimulatedService::ShuttingDown() {
+  std::lock_guard<std::mutex> guard(lock);
+  return shuttingDown;
+}
+
 } // namespace sim

@@ -186,6 +186,9 @@ class SimulatedService final : public port::MidiService {
   void KeepAwake() override;
   void Pause(unsigned milliseconds) override;
   void Shutdown() override;
+  // Whether Shutdown has begun: a test holds a callback until the teardown
+  // is under way.
+  bool ShuttingDown();
 
  private:
   struct InputPort;
