@@ -239,7 +239,6 @@ class SimulatedService final : public port::MidiService {
   std::vector<std::unique_ptr<InputPort>> inputs;
   std::vector<std::unique_ptr<OutputPort>> outputs;
   std::multimap<std::chrono::steady_clock::time_point, Pending> queue; // by due time, then order sent
-  InputPort* delivering = nullptr; // whose callback runs
   InputPort* reading = nullptr;    // whose event the dispatcher is in the middle of
   bool shuttingDown = false;
   bool pausesSleep = true;
