@@ -346,7 +346,9 @@ TEST_P(OnJack, AFullHandOverQueueCountsWhatItLoses) {
   for (size_t at = 1; at < inbox.events.size(); ++at) {
     const uintptr_t word = inbox.events[at].param1;
     const uintptr_t number = ((word >> 8) & 0x7F) + 128 * ((word >> 16) & 0x7F);
-    if (at > 1) EXPECT_GT(number, previous);
+    if (at > 1) {
+      EXPECT_GT(number, previous);
+    }
     previous = number;
   }
 }
