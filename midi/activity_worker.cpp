@@ -3,9 +3,6 @@
 #include <system_error>
 #include <thread>
 
-#include "app/log_sink.h"
-#include "midi/listener.h"
-#include "midi/manager.h"
 
 namespace {
 
@@ -24,7 +21,7 @@ ActivityWorkers::~ActivityWorkers() {
   CloseAndWait();
 }
 
-bool ActivityWorkers::Start(CMIDIManager& manager) {
+bool ActivityWorkers::Start(std::function<void()> body) {
   ThreadStarter starter;
   {
     std::lock_guard<std::mutex> guard(lock);
@@ -32,9 +29,9 @@ bool ActivityWorkers::Start(CMIDIManager& manager) {
     ++running;
     starter = threadStarter != nullptr ? threadStarter : StartDetachedThread;
   }
-  const bool started = starter([this, &manager] {
-    manager.NotifyDevicesChanged();
-    // Last touch of the manager: after this the destructor may proceed.
+  const bool started = starter([this, body = std::move(body)] {
+    body();
+    // The body's last touch of its owner: after this the destructor may proceed.
     std::lock_guard<std::mutex> guard(lock);
     --running;
     changed.notify_all();
@@ -85,17 +82,4 @@ void ActivityWorkers::SetThreadStarter(ThreadStarter starter) {
 int ActivityWorkers::Running() {
   std::lock_guard<std::mutex> guard(lock);
   return running;
-}
-
-bool StartActivityWorker(CMIDIManager& manager) {
-  return manager.Workers().Start(manager);
-}
-
-void CMIDIManager::NotifyDevicesChanged() {
-  LogStopwatch();
-  if (!workers.PauseUnlessClosing()) return;
-  LogStopwatch();
-  std::lock_guard<std::mutex> guard(listLock);
-  if (devices.empty()) return;
-  for (CMIDIListener* listener : listeners) listener->OnDevicesChanged(devices);
 }

@@ -2,18 +2,20 @@
 // device's first short message, that tells the listeners about the device
 // list about 100 ms later.
 //
+// The workers know nothing of what they report: each runs the body it is
+// given (the manager's NotifyDevicesChanged), which pauses through
+// PauseUnlessClosing.
+//
 // Threads: workers are started from the input thread and run detached. The
-// manager's destructor calls CloseAndWait, which wakes sleeping workers (they
+// owner's destructor calls CloseAndWait, which wakes sleeping workers (they
 // then end without notifying) and waits until none runs, so that no worker
-// outlives the manager it reports on.
+// outlives what its body reports on.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-
-class CMIDIManager;
 
 class ActivityWorkers {
  public:
@@ -26,9 +28,9 @@ class ActivityWorkers {
   ActivityWorkers& operator=(const ActivityWorkers&) = delete;
   ~ActivityWorkers();
 
-  // Starts a worker running manager.NotifyDevicesChanged(). False when the
-  // thread could not be started or the workers are closing.
-  bool Start(CMIDIManager& manager);
+  // Starts a worker running body. False when the thread could not be
+  // started or the workers are closing.
+  bool Start(std::function<void()> body);
   // Sleeps for the worker's pause (100 ms); false when woken early because
   // of closing.
   bool PauseUnlessClosing();
@@ -53,6 +55,3 @@ class ActivityWorkers {
   std::chrono::milliseconds pause{100};
   ThreadStarter threadStarter = nullptr;
 };
-
-// Starts one worker for the manager and returns without waiting for it.
-bool StartActivityWorker(CMIDIManager& manager);

@@ -5,7 +5,6 @@
 
 #include "app/log_sink.h"
 #include "handlers/handler.h"
-#include "midi/activity_worker.h"
 #include "midi/device.h"
 #include "midi/listener.h"
 #include "midi/manager.h"
@@ -75,11 +74,11 @@ void MidiInProc(port::InputHandle, uint32_t message, uintptr_t context, uintptr_
   }
 }
 
-void CMIDIManager::DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device) {
+void DecodeShortMessageOf(CMIDIManager& manager, const uint8_t* packet, CMIDIDevice* device) {
   if (!device->workerStarted) {
     // Set only once a worker runs, so a failed start is tried again on the
     // device's next message.
-    if (StartActivityWorker(*this)) device->workerStarted = true;
+    if (manager.StartActivityWorker()) device->workerStarted = true;
   }
   if (device->sysexInProgress) {
     AppendSysExPacket(packet, device);
@@ -94,17 +93,17 @@ void CMIDIManager::DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device
   if (status == 0xBF || status == 0xB0 || status == 0xBA) {
     if (handler != nullptr) handler->OnControlChange(data1, data2);
     if (data2 <= 127) {
-      for (CMIDIListener* listener : listeners) listener->OnControlChange(device, channel, data1, data2);
+      for (CMIDIListener* listener : manager.listeners) listener->OnControlChange(device, channel, data1, data2);
     }
   } else if ((status & 0xF0) == 0x90) {
     if (handler != nullptr) handler->OnNote(data1);
-    for (CMIDIListener* listener : listeners) listener->OnNoteOn(device, channel, data1, data2);
+    for (CMIDIListener* listener : manager.listeners) listener->OnNoteOn(device, channel, data1, data2);
   } else if ((status & 0xF0) == 0x80) {
     if (handler != nullptr) handler->OnNote(data1);
-    for (CMIDIListener* listener : listeners) listener->OnNoteOff(device, channel, data1, data2);
+    for (CMIDIListener* listener : manager.listeners) listener->OnNoteOff(device, channel, data1, data2);
   } else if ((status & 0xF0) == 0xE0) {
     const uint16_t value = static_cast<uint16_t>((data2 << 7) | data1);
-    for (CMIDIListener* listener : listeners) listener->OnPitchBend(device, channel, value);
+    for (CMIDIListener* listener : manager.listeners) listener->OnPitchBend(device, channel, value);
   } else if (status == kSysExStart) {
     device->sysexInProgress = true;
     AppendSysExPacket(packet, device);

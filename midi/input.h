@@ -10,10 +10,16 @@
 #include "midi/port/port.h"
 
 class CMIDIDevice;
+class CMIDIManager;
 
 // The port callback. context is the port's device record (a CMIDIDeviceWin).
 void MidiInProc(port::InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1,
                 uintptr_t param2);
+
+// The manager's decoder of one three-byte short-message packet: starts the
+// device's activity worker on its first packet, assembles System Exclusive
+// sent as packets, and hands the rest to the handler and the listeners.
+void DecodeShortMessageOf(CMIDIManager& manager, const uint8_t* packet, CMIDIDevice* device);
 
 // Adds one three-byte packet to the System Exclusive message being
 // assembled and delivers the message once its end byte has arrived.

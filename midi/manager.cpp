@@ -9,6 +9,7 @@
 #include "midi/device.h"
 #include "midi/held_buffers.h"
 #include "midi/input.h"
+#include "midi/listener.h"
 #include "midi/model_code.h"
 
 namespace {
@@ -120,6 +121,23 @@ void CMIDIManager::ForgetDevicesLocked() {
   devices.clear();
   std::lock_guard<std::mutex> record(attachedLock);
   attached.clear();
+}
+
+void CMIDIManager::DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device) {
+  DecodeShortMessageOf(*this, packet, device);
+}
+
+bool CMIDIManager::StartActivityWorker() {
+  return workers.Start([this] { NotifyDevicesChanged(); });
+}
+
+void CMIDIManager::NotifyDevicesChanged() {
+  LogStopwatch();
+  if (!workers.PauseUnlessClosing()) return;
+  LogStopwatch();
+  std::lock_guard<std::mutex> guard(listLock);
+  if (devices.empty()) return;
+  for (CMIDIListener* listener : listeners) listener->OnDevicesChanged(devices);
 }
 
 void CMIDIManager::DescribeDevices(std::string& text) {

@@ -58,9 +58,14 @@ class CMIDIManager {
   // was had.
   bool DescribeDevicesWithin(std::string& text, std::chrono::milliseconds patience);
   bool LogLostEventsWithin(std::chrono::milliseconds patience);
-  // Decodes one short-message packet of three bytes from the device.
+  // Decodes one short-message packet of three bytes from the device (the
+  // decoder lives with the input path, input.cpp).
   void DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device);
-  // The activity worker's body.
+  // Starts one activity worker and returns without waiting for it; false
+  // when it could not be started.
+  bool StartActivityWorker();
+  // The activity worker's body: after its pause, tells the listeners about
+  // the device list.
   void NotifyDevicesChanged();
 
   std::vector<CMIDIDevice*> devices;
