@@ -23,21 +23,21 @@ void CloseClientsAtExit() {
 
 port::MidiService* MakeService() {
 #if defined(PORTPROBE_HAVE_JACK_LAYER)
-  const RtMidi::Api api = rtmidi_port::ChooseApi(false);
+  const RtMidi::Api api = port::rtmidi::ChooseApi(false);
   if (api == RtMidi::UNSPECIFIED) {
     // Opening the client is the look for a server: no second client to
     // open and close first.
-    auto jack = std::make_unique<jack_port::JackService>();
+    auto jack = std::make_unique<port::jack::JackService>();
     if (jack->Connected()) {
-      jack_port::JackService* service = jack.release();
+      port::jack::JackService* service = jack.release();
       closeClients = [service] { service->CloseClients(); };
       return service;
     }
   }
 #else
-  const RtMidi::Api api = rtmidi_port::ChooseApi();
+  const RtMidi::Api api = port::rtmidi::ChooseApi();
 #endif
-  auto* service = new rtmidi_port::RtMidiService(api);
+  auto* service = new port::rtmidi::RtMidiService(api);
   closeClients = [service] { service->CloseClients(); };
   return service;
 }

@@ -3,10 +3,8 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 namespace jackctl {
 
@@ -33,8 +31,8 @@ struct JackHost::Slot {
   JackDevice device;
   jack_port_t* capture = nullptr;
   jack_port_t* playback = nullptr;
-  rtmidi_port::MessageQueue incoming{kQueueBytes}; // process -> worker
-  rtmidi_port::MessageQueue outgoing{kQueueBytes}; // worker -> process
+  port::shared::MessageQueue incoming{kQueueBytes}; // process -> worker
+  port::shared::MessageQueue outgoing{kQueueBytes}; // worker -> process
   // The worker's alone:
   bool started = false;
   std::deque<Scheduled> schedule; // in due order
@@ -53,7 +51,6 @@ class JackHost::Link final : public sim::ControllerLink {
 };
 
 JackHost::JackHost(std::vector<JackDevice> devices, WireRecord& record) : record(record), started(Clock::now()) {
-  sem_init(&wake, 0, 0);
   for (JackDevice& device : devices) {
     auto slot = std::make_unique<Slot>();
     slot->device = std::move(device);
@@ -65,7 +62,6 @@ JackHost::JackHost(std::vector<JackDevice> devices, WireRecord& record) : record
 
 JackHost::~JackHost() {
   Stop();
-  sem_destroy(&wake);
 }
 
 uint64_t JackHost::Overflows() const {
@@ -116,7 +112,7 @@ void JackHost::Stop() {
     jack_deactivate(client);
   }
   stopping = true;
-  sem_post(&wake);
+  wake.Signal();
   if (worker.joinable()) worker.join();
   if (client != nullptr) {
     jack_client_close(client);
@@ -154,7 +150,7 @@ int JackHost::Process(jack_nframes_t frames) {
       slot.outgoing.PopInto(data);
     }
   }
-  if (received) sem_post(&wake);
+  if (received) wake.Signal();
   return 0;
 }
 
@@ -164,12 +160,12 @@ void JackHost::OnConnect(jack_port_id_t, jack_port_id_t, int connect, void* self
   if (connect == 0) return;
   auto* host = static_cast<JackHost*>(self);
   host->connectHints.fetch_add(1);
-  sem_post(&host->wake);
+  host->wake.Signal();
 }
 
 void JackHost::OnShutdown(void* self) {
   std::fprintf(stderr, "jack-controllers: the JACK server went away\n");
-  sem_post(&static_cast<JackHost*>(self)->wake);
+  static_cast<JackHost*>(self)->wake.Signal();
 }
 
 int JackHost::OnXrun(void* self) {
@@ -287,18 +283,9 @@ void JackHost::Work() {
     const Clock::time_point lookAgain = StartConnected(Clock::now());
     const Clock::time_point next = std::min(lookAgain, SendDue(Clock::now()));
     if (next == Clock::time_point::max()) {
-      while (sem_wait(&wake) != 0 && errno == EINTR) {
-      }
-      continue;
-    }
-    const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now());
-    if (wait.count() <= 0) continue;
-    timespec until{};
-    clock_gettime(CLOCK_REALTIME, &until);
-    const long long total = static_cast<long long>(until.tv_nsec) + wait.count();
-    until.tv_sec += static_cast<time_t>(total / 1000000000LL);
-    until.tv_nsec = static_cast<long>(total % 1000000000LL);
-    while (sem_timedwait(&wake, &until) != 0 && errno == EINTR) {
+      wake.Wait();
+    } else {
+      wake.WaitUntil(next);
     }
   }
 }

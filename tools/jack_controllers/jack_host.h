@@ -32,9 +32,9 @@
 #include <vector>
 
 #include <jack/jack.h>
-#include <semaphore.h>
 
-#include "midi/port/rtmidi/message_queue.h"
+#include "midi/port/shared/message_queue.h"
+#include "midi/port/shared/wakeup.h"
 #include "tools/jack_controllers/jack_scenes.h"
 #include "tools/jack_controllers/wire_record.h"
 
@@ -87,7 +87,7 @@ class JackHost {
   std::vector<std::unique_ptr<Slot>> slots;
   WireRecord& record;
   jack_client_t* client = nullptr;
-  sem_t wake;
+  port::shared::Wakeup wake;
   std::atomic<bool> stopping{false};
   std::atomic<uint64_t> connectHints{0}; // connections made, from the notification thread
   uint64_t hintsSeen = 0;                // the worker's alone

@@ -7,13 +7,13 @@
 #include <cerrno>
 
 #include "midi/port/shared/message_splitter.h"
-#include "midi/port/rtmidi/port_names.h"
+#include "midi/port/shared/port_names.h"
 
-namespace jack_port {
+namespace port::jack {
 
 namespace {
 
-using rtmidi_port::Direction;
+using shared::Direction;
 
 jack_client_t* Jack(void* client) {
   return static_cast<jack_client_t*>(client);
@@ -29,12 +29,12 @@ void Silent(const char*) {}
 
 struct JackService::InputEntry {
   jack_port_t* port = nullptr;
-  std::unique_ptr<rtmidi_port::InputPort> input;
+  std::unique_ptr<shared::InputPort> input;
 };
 
 struct JackService::OutputEntry {
   jack_port_t* port = nullptr;
-  rtmidi_port::MessageQueue queue{kOutputQueueBytes};
+  shared::MessageQueue queue{kOutputQueueBytes};
   std::mutex sending;
   // Messages the process thread found too long for an empty port buffer
   // (the server's buffer size shrank after the send was let through).
@@ -93,7 +93,7 @@ int JackService::Process(uint32_t frames, void* self) {
   auto* service = static_cast<JackService*>(self);
   service->ProcessInputs(frames);
   service->ProcessOutputs(frames);
-  if (service->connectionWaiters.load(std::memory_order_acquire) > 0) service->cycle.Signal();
+  service->connectionWait.OnCycle();
   return 0;
 }
 
@@ -150,9 +150,9 @@ std::vector<JackService::Listed> JackService::List(bool inputs) {
   if (names == nullptr) return listed;
   for (const char** name = names; *name != nullptr; ++name) {
     std::string rawName = *name;
-    if (rtmidi_port::IsOwnPort(rawName, kClientName)) continue;
+    if (shared::IsOwnPort(rawName, kClientName)) continue;
     std::string shown =
-        rtmidi_port::DisplayPortName(rawName, inputs ? Direction::Input : Direction::Output, true);
+        shared::DisplayPortName(rawName, inputs ? shared::Direction::Input : shared::Direction::Output, true);
     listed.push_back({std::move(rawName), std::move(shown)});
   }
   jack_free(names);
@@ -172,7 +172,7 @@ void* JackService::RegisterPort(bool input, size_t number) {
                             input ? JackPortIsInput : JackPortIsOutput, 0);
 }
 
-rtmidi_port::InputPort* JackService::FindInput(port::InputHandle handle) {
+shared::InputPort* JackService::FindInput(port::InputHandle handle) {
   std::lock_guard<std::mutex> guard(lock);
   if (closed) return nullptr;
   for (auto& entry : inputs) {
@@ -207,7 +207,7 @@ port::Result JackService::InputName(unsigned index, std::string& name) {
 
 port::Result JackService::OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
                                     port::InputHandle& handle) {
-  rtmidi_port::InputPort* opened = nullptr;
+  shared::InputPort* opened = nullptr;
   {
     std::lock_guard<std::mutex> guard(lock);
     if (!Usable() || index >= inputList.size()) return port::kBadDeviceId;
@@ -218,7 +218,7 @@ port::Result JackService::OpenInput(unsigned index, port::InputCallback callback
     if (number == kMaxPorts) return port::kNoMem;
 
     auto entry = std::make_unique<InputEntry>();
-    entry->input = std::make_unique<rtmidi_port::InputPort>(callback, context, dispatcher.Wake(), inputQueueBytes);
+    entry->input = std::make_unique<shared::InputPort>(callback, context, dispatcher.Wake(), inputQueueBytes);
     entry->port = JackPort(RegisterPort(true, number + 1));
     if (entry->port == nullptr) return port::kError;
     processInputs[number] = entry.get();
@@ -239,37 +239,37 @@ port::Result JackService::OpenInput(unsigned index, port::InputCallback callback
 }
 
 port::Result JackService::StartInput(port::InputHandle handle) {
-  rtmidi_port::InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->Start() : port::kInvalidHandle;
 }
 
 port::Result JackService::StopInput(port::InputHandle handle) {
-  rtmidi_port::InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->Stop() : port::kInvalidHandle;
 }
 
 port::Result JackService::PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  rtmidi_port::InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->PrepareBuffer(header) : port::kInvalidHandle;
 }
 
 port::Result JackService::AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  rtmidi_port::InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->AddBuffer(header) : port::kInvalidHandle;
 }
 
 port::Result JackService::UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  rtmidi_port::InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->UnprepareBuffer(header) : port::kInvalidHandle;
 }
 
 void JackService::DetachInput(port::InputHandle handle) {
-  rtmidi_port::InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   if (input != nullptr) input->Detach();
 }
 
 uint64_t JackService::LostInputEvents(port::InputHandle handle) {
-  rtmidi_port::InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->DroppedInQueue() : 0;
 }
 
@@ -327,33 +327,22 @@ port::Result JackService::OpenOutput(unsigned index, port::OutputHandle& handle)
   return port::kNoError;
 }
 
-// jack_connect returns once the server has written the connection into the
-// next state of its graph; the server runs that state only from the start of
-// a later cycle, and only when every client has finished the cycle before.
-// What is written into the port before then reaches nobody, and a handler
-// sends its first request right after the open. Outside the process thread
-// the connections a port reports are those of the graph the server runs, so
-// they are looked at once per cycle until the new one is there.
-bool JackService::WaitUntilConnected(void* ownPort, const std::string& rawName) {
-  std::lock_guard<std::mutex> oneAtATime(connecting); // the wake-up has one sleeper
-  const auto deadline = rtmidi_port::Wakeup::Clock::now() + kConnectPatience;
-  connectionWaiters.fetch_add(1, std::memory_order_acq_rel);
-  bool found = false;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      if (!Usable()) break;
-      const char** connected = jack_port_get_all_connections(Jack(client), JackPort(ownPort));
-      for (const char** name = connected; name != nullptr && *name != nullptr; ++name) {
-        if (rawName == *name) found = true;
-      }
-      if (connected != nullptr) jack_free(connected);
-    }
-    if (found || rtmidi_port::Wakeup::Clock::now() >= deadline) break;
-    cycle.WaitUntil(deadline);
-  }
-  connectionWaiters.fetch_sub(1, std::memory_order_acq_rel);
-  return found;
+// What is written into the port before the server runs the new connection
+// reaches nobody (midi/port/shared/cycle_wait.h).
+void JackService::WaitUntilConnected(void* ownPort, const std::string& rawName) {
+  connectionWait.Until(
+      [&] {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!Usable()) return true; // a server that has gone runs nothing more
+        bool found = false;
+        const char** connected = jack_port_get_all_connections(Jack(client), JackPort(ownPort));
+        for (const char** name = connected; name != nullptr && *name != nullptr; ++name) {
+          if (rawName == *name) found = true;
+        }
+        if (connected != nullptr) jack_free(connected);
+        return found;
+      },
+      kConnectPatience);
 }
 
 port::Result JackService::PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
@@ -373,22 +362,22 @@ port::Result JackService::SendLong(port::OutputHandle handle, port::MidiHeader& 
 }
 
 port::Result JackService::Queue(OutputEntry& output, const uint8_t* bytes, size_t length) {
-  const std::vector<port::shared::MidiPiece> pieces = port::shared::SplitMidiStream(bytes, length);
+  const std::vector<shared::MidiPiece> pieces = shared::SplitMidiStream(bytes, length);
   // All or nothing: half a dialogue message would leave the device in a
   // state nobody asked for.
-  if (!port::shared::AllComplete(pieces)) return port::kInvalParam;
+  if (!shared::AllComplete(pieces)) return port::kInvalParam;
   const size_t longest = LongestMessage();
   size_t needed = 0;
-  for (const port::shared::MidiPiece& piece : pieces) {
+  for (const shared::MidiPiece& piece : pieces) {
     if (longest != 0 && piece.bytes.size() > longest) return port::kInvalParam;
-    needed += piece.bytes.size() + rtmidi_port::MessageQueue::kLengthBytes;
+    needed += piece.bytes.size() + shared::MessageQueue::kLengthBytes;
   }
   if (needed > output.queue.Capacity()) return port::kInvalParam;
 
   std::lock_guard<std::mutex> guard(output.sending);
   if (serverGone.load(std::memory_order_acquire)) return port::kError;
   if (needed > output.queue.FreeBytes()) return port::kNotReady;
-  for (const port::shared::MidiPiece& piece : pieces) output.queue.Push(piece.bytes.data(), piece.bytes.size());
+  for (const shared::MidiPiece& piece : pieces) output.queue.Push(piece.bytes.data(), piece.bytes.size());
   return port::kNoError;
 }
 
@@ -399,4 +388,4 @@ port::Result JackService::UnprepareOutput(port::OutputHandle handle, port::MidiH
   return port::kNoError;
 }
 
-} // namespace jack_port
+} // namespace port::jack

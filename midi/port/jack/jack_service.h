@@ -63,12 +63,13 @@
 #include <vector>
 
 #include "midi/port/port.h"
-#include "midi/port/rtmidi/dispatcher.h"
-#include "midi/port/rtmidi/input_port.h"
-#include "midi/port/rtmidi/message_queue.h"
-#include "midi/port/rtmidi/wakeup.h"
+#include "midi/port/shared/cycle_wait.h"
+#include "midi/port/shared/dispatcher.h"
+#include "midi/port/shared/input_port.h"
+#include "midi/port/shared/message_queue.h"
+#include "midi/port/shared/wakeup.h"
 
-namespace jack_port {
+namespace port::jack {
 
 constexpr const char* kClientName = "portprobe";
 constexpr size_t kMaxPorts = 256;
@@ -85,7 +86,7 @@ class JackService final : public port::MidiService {
   // Opens the client; never starts a server. Without one there are no ports.
   // inputQueueBytes: each input's hand-over queue (tests make it small to
   // see what a full one does).
-  explicit JackService(size_t inputQueueBytes = rtmidi_port::InputPort::kQueueBytes);
+  explicit JackService(size_t inputQueueBytes = shared::InputPort::kQueueBytes);
   ~JackService() override;
   JackService(const JackService&) = delete;
   JackService& operator=(const JackService&) = delete;
@@ -143,8 +144,8 @@ class JackService final : public port::MidiService {
   bool Usable() const; // under lock
   port::Result Activate(); // under lock
   void* RegisterPort(bool input, size_t number); // under lock; jack_port_t*
-  bool WaitUntilConnected(void* ownPort, const std::string& rawName);
-  rtmidi_port::InputPort* FindInput(port::InputHandle handle);
+  void WaitUntilConnected(void* ownPort, const std::string& rawName);
+  shared::InputPort* FindInput(port::InputHandle handle);
   OutputEntry* FindOutput(port::OutputHandle handle);
   port::Result Queue(OutputEntry& output, const uint8_t* bytes, size_t length);
 
@@ -167,12 +168,10 @@ class JackService final : public port::MidiService {
   std::atomic<size_t> publishedOutputs{0};
   std::atomic<size_t> longestMessage{0};
 
-  // An output open waiting for its connection is woken once per cycle.
-  std::mutex connecting;
-  std::atomic<int> connectionWaiters{0};
-  rtmidi_port::Wakeup cycle;
+  // An output open waiting for its connection looks once per cycle.
+  shared::CycleWait connectionWait;
 
-  rtmidi_port::Dispatcher dispatcher; // declared last: stopped before the ports go
+  shared::Dispatcher dispatcher; // declared last: stopped before the ports go
 };
 
-} // namespace jack_port
+} // namespace port::jack

@@ -11,7 +11,7 @@
 #include <jack/jack.h>
 #endif
 
-namespace rtmidi_port {
+namespace port::rtmidi {
 
 namespace {
 
@@ -68,4 +68,4 @@ RtMidi::Api ChooseApi(bool withJack) {
   return RtMidi::UNSPECIFIED;
 }
 
-} // namespace rtmidi_port
+} // namespace port::rtmidi

@@ -14,7 +14,7 @@
 
 #include <RtMidi.h>
 
-namespace rtmidi_port {
+namespace port::rtmidi {
 
 // RtMidi::UNSPECIFIED when there is no MIDI service to use. withJack false:
 // JACK is not looked for (the caller reaches it another way).
@@ -23,4 +23,4 @@ RtMidi::Api ChooseApi(bool withJack = true);
 bool AlsaSequencerAvailable();
 bool JackServerRunning();
 
-} // namespace rtmidi_port
+} // namespace port::rtmidi

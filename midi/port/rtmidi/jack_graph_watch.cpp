@@ -6,7 +6,7 @@
 #include <jack/jack.h>
 #endif
 
-namespace rtmidi_port {
+namespace port::rtmidi {
 
 #if defined(PORTPROBE_HAVE_JACK)
 
@@ -42,7 +42,7 @@ int JackGraphWatch::Process(uint32_t, void* self) {
   auto* watch = static_cast<JackGraphWatch*>(self);
   // The server switches to a new graph only as a cycle begins: one look per
   // cycle sees every change.
-  if (watch->waiters.load(std::memory_order_acquire) > 0) watch->wakeup.Signal();
+  watch->cycle.OnCycle();
   return 0;
 }
 
@@ -58,18 +58,14 @@ int JackGraphWatch::Process(uint32_t, void*) { return 0; }
 bool JackGraphWatch::WaitForNewConnection(const std::string& portName, const std::vector<std::string>& before,
                                           std::chrono::milliseconds timeout) {
   if (client == nullptr) return false;
-  const auto deadline = Wakeup::Clock::now() + timeout;
-  waiters.fetch_add(1, std::memory_order_acq_rel);
-  bool found = false;
-  for (;;) {
-    for (const std::string& name : Connections(portName)) {
-      if (std::find(before.begin(), before.end(), name) == before.end()) found = true;
-    }
-    if (found || Wakeup::Clock::now() >= deadline) break;
-    wakeup.WaitUntil(deadline);
-  }
-  waiters.fetch_sub(1, std::memory_order_acq_rel);
-  return found;
+  return cycle.Until(
+      [&] {
+        for (const std::string& name : Connections(portName)) {
+          if (std::find(before.begin(), before.end(), name) == before.end()) return true;
+        }
+        return false;
+      },
+      timeout);
 }
 
-} // namespace rtmidi_port
+} // namespace port::rtmidi

@@ -1,37 +1,30 @@
 // Tells when a new JACK connection carries data, so that the RtMidi layer
 // can hold back an output's open until a message sent through it arrives.
-//
-// jack_connect returns once the server has written the connection into the
-// next state of its graph; the server runs that state only from the start of
-// a later cycle, and only when every client has finished the cycle before
-// (a client that misses its cycle holds every graph change back). RtMidi's
-// process thread copies what was sent into its port at every cycle, so a
-// message sent in between goes out under the old graph and reaches nobody.
-// A handler sends its first request exactly then, right after the open.
-// Counting cycles is not enough for the same reason; the watch looks at the
-// graph the server runs (which is what jack_port_get_all_connections reads
-// outside the process thread) once per cycle until the connection is there.
+// RtMidi's process thread copies what was sent into its port at every
+// cycle, so a message sent before the server runs the new connection goes
+// out under the old graph and reaches nobody (shared/cycle_wait.h); a
+// handler sends its first request exactly then, right after the open.
+// Counting cycles is not enough either; the watch looks at the graph the
+// server runs, once per cycle, through the wait the JACK layer uses too.
 //
 // The watch is a client of its own without ports ("portprobe", which the
 // layer's port lists leave out); its process callback only posts a semaphore
 // while somebody waits.
 //
 // Threads: the process callback on JACK's real-time thread; Connections and
-// WaitForNewConnection from any thread (waits that overlap share the
-// per-cycle signal, so one of them may look a cycle later).
+// WaitForNewConnection from any thread (waits take turns).
 // Where the JACK library is not built in, or no client could be opened,
 // nothing is watched and the waits return at once.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "midi/port/rtmidi/wakeup.h"
+#include "midi/port/shared/cycle_wait.h"
 
-namespace rtmidi_port {
+namespace port::rtmidi {
 
 class JackGraphWatch {
  public:
@@ -54,8 +47,7 @@ class JackGraphWatch {
   static int Process(uint32_t frames, void* self);
 
   void* client = nullptr; // jack_client_t*
-  std::atomic<int> waiters{0};
-  Wakeup wakeup;
+  shared::CycleWait cycle;
 };
 
-} // namespace rtmidi_port
+} // namespace port::rtmidi

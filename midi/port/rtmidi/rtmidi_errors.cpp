@@ -1,6 +1,6 @@
 #include "midi/port/rtmidi/rtmidi_errors.h"
 
-namespace rtmidi_port {
+namespace port::rtmidi {
 
 port::Result ResultFromRtMidiError(RtMidiError::Type type) {
   switch (type) {
@@ -38,4 +38,4 @@ port::Result ErrorSink::Result() const {
   return ResultFromRtMidiError(static_cast<RtMidiError::Type>(type));
 }
 
-} // namespace rtmidi_port
+} // namespace port::rtmidi

@@ -30,7 +30,7 @@
 
 #include "midi/port/port.h"
 
-namespace rtmidi_port {
+namespace port::rtmidi {
 
 port::Result ResultFromRtMidiError(RtMidiError::Type type);
 
@@ -49,4 +49,4 @@ class ErrorSink {
   std::atomic<int> first{kNone};
 };
 
-} // namespace rtmidi_port
+} // namespace port::rtmidi

@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "midi/port/shared/message_splitter.h"
-#include "midi/port/rtmidi/port_names.h"
+#include "midi/port/shared/port_names.h"
 
-namespace rtmidi_port {
+namespace port::rtmidi {
 
-using port::shared::AllComplete;
-using port::shared::MidiPiece;
-using port::shared::SplitMidiStream;
+using shared::AllComplete;
+using shared::MidiPiece;
+using shared::SplitMidiStream;
 
 namespace {
 
@@ -71,14 +71,14 @@ void RtMidiService::CloseClients() {
 }
 
 template <class Midi>
-std::vector<RtMidiService::Listed> RtMidiService::List(Midi& midi, Direction direction) {
+std::vector<RtMidiService::Listed> RtMidiService::List(Midi& midi, shared::Direction direction) {
   std::vector<Listed> listed;
   const unsigned count = midi.getPortCount();
   for (unsigned index = 0; index < count; ++index) {
     std::string rawName = midi.getPortName(index);
     // Empty: the port went away while we counted.
-    if (rawName.empty() || IsOwnPort(rawName, kClientName)) continue;
-    std::string name = DisplayPortName(rawName, direction, Jack());
+    if (rawName.empty() || shared::IsOwnPort(rawName, kClientName)) continue;
+    std::string name = shared::DisplayPortName(rawName, direction, Jack());
     listed.push_back({std::move(rawName), std::move(name)});
   }
   return listed;
@@ -93,7 +93,7 @@ port::Result RtMidiService::FindByRawName(Midi& midi, const std::string& rawName
   return port::kBadDeviceId;
 }
 
-InputPort* RtMidiService::FindInput(port::InputHandle handle) {
+shared::InputPort* RtMidiService::FindInput(port::InputHandle handle) {
   std::lock_guard<std::mutex> guard(lock);
   for (auto& input : inputs) {
     if (input->port->Handle() == handle) return input->port.get();
@@ -113,7 +113,7 @@ RtMidiService::OutputEntry* RtMidiService::FindOutput(port::OutputHandle handle)
 
 unsigned RtMidiService::InputCount() {
   std::lock_guard<std::mutex> guard(lock);
-  inputList = inputLister ? List(*inputLister, Direction::Input) : std::vector<Listed>{};
+  inputList = inputLister ? List(*inputLister, shared::Direction::Input) : std::vector<Listed>{};
   return static_cast<unsigned>(inputList.size());
 }
 
@@ -126,18 +126,18 @@ port::Result RtMidiService::InputName(unsigned index, std::string& name) {
 
 port::Result RtMidiService::OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
                                       port::InputHandle& handle) {
-  InputPort* opened = nullptr;
+  shared::InputPort* opened = nullptr;
   {
     std::lock_guard<std::mutex> guard(lock);
     if (index >= inputList.size() || !inputLister) return port::kBadDeviceId;
     if (callback == nullptr) return port::kInvalParam;
     auto entry = std::make_unique<InputEntry>();
-    entry->port = std::make_unique<InputPort>(callback, context, dispatcher.Wake(), inputQueueBytes);
+    entry->port = std::make_unique<shared::InputPort>(callback, context, dispatcher.Wake(), inputQueueBytes);
     port::Result result = Create(entry->midi, entry->errors, api, kClientName, kRtMidiQueueEntries);
     if (result != port::kNoError) return result;
     RtMidiIn& midi = *entry->midi;
     // Set before the port opens, so that no message goes to RtMidi's own queue.
-    midi.setCallback(InputPort::OnRtMidiMessage, entry->port.get());
+    midi.setCallback(shared::InputPort::OnRtMidiMessage, entry->port.get());
     // RtMidi drops timing clock and active sensing by default; the tool
     // logs them like any short message.
     midi.ignoreTypes(false, false, false);
@@ -159,37 +159,37 @@ port::Result RtMidiService::OpenInput(unsigned index, port::InputCallback callba
 }
 
 port::Result RtMidiService::StartInput(port::InputHandle handle) {
-  InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->Start() : port::kInvalidHandle;
 }
 
 port::Result RtMidiService::StopInput(port::InputHandle handle) {
-  InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->Stop() : port::kInvalidHandle;
 }
 
 port::Result RtMidiService::PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->PrepareBuffer(header) : port::kInvalidHandle;
 }
 
 port::Result RtMidiService::AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->AddBuffer(header) : port::kInvalidHandle;
 }
 
 port::Result RtMidiService::UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->UnprepareBuffer(header) : port::kInvalidHandle;
 }
 
 void RtMidiService::DetachInput(port::InputHandle handle) {
-  InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   if (input != nullptr) input->Detach();
 }
 
 uint64_t RtMidiService::LostInputEvents(port::InputHandle handle) {
-  InputPort* input = FindInput(handle);
+  shared::InputPort* input = FindInput(handle);
   return input != nullptr ? input->DroppedInQueue() : 0;
 }
 
@@ -204,7 +204,7 @@ uint64_t RtMidiService::DroppedInputMessages() {
 
 unsigned RtMidiService::OutputCount() {
   std::lock_guard<std::mutex> guard(lock);
-  outputList = outputLister ? List(*outputLister, Direction::Output) : std::vector<Listed>{};
+  outputList = outputLister ? List(*outputLister, shared::Direction::Output) : std::vector<Listed>{};
   return static_cast<unsigned>(outputList.size());
 }
 
@@ -296,4 +296,4 @@ void RtMidiService::Shutdown() {
   dispatcher.Stop();
 }
 
-} // namespace rtmidi_port
+} // namespace port::rtmidi

@@ -61,13 +61,13 @@
 #include <RtMidi.h>
 
 #include "midi/port/port.h"
-#include "midi/port/rtmidi/dispatcher.h"
-#include "midi/port/rtmidi/input_port.h"
+#include "midi/port/shared/dispatcher.h"
+#include "midi/port/shared/input_port.h"
 #include "midi/port/rtmidi/jack_graph_watch.h"
-#include "midi/port/rtmidi/port_names.h"
+#include "midi/port/shared/port_names.h"
 #include "midi/port/rtmidi/rtmidi_errors.h"
 
-namespace rtmidi_port {
+namespace port::rtmidi {
 
 // The longest System Exclusive message RtMidi sends over JACK: its ring
 // buffer of 16384 bytes holds one byte less, and each message is preceded
@@ -85,7 +85,7 @@ class RtMidiService final : public port::MidiService {
   // RtMidi::UNSPECIFIED: no MIDI service; the service has no ports.
   // inputQueueBytes: each input's hand-over queue (tests make it small to
   // see what a full one does).
-  explicit RtMidiService(RtMidi::Api api, size_t inputQueueBytes = InputPort::kQueueBytes);
+  explicit RtMidiService(RtMidi::Api api, size_t inputQueueBytes = shared::InputPort::kQueueBytes);
   ~RtMidiService() override;
 
   RtMidi::Api Api() const { return api; }
@@ -124,7 +124,7 @@ class RtMidiService final : public port::MidiService {
 
  private:
   struct InputEntry {
-    std::unique_ptr<InputPort> port;
+    std::unique_ptr<shared::InputPort> port;
     ErrorSink errors;
     std::unique_ptr<RtMidiIn> midi; // destroyed first: its thread calls into port
   };
@@ -141,10 +141,10 @@ class RtMidiService final : public port::MidiService {
   bool Jack() const { return api == RtMidi::UNIX_JACK; }
   // The service's current ports of one direction, without this program's.
   template <class Midi>
-  std::vector<Listed> List(Midi& midi, Direction direction);
+  std::vector<Listed> List(Midi& midi, shared::Direction direction);
   template <class Midi>
   port::Result FindByRawName(Midi& midi, const std::string& rawName, unsigned& index);
-  InputPort* FindInput(port::InputHandle handle);
+  shared::InputPort* FindInput(port::InputHandle handle);
   OutputEntry* FindOutput(port::OutputHandle handle);
   port::Result SendMessages(OutputEntry& output, const uint8_t* bytes, size_t length);
 
@@ -159,7 +159,7 @@ class RtMidiService final : public port::MidiService {
   std::vector<std::unique_ptr<InputEntry>> inputs;
   std::vector<std::unique_ptr<OutputEntry>> outputs;
   std::shared_ptr<JackGraphWatch> graphWatch; // JACK only; kept by an open that waits on it
-  Dispatcher dispatcher; // declared last: stopped before the ports go
+  shared::Dispatcher dispatcher; // declared last: stopped before the ports go
 };
 
-} // namespace rtmidi_port
+} // namespace port::rtmidi

@@ -140,20 +140,20 @@ Service& As(port::MidiService& service) {
 
 const Layer kRtMidiLayer{
     "RtMidi",
-    [] { return std::make_unique<rtmidi_port::RtMidiService>(RtMidi::UNIX_JACK); },
-    [](size_t bytes) { return std::make_unique<rtmidi_port::RtMidiService>(RtMidi::UNIX_JACK, bytes); },
-    [](port::MidiService& service) { As<rtmidi_port::RtMidiService>(service).CloseClients(); },
-    [](port::MidiService& service) { return As<rtmidi_port::RtMidiService>(service).DroppedInputMessages(); },
-    [](port::MidiService&) { return rtmidi_port::kJackSysExLimit; },
+    [] { return std::make_unique<port::rtmidi::RtMidiService>(RtMidi::UNIX_JACK); },
+    [](size_t bytes) { return std::make_unique<port::rtmidi::RtMidiService>(RtMidi::UNIX_JACK, bytes); },
+    [](port::MidiService& service) { As<port::rtmidi::RtMidiService>(service).CloseClients(); },
+    [](port::MidiService& service) { return As<port::rtmidi::RtMidiService>(service).DroppedInputMessages(); },
+    [](port::MidiService&) { return port::rtmidi::kJackSysExLimit; },
 };
 
 const Layer kJackLayer{
     "OneClient",
-    [] { return std::make_unique<jack_port::JackService>(); },
-    [](size_t bytes) { return std::make_unique<jack_port::JackService>(bytes); },
-    [](port::MidiService& service) { As<jack_port::JackService>(service).CloseClients(); },
-    [](port::MidiService& service) { return As<jack_port::JackService>(service).DroppedInputMessages(); },
-    [](port::MidiService& service) { return As<jack_port::JackService>(service).LongestMessage(); },
+    [] { return std::make_unique<port::jack::JackService>(); },
+    [](size_t bytes) { return std::make_unique<port::jack::JackService>(bytes); },
+    [](port::MidiService& service) { As<port::jack::JackService>(service).CloseClients(); },
+    [](port::MidiService& service) { return As<port::jack::JackService>(service).DroppedInputMessages(); },
+    [](port::MidiService& service) { return As<port::jack::JackService>(service).LongestMessage(); },
 };
 
 void PrintTo(const Layer& layer, std::ostream* out) {

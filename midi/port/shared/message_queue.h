@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-namespace rtmidi_port {
+namespace port::shared {
 
 class MessageQueue {
  public:
@@ -62,4 +62,4 @@ class MessageQueue {
   std::atomic<uint64_t> dropped{0};
 };
 
-} // namespace rtmidi_port
+} // namespace port::shared

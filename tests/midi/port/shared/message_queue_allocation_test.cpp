@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "midi/port/rtmidi/message_queue.h"
+#include "midi/port/shared/message_queue.h"
 
 namespace {
 std::atomic<long> allocations{0};
@@ -29,7 +29,7 @@ void operator delete(void* block, std::size_t) noexcept {
 
 namespace {
 
-using rtmidi_port::MessageQueue;
+using port::shared::MessageQueue;
 
 // A wrong count would make the other test pass whatever the queue does.
 TEST(MessageQueueAllocations, TheCountSeesAnAllocation) {

@@ -1,9 +1,9 @@
-#include "midi/port/rtmidi/message_queue.h"
+#include "midi/port/shared/message_queue.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace rtmidi_port {
+namespace port::shared {
 
 namespace {
 
@@ -101,4 +101,4 @@ bool MessageQueue::Empty() const {
   return readPosition.load(std::memory_order_relaxed) == writePosition.load(std::memory_order_acquire);
 }
 
-} // namespace rtmidi_port
+} // namespace port::shared

@@ -1,8 +1,8 @@
-#include "midi/port/rtmidi/dispatcher.h"
+#include "midi/port/shared/dispatcher.h"
 
 #include <algorithm>
 
-namespace rtmidi_port {
+namespace port::shared {
 
 Dispatcher::~Dispatcher() {
   Stop();
@@ -63,4 +63,4 @@ void Dispatcher::Loop() {
   }
 }
 
-} // namespace rtmidi_port
+} // namespace port::shared

@@ -1,6 +1,6 @@
 // The layer's own thread: messages handed over on another thread reach the
 // callback on the layer's thread, each port's in order.
-#include "midi/port/rtmidi/dispatcher.h"
+#include "midi/port/shared/dispatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 
 namespace {
 
-using rtmidi_port::Dispatcher;
-using rtmidi_port::InputPort;
+using port::shared::Dispatcher;
+using port::shared::InputPort;
 
 struct Seen {
   std::mutex lock;

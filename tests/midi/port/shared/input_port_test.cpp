@@ -1,7 +1,7 @@
 // One input port of the RtMidi layer: what its messages become for the
 // device layer's callback. The test's thread stands in for the layer's
 // thread and calls Pump itself.
-#include "midi/port/rtmidi/input_port.h"
+#include "midi/port/shared/input_port.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-using rtmidi_port::InputPort;
+using port::shared::InputPort;
 using Bytes = std::vector<uint8_t>;
 
 struct Event {
@@ -52,7 +52,7 @@ struct Bench {
     return messages;
   }
 
-  rtmidi_port::Wakeup wakeup;
+  port::shared::Wakeup wakeup;
   InputPort port;
   Bytes storage;
   port::MidiHeader header;

@@ -1,11 +1,11 @@
-#include "midi/port/rtmidi/input_port.h"
+#include "midi/port/shared/input_port.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "midi/port/shared/message_splitter.h"
 
-namespace rtmidi_port {
+namespace port::shared {
 
 using port::shared::IsSingleShortMessage;
 using port::shared::MidiPiece;
@@ -218,4 +218,4 @@ uint64_t InputPort::DroppedLongMessages() {
   return droppedLong;
 }
 
-} // namespace rtmidi_port
+} // namespace port::shared

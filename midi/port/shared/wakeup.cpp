@@ -1,9 +1,9 @@
-#include "midi/port/rtmidi/wakeup.h"
+#include "midi/port/shared/wakeup.h"
 
 #include <cerrno>
 #include <ctime>
 
-namespace rtmidi_port {
+namespace port::shared {
 
 #if defined(__APPLE__)
 
@@ -62,4 +62,4 @@ void Wakeup::TakeAll() {
 
 #endif
 
-} // namespace rtmidi_port
+} // namespace port::shared

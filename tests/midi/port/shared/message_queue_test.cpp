@@ -1,5 +1,5 @@
 // The hand-over queue from RtMidi's thread to the layer's thread.
-#include "midi/port/rtmidi/message_queue.h"
+#include "midi/port/shared/message_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 namespace {
 
-using rtmidi_port::MessageQueue;
+using port::shared::MessageQueue;
 using Bytes = std::vector<uint8_t>;
 
 TEST(MessageQueue, MessagesComeOutWholeAndInOrderAcrossTheWrap) {

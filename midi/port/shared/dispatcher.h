@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "midi/port/rtmidi/input_port.h"
-#include "midi/port/rtmidi/wakeup.h"
+#include "midi/port/shared/input_port.h"
+#include "midi/port/shared/wakeup.h"
 
-namespace rtmidi_port {
+namespace port::shared {
 
 class Dispatcher {
  public:
@@ -54,4 +54,4 @@ class Dispatcher {
   std::atomic<std::thread::id> threadId{};
 };
 
-} // namespace rtmidi_port
+} // namespace port::shared

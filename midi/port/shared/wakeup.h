@@ -17,7 +17,7 @@
 #include <semaphore.h>
 #endif
 
-namespace rtmidi_port {
+namespace port::shared {
 
 class Wakeup {
  public:
@@ -43,4 +43,4 @@ class Wakeup {
 #endif
 };
 
-} // namespace rtmidi_port
+} // namespace port::shared

@@ -40,10 +40,10 @@
 #include <vector>
 
 #include "midi/port/port.h"
-#include "midi/port/rtmidi/message_queue.h"
-#include "midi/port/rtmidi/wakeup.h"
+#include "midi/port/shared/message_queue.h"
+#include "midi/port/shared/wakeup.h"
 
-namespace rtmidi_port {
+namespace port::shared {
 
 class InputPort {
  public:
@@ -113,4 +113,4 @@ class InputPort {
   uint64_t droppedLong = 0;
 };
 
-} // namespace rtmidi_port
+} // namespace port::shared

@@ -1,11 +1,11 @@
 // Port names on JACK: both halves of a device must carry one name to pair.
-#include "midi/port/rtmidi/port_names.h"
+#include "midi/port/shared/port_names.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using rtmidi_port::Direction;
+using port::shared::Direction;
 
 struct NameCase {
   const char* raw;
@@ -35,7 +35,7 @@ TEST(PortNames, DirectionMarkersAreRemovedOnJackOnly) {
       {"a2j:BCF2000 [20] (capture): BCF2000 MIDI 1", Direction::Input, false, "a2j:BCF2000 [20] (capture): BCF2000 MIDI 1"},
   };
   for (const NameCase& test : cases) {
-    EXPECT_EQ(rtmidi_port::DisplayPortName(test.raw, test.direction, test.jack), test.shown) << test.raw;
+    EXPECT_EQ(port::shared::DisplayPortName(test.raw, test.direction, test.jack), test.shown) << test.raw;
   }
 }
 
@@ -54,7 +54,7 @@ TEST(PortNames, TheProgramsOwnClientsAreRecognised) {
       {"a2j:portprobe [20] (capture): portprobe MIDI 1", false},
       {"portprobe", false},
   };
-  for (const auto& test : cases) EXPECT_EQ(rtmidi_port::IsOwnPort(test.raw, "portprobe"), test.own) << test.raw;
+  for (const auto& test : cases) EXPECT_EQ(port::shared::IsOwnPort(test.raw, "portprobe"), test.own) << test.raw;
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 
 #include <string>
 
-namespace rtmidi_port {
+namespace port::shared {
 
 enum class Direction { Input, Output };
 
@@ -27,4 +27,4 @@ std::string DisplayPortName(const std::string& rawName, Direction direction, boo
 // "client-01:...".
 bool IsOwnPort(const std::string& rawName, const std::string& clientName);
 
-} // namespace rtmidi_port
+} // namespace port::shared

@@ -1,8 +1,8 @@
-#include "midi/port/rtmidi/port_names.h"
+#include "midi/port/shared/port_names.h"
 
 #include <cctype>
 
-namespace rtmidi_port {
+namespace port::shared {
 
 namespace {
 
@@ -48,4 +48,4 @@ bool IsOwnPort(const std::string& rawName, const std::string& clientName) {
   return at < rawName.size() && rawName[at] == ':';
 }
 
-} // namespace rtmidi_port
+} // namespace port::shared
