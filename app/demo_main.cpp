@@ -12,11 +12,11 @@
 int main(int argc, char** argv) {
   // Timed as the Windows MIDI service most users now have: sends done
   // inside the call, controllers answering within a millisecond.
-  sim::SimulatedService service(sim::ServiceTiming::CurrentWindows());
+  port::sim::SimulatedService service(port::sim::ServiceTiming::CurrentWindows());
   const std::string scenario = argc > 1 ? argv[1] : "demo";
-  if (!sim::BuildScenario(scenario, service)) {
+  if (!port::sim::BuildScenario(scenario, service)) {
     std::fprintf(stderr, "portprobe-demo: no scenario named \"%s\"; there are:", scenario.c_str());
-    for (const std::string& name : sim::ScenarioNames()) std::fprintf(stderr, " %s", name.c_str());
+    for (const std::string& name : port::sim::ScenarioNames()) std::fprintf(stderr, " %s", name.c_str());
     std::fprintf(stderr, "\n");
     return 2;
   }

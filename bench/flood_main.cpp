@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   std::vector<std::shared_ptr<flood::Lateness>> lateness;
   int code;
   {
-    sim::SimulatedService service;
+    port::sim::SimulatedService service;
     flood::AddNumberedFlood(service, deviceCount, perSecond, seconds, &lateness);
     CMIDIManagerWin manager(service);
     code = RunTool(manager);

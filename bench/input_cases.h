@@ -92,11 +92,11 @@ class LongMessageInput {
  public:
   static constexpr uint64_t kEvents = 1;
   LongMessageInput() {
-    std::memcpy(buffer.data(), sim::protocol::kNanoKontrolScene.data(), sim::protocol::kNanoKontrolScene.size());
+    std::memcpy(buffer.data(), port::sim::protocol::kNanoKontrolScene.data(), port::sim::protocol::kNanoKontrolScene.size());
     port::MidiHeader& header = device.record.inputHeader;
     header.lpData = buffer.data();
     header.dwBufferLength = static_cast<uint32_t>(buffer.size());
-    header.dwBytesRecorded = static_cast<uint32_t>(sim::protocol::kNanoKontrolScene.size());
+    header.dwBytesRecorded = static_cast<uint32_t>(port::sim::protocol::kNanoKontrolScene.size());
   }
   ~LongMessageInput() { device.record.inputHeader.lpData = nullptr; }
   void Call() {
@@ -117,8 +117,8 @@ class LongMessageLimit {
  public:
   static constexpr uint64_t kEvents = 1;
   void Call() {
-    limit.LineAndHexDump("SysEx message received:", sim::protocol::kNanoKontrolScene.data(),
-                         static_cast<uint16_t>(sim::protocol::kNanoKontrolScene.size()));
+    limit.LineAndHexDump("SysEx message received:", port::sim::protocol::kNanoKontrolScene.data(),
+                         static_cast<uint16_t>(port::sim::protocol::kNanoKontrolScene.size()));
     limit.Printf("current settings are good!\n");
     limit.Trim(captured);
   }
@@ -131,8 +131,8 @@ class LongMessageLimit {
 
 // --- packet assembly: the same scene cut into 134 short-message packets ---
 
-constexpr uint64_t kScenePackets = sim::protocol::kNanoKontrolScene.size() / 3;
-static_assert(kScenePackets * 3 == sim::protocol::kNanoKontrolScene.size(), "the scene fills its last packet");
+constexpr uint64_t kScenePackets = port::sim::protocol::kNanoKontrolScene.size() / 3;
+static_assert(kScenePackets * 3 == port::sim::protocol::kNanoKontrolScene.size(), "the scene fills its last packet");
 
 class PacketsInput {
  public:
@@ -140,7 +140,7 @@ class PacketsInput {
   void Call() {
     Nano().state = CKorgNanoControl::AwaitingScene;
     for (uint64_t packet = 0; packet < kScenePackets; ++packet) {
-      const uint8_t* bytes = sim::protocol::kNanoKontrolScene.data() + 3 * packet;
+      const uint8_t* bytes = port::sim::protocol::kNanoKontrolScene.data() + 3 * packet;
       device.Event(port::kEventData, PacketWord(bytes[0], bytes[1], bytes[2]));
     }
     TrimCapture(device.captured, kScenePackets);
@@ -157,11 +157,11 @@ class PacketsLimit {
   static constexpr uint64_t kEvents = kScenePackets;
   void Call() {
     for (uint64_t packet = 0; packet < kScenePackets; ++packet) {
-      const uint8_t* bytes = sim::protocol::kNanoKontrolScene.data() + 3 * packet;
+      const uint8_t* bytes = port::sim::protocol::kNanoKontrolScene.data() + 3 * packet;
       limit.Printf("got MIDI: %X %X %X\n", bytes[0], bytes[1], bytes[2]);
     }
-    limit.LineAndHexDump("SysEx message received:", sim::protocol::kNanoKontrolScene.data(),
-                         static_cast<uint16_t>(sim::protocol::kNanoKontrolScene.size()));
+    limit.LineAndHexDump("SysEx message received:", port::sim::protocol::kNanoKontrolScene.data(),
+                         static_cast<uint16_t>(port::sim::protocol::kNanoKontrolScene.size()));
     limit.Printf("current settings are good!\n");
     limit.Trim(captured, kScenePackets);
   }

@@ -24,7 +24,7 @@ struct SendBench {
   }
   ~SendBench() { manager.Stop(); }
 
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager{service};
   CMIDIDeviceWin* device = nullptr;
 };
@@ -38,7 +38,7 @@ void BM_SendSysEx402(benchmark::State& state) {
   }
   int64_t sends = 0;
   for (auto _ : state) {
-    bench->manager.SendSysEx(sim::protocol::kNanoKontrolScene.data(), static_cast<uint16_t>(sim::protocol::kNanoKontrolScene.size()), bench->device);
+    bench->manager.SendSysEx(port::sim::protocol::kNanoKontrolScene.data(), static_cast<uint16_t>(port::sim::protocol::kNanoKontrolScene.size()), bench->device);
     if (++sends == kSendsPerService) {
       state.PauseTiming();
       sends = 0;
@@ -49,7 +49,7 @@ void BM_SendSysEx402(benchmark::State& state) {
     }
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * sim::protocol::kNanoKontrolScene.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * port::sim::protocol::kNanoKontrolScene.size()));
 }
 BENCHMARK(BM_SendSysEx402);
 

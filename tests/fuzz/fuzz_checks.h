@@ -36,7 +36,7 @@ inline size_t Occurrences(const std::string& text, const std::string& what) {
 // Whatever a controller says, the tool sends it nothing but its family's
 // own protocol messages, and a nanoKONTROL2 its scene at most ten times.
 inline void RequireOnlyProtocolMessages(const std::string& portName, const std::vector<FuzzBytes>& sent) {
-  namespace protocol = sim::protocol;
+  namespace protocol = port::sim::protocol;
   if (portName == "BCF2000" || portName == "BCR2000") {
     Require(sent.size() <= 1, "a BC gets one identity request");
     Require(std::all_of(sent.begin(), sent.end(), [](const FuzzBytes& m) { return Is(m, protocol::kBCIdentityQuery); }),

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string name = kFuzzPortNames[input.Byte() % kFuzzPortNameCount];
   const bool isBC = name == "BCF2000" || name == "BCR2000";
   IdentityReference reference(name);
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.SetPausesSleep(false);
   service.AddInput(name);
   service.AddOutput(name);

@@ -47,30 +47,30 @@ bool NoWorkerThreads(std::function<void()>) {
   return false; // the fuzzer stays single-threaded apart from the service
 }
 
-sim::ControllerEvent NextEvent(FuzzInput& input) {
-  sim::ControllerEvent event;
+port::sim::ControllerEvent NextEvent(FuzzInput& input) {
+  port::sim::ControllerEvent event;
   switch (input.Byte() % 8) {
     case 0:
     case 1:
     case 2:
-      event.kind = sim::ControllerEvent::Kind::Short;
+      event.kind = port::sim::ControllerEvent::Kind::Short;
       event.word = input.Byte() | (input.Byte() << 8) | (input.Byte() << 16) | (input.Byte() << 24);
       break;
     case 3:
     case 4:
-      event.kind = sim::ControllerEvent::Kind::SysEx;
+      event.kind = port::sim::ControllerEvent::Kind::SysEx;
       event.bytes = input.Bytes(input.Word() % 1200);
       break;
     case 5:
-      event.kind = sim::ControllerEvent::Kind::InvalidShort;
+      event.kind = port::sim::ControllerEvent::Kind::InvalidShort;
       event.word = input.Byte();
       break;
     case 6:
-      event.kind = sim::ControllerEvent::Kind::InvalidLong;
+      event.kind = port::sim::ControllerEvent::Kind::InvalidLong;
       event.bytes = input.Bytes(input.Byte());
       break;
     default:
-      event.kind = sim::ControllerEvent::Kind::RawEvent;
+      event.kind = port::sim::ControllerEvent::Kind::RawEvent;
       event.word = 0x3C0 + (input.Byte() % 16); // every callback code and its neighbours
       break;
   }
@@ -87,13 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string name = kFuzzPortNames[input.Byte() % kFuzzPortNameCount];
   const uint8_t faults = input.Byte();
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.SetPausesSleep(false);
   service.AddInput(name);
-  sim::OutputFaults outputFaults;
-  if (faults & 0x01) outputFaults.send = sim::ResultScript::FirstN(faults >> 4, port::kNotReady);
-  if (faults & 0x02) outputFaults.release = sim::ResultScript::FirstN(faults >> 4, port::kStillPlaying);
-  if (faults & 0x04) outputFaults.send = sim::ResultScript::Always(port::kError);
+  port::sim::OutputFaults outputFaults;
+  if (faults & 0x01) outputFaults.send = port::sim::ResultScript::FirstN(faults >> 4, port::kNotReady);
+  if (faults & 0x02) outputFaults.release = port::sim::ResultScript::FirstN(faults >> 4, port::kStillPlaying);
+  if (faults & 0x04) outputFaults.send = port::sim::ResultScript::Always(port::kError);
   if ((faults & 0x08) == 0) service.AddOutput(name, std::move(outputFaults));
 
   CountingService counting(service);
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "every short message is logged once");
   Require(service.EarlyRequests().empty(), "no request goes out before its answer can be heard");
   if ((faults & 0x08) == 0) {
-    const sim::OutputRecord sent = service.Output(0);
+    const port::sim::OutputRecord sent = service.Output(0);
     Require(sent.overlappingSends == 0, "a device's sends never overlap");
     RequireOnlyProtocolMessages(name, sent.messages);
   }

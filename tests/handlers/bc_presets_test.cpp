@@ -16,7 +16,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using sim::BCController;
+using port::sim::BCController;
 
 // A CBCF2000 whose sends and pauses land in one journal, in order.
 class BCUnderTest final : public CBCF2000 {
@@ -54,7 +54,7 @@ struct Upload {
     return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
   }
 
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager{service};
   CMIDIDeviceWin device{manager, service};
   BCUnderTest handler;
@@ -293,7 +293,7 @@ TEST(BCPresetRun, ImageFollowsTheModelTheIdentityReplyLeft) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.firstLine);
     ConsoleCapture console;
-    sim::SimulatedService service;
+    port::sim::SimulatedService service;
     auto controller = std::make_shared<BCController>(c.identity);
     service.AddDevice(c.port, controller);
     CMIDIManagerWin manager(service);

@@ -14,7 +14,7 @@
 
 namespace {
 
-using sim::BCController;
+using port::sim::BCController;
 
 // Stopwatch figures differ from run to run; everything else must not.
 std::string WithoutTimes(const std::string& text) {
@@ -41,7 +41,7 @@ struct HandlerBench {
   void Feed(const std::vector<uint8_t>& bytes) { handler->OnSysEx(bytes.data(), static_cast<uint16_t>(bytes.size())); }
 
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager{service};
   CMIDIDeviceWin* device = nullptr;
   CBCF2000* handler = nullptr;
@@ -52,14 +52,14 @@ TEST(BCIdentity, RequestIsLoggedThenSentExactly) {
   ASSERT_NE(bench.handler, nullptr);
   EXPECT_TRUE(bench.handler->awaitingIdentity);
   EXPECT_EQ(bench.handler->GetSysExBufferSize(), 512u);
-  const sim::OutputRecord output = bench.service.Output(0);
+  const port::sim::OutputRecord output = bench.service.Output(0);
   ASSERT_EQ(output.messages.size(), 1u);
   EXPECT_EQ(output.messages[0], std::vector<uint8_t>({0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7}));
 }
 
 TEST(BCIdentity, BothModelsGetTheHandler) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddInput("USB BCR2000 port 1");
   service.AddInput("BCF2000 (2)");
   service.AddInput("MIDI Mix");
@@ -138,7 +138,7 @@ TEST(BCIdentity, IdentityTextIsStoredAsItIs) {
 
 TEST(BCIdentityRun, PortNamedBCF2000AnsweringAsBCR2000EndsRenamed) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddDevice("BCF2000", std::make_shared<BCController>(BCController::BCR2000("BCR Desk")));
   CMIDIManagerWin manager(service);
   const ProbeRun run = RunOver(service, manager, console);
@@ -164,7 +164,7 @@ TEST(BCIdentityRun, PortNamedBCF2000AnsweringAsBCR2000EndsRenamed) {
 
 TEST(BCIdentityRun, SilentControllerLeavesPortName) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   BCController::Identity silent = BCController::BCF2000();
   silent.reply = BCController::Reply::None;
   service.AddDevice("BCF2000", std::make_shared<BCController>(silent));
@@ -177,13 +177,13 @@ TEST(BCIdentityRun, SilentControllerLeavesPortName) {
 
 TEST(BCIdentityRun, NextLogLineContinuesAfterTheRename) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   auto controller = std::make_shared<BCController>(BCController::BCF2000("Desk"));
   service.AddDevice("BCF2000", controller);
   CMIDIManagerWin manager(service);
   manager.Start();
   service.WaitUntilIdle();
-  service.Inject(0, sim::ControllerEvent::ShortMessage(0x90, 0x01, 0x02));
+  service.Inject(0, port::sim::ControllerEvent::ShortMessage(0x90, 0x01, 0x02));
   service.WaitUntilIdle();
   EXPECT_NE(logsink::CaptureContents().find("Updated device name: Deskgot MIDI: 90 1 2\n"), std::string::npos);
 }
@@ -192,7 +192,7 @@ TEST(BCIdentityRun, NextLogLineContinuesAfterTheRename) {
 // under ThreadSanitizer this proves the rename safe.
 TEST(BCIdentityRun, RenameWhileSummaryIsWrittenIsRaceFree) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   constexpr int kDevices = 12;
   for (int i = 0; i < kDevices; ++i) {
     service.AddDevice("BCF2000 #" + std::to_string(i),

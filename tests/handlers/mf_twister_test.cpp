@@ -13,22 +13,22 @@
 
 namespace {
 
-using sim::TwisterController;
+using port::sim::TwisterController;
 
 TEST(MFTwisterRun, TwisterIsSentNothingAndItsMessagesAreOnlyLogged) {
-  std::vector<sim::ControllerEvent> script = {TwisterController::Encoder(3, 70)};
-  for (const sim::ControllerEvent& event : TwisterController::Push(3)) script.push_back(event);
-  script.push_back(sim::ControllerEvent::SysExMessage({0xF0, 0x00, 0x01, 0x02, 0xF7}));
-  script.push_back(sim::ControllerEvent::ShortMessage(0x90, 0x10, 0x7F));
+  std::vector<port::sim::ControllerEvent> script = {TwisterController::Encoder(3, 70)};
+  for (const port::sim::ControllerEvent& event : TwisterController::Push(3)) script.push_back(event);
+  script.push_back(port::sim::ControllerEvent::SysExMessage({0xF0, 0x00, 0x01, 0x02, 0xF7}));
+  script.push_back(port::sim::ControllerEvent::ShortMessage(0x90, 0x10, 0x7F));
   auto controller = std::make_shared<TwisterController>(script);
 
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddDevice("Midi Fighter Twister", controller);
   CMIDIManagerWin manager(service);
   const ProbeRun run = RunOver(service, manager, console);
 
-  const sim::OutputRecord output = service.Output(0);
+  const port::sim::OutputRecord output = service.Output(0);
   EXPECT_EQ(output.prepareCalls, 0);
   EXPECT_EQ(output.sendCalls, 0);
   EXPECT_TRUE(controller->Received().empty());

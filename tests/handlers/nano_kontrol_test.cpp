@@ -15,16 +15,16 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using sim::NanoKontrolController;
+using port::sim::NanoKontrolController;
 using Ack = NanoKontrolController::Ack;
 using State = CKorgNanoControl::State;
 
 // From the protocol's tables, not from the handler's constants.
-const Bytes kImage(sim::protocol::kNanoKontrolScene.begin(), sim::protocol::kNanoKontrolScene.end());
-const Bytes kDumpRequest(sim::protocol::kNanoKontrolDumpRequest.begin(), sim::protocol::kNanoKontrolDumpRequest.end());
-const Bytes kWriteRequest(sim::protocol::kNanoKontrolWriteRequest.begin(), sim::protocol::kNanoKontrolWriteRequest.end());
-constexpr uint8_t kUploadDone = sim::protocol::kNanoKontrolUploadAccepted;
-constexpr uint8_t kWriteDone = sim::protocol::kNanoKontrolWritten;
+const Bytes kImage(port::sim::protocol::kNanoKontrolScene.begin(), port::sim::protocol::kNanoKontrolScene.end());
+const Bytes kDumpRequest(port::sim::protocol::kNanoKontrolDumpRequest.begin(), port::sim::protocol::kNanoKontrolDumpRequest.end());
+const Bytes kWriteRequest(port::sim::protocol::kNanoKontrolWriteRequest.begin(), port::sim::protocol::kNanoKontrolWriteRequest.end());
+constexpr uint8_t kUploadDone = port::sim::protocol::kNanoKontrolUploadAccepted;
+constexpr uint8_t kWriteDone = port::sim::protocol::kNanoKontrolWritten;
 
 // F0 42 40 00 01 13 00 5F code 00 F7, as the controller acknowledges.
 Bytes Answer(uint8_t code) {
@@ -268,7 +268,7 @@ struct NanoRun {
   std::string log; // the report up to the device summary
   int32_t state = -1;
   int32_t retryCount = -1;
-  sim::OutputRecord output;
+  port::sim::OutputRecord output;
 };
 
 NanoKontrolController::Settings Holding(Bytes scene) {
@@ -278,7 +278,7 @@ NanoKontrolController::Settings Holding(Bytes scene) {
 }
 
 // One run of the tool; the handler is read once everything has been said.
-NanoRun RunWith(sim::SimulatedService& service, unsigned output = 0) {
+NanoRun RunWith(port::sim::SimulatedService& service, unsigned output = 0) {
   ConsoleCapture console;
   CMIDIManagerWin manager(service);
   NanoRun result;
@@ -299,7 +299,7 @@ NanoRun RunWith(sim::SimulatedService& service, unsigned output = 0) {
 }
 
 TEST(NanoKontrolRun, ControllerHoldingTheSceneIsAskedOnceAndToldItIsGood) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   auto controller = std::make_shared<NanoKontrolController>(Holding(kImage));
   service.AddDevice("nanoKONTROL2", controller);
   const NanoRun run = RunWith(service);
@@ -313,8 +313,8 @@ TEST(NanoKontrolRun, ControllerHoldingTheSceneIsAskedOnceAndToldItIsGood) {
 }
 
 TEST(NanoKontrolRun, ControllerWithAnotherSceneIsRewrittenAndConfirmed) {
-  sim::SimulatedService service;
-  ASSERT_TRUE(sim::BuildScenario("nano-bad-scene", service));
+  port::sim::SimulatedService service;
+  ASSERT_TRUE(port::sim::BuildScenario("nano-bad-scene", service));
   const NanoRun run = RunWith(service);
   ASSERT_EQ(run.output.messages.size(), 3u);
   EXPECT_EQ(run.output.messages[0], kDumpRequest);
@@ -331,7 +331,7 @@ TEST(NanoKontrolRun, ControllerWithAnotherSceneIsRewrittenAndConfirmed) {
 TEST(NanoKontrolRun, ControllerOnAnotherGlobalChannelAlwaysGetsTheImage) {
   for (uint8_t channel : {1, 3, 15}) {
     SCOPED_TRACE(static_cast<int>(channel));
-    sim::SimulatedService service;
+    port::sim::SimulatedService service;
     NanoKontrolController::Settings settings = Holding(kImage);
     settings.globalChannel = channel;
     service.AddDevice("nanoKONTROL2", std::make_shared<NanoKontrolController>(settings));
@@ -350,7 +350,7 @@ TEST(NanoKontrolRun, DumpOfTheWrongLengthIsIgnoredAndTheHandlerKeepsWaiting) {
   longer.insert(longer.end() - 1, 0x00);
   for (const Bytes& scene : {shorter, longer}) {
     SCOPED_TRACE(scene.size());
-    sim::SimulatedService service;
+    port::sim::SimulatedService service;
     service.AddDevice("nanoKONTROL2", std::make_shared<NanoKontrolController>(Holding(scene)));
     ConsoleCapture console;
     CMIDIManagerWin manager(service);
@@ -361,7 +361,7 @@ TEST(NanoKontrolRun, DumpOfTheWrongLengthIsIgnoredAndTheHandlerKeepsWaiting) {
     EXPECT_EQ(service.Output(0).messages.size(), 1u);
     EXPECT_EQ(logsink::CaptureContents().find("current settings"), std::string::npos);
     // The right scene, when it comes, is still checked.
-    service.Inject(0, sim::ControllerEvent::SysExMessage(kImage));
+    service.Inject(0, port::sim::ControllerEvent::SysExMessage(kImage));
     service.WaitUntilIdle();
     EXPECT_EQ(handler->state, CKorgNanoControl::Idle);
     EXPECT_NE(logsink::CaptureContents().find("current settings are good!\n"), std::string::npos);
@@ -370,8 +370,8 @@ TEST(NanoKontrolRun, DumpOfTheWrongLengthIsIgnoredAndTheHandlerKeepsWaiting) {
 }
 
 TEST(NanoKontrolRun, TenFailedAcknowledgementsEndWithTheImageSentTenTimes) {
-  sim::SimulatedService service;
-  ASSERT_TRUE(sim::BuildScenario("nano-failing", service));
+  port::sim::SimulatedService service;
+  ASSERT_TRUE(port::sim::BuildScenario("nano-failing", service));
   const NanoRun run = RunWith(service);
   int images = 0;
   int writes = 0;
@@ -389,7 +389,7 @@ TEST(NanoKontrolRun, TenFailedAcknowledgementsEndWithTheImageSentTenTimes) {
 }
 
 TEST(NanoKontrolRun, SilentControllerLeavesTheHandlerWaitingForTheAcknowledgement) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   NanoKontrolController::Settings settings = Holding(Changed(kImage, 20, 0x01));
   settings.thereafter = Ack::Never;
   service.AddDevice("nanoKONTROL2", std::make_shared<NanoKontrolController>(settings));
@@ -399,7 +399,7 @@ TEST(NanoKontrolRun, SilentControllerLeavesTheHandlerWaitingForTheAcknowledgemen
 }
 
 TEST(NanoKontrolRun, ControllerWithoutAnOutputOfItsNameIsSentNothing) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   auto controller = std::make_shared<NanoKontrolController>(Holding(Changed(kImage, 20, 0x01)));
   const unsigned input = service.AddInput("nanoKONTROL2");
   const unsigned output = service.AddOutput("nanoKONTROL2 OUT");

@@ -13,7 +13,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using sim::XTouchMiniController;
+using port::sim::XTouchMiniController;
 
 // The reset stream from its description: program 1, its controllers 11 to
 // 18 at 64 and notes 0 to 15 at velocity 0, then the same for program 0
@@ -31,14 +31,14 @@ Bytes DescribedResetStream() {
 
 TEST(XTouchMiniRun, ControllerGetsTheResetStreamOnceInOneBuffer) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   auto controller = std::make_shared<XTouchMiniController>();
   service.AddDevice("X-TOUCH MINI", controller);
   CMIDIManagerWin manager(service);
   manager.Start();
   WaitForQuiet(service, manager);
 
-  const sim::OutputRecord output = service.Output(0);
+  const port::sim::OutputRecord output = service.Output(0);
   ASSERT_EQ(output.messages.size(), 1u);
   const Bytes& sent = output.messages[0];
   ASSERT_EQ(sent.size(), 151u);
@@ -73,7 +73,7 @@ TEST(XTouchMiniRun, LastNoteOrControlChangeDecidesTheRange) {
       {0xBA, 1, 0x80, true},   // a value above 127 still reaches the handler
   };
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   auto controller = std::make_shared<XTouchMiniController>();
   service.AddDevice("X-TOUCH MINI", controller);
   CMIDIManagerWin manager(service);
@@ -81,7 +81,7 @@ TEST(XTouchMiniRun, LastNoteOrControlChangeDecidesTheRange) {
   auto* handler = static_cast<CXTouchMini*>(manager.devices.at(0)->handler);
   EXPECT_TRUE(handler->lowerRangeActive);
   for (const Step& step : steps) {
-    controller->Send(sim::ControllerEvent::ShortMessage(step.status, step.data1, step.data2));
+    controller->Send(port::sim::ControllerEvent::ShortMessage(step.status, step.data1, step.data2));
     WaitForQuiet(service, manager);
     EXPECT_EQ(handler->lowerRangeActive, step.lowerRangeActive)
         << std::hex << int(step.status) << " " << std::dec << int(step.data1);

@@ -11,8 +11,8 @@
 
 namespace {
 
-using sim::ControllerEvent;
-using sim::ScriptedController;
+using port::sim::ControllerEvent;
+using port::sim::ScriptedController;
 
 int Count(const std::string& text, const std::regex& pattern) {
   return static_cast<int>(std::distance(std::sregex_iterator(text.begin(), text.end(), pattern), std::sregex_iterator()));
@@ -20,7 +20,7 @@ int Count(const std::string& text, const std::regex& pattern) {
 
 TEST(ActivityWorkerRun, EachActiveDeviceNotifiesListenersOnceWithTheWholeList) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   const std::vector<ControllerEvent> threeNotes = {ControllerEvent::ShortMessage(0x90, 60, 100),
                                                     ControllerEvent::ShortMessage(0x90, 61, 100),
                                                     ControllerEvent::ShortMessage(0x90, 62, 100)};
@@ -47,7 +47,7 @@ TEST(ActivityWorkerRun, EachActiveDeviceNotifiesListenersOnceWithTheWholeList) {
 
 TEST(ActivityWorkerRun, SecondMarkComesAtLeast100msAfterTheFirst) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddDevice("Keys", std::make_shared<ScriptedController>(
                                 std::vector<ControllerEvent>{ControllerEvent::ShortMessage(0x90, 60, 100)}));
   CMIDIManagerWin manager(service);
@@ -61,7 +61,7 @@ TEST(ActivityWorkerRun, SecondMarkComesAtLeast100msAfterTheFirst) {
 
 TEST(ActivityWorkerRun, NoListenerAndStoppedManagerNotifyNobody) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager(service);
   Journal journal;
   RecordingListener listener(journal);
@@ -73,7 +73,7 @@ TEST(ActivityWorkerRun, NoListenerAndStoppedManagerNotifyNobody) {
 
 TEST(ActivityWorkerShutdown, ManagerDestroyedWhileWorkersSleepEndsThemAtOnce) {
   ConsoleCapture console;
-  auto service = std::make_unique<sim::SimulatedService>();
+  auto service = std::make_unique<port::sim::SimulatedService>();
   for (int i = 0; i < 8; ++i) {
     service->AddDevice("Keys " + std::to_string(i),
                        std::make_shared<ScriptedController>(

@@ -15,7 +15,7 @@
 
 namespace {
 
-using sim::ControllerEvent;
+using port::sim::ControllerEvent;
 
 std::atomic<int> workersStarted{0};
 // Worker bodies are kept and run only when the bench closes the workers, so
@@ -58,7 +58,7 @@ struct InputBench {
   }
   uintptr_t Context() { return reinterpret_cast<uintptr_t>(device.get()); }
   void Event(uint32_t message, uintptr_t param1 = 0) { MidiInProc(device->inputHandle, message, Context(), param1, 0); }
-  void Short(uint8_t status, uint8_t data1, uint8_t data2) { Event(port::kEventData, sim::ShortWord(status, data1, data2)); }
+  void Short(uint8_t status, uint8_t data1, uint8_t data2) { Event(port::kEventData, port::sim::ShortWord(status, data1, data2)); }
   void Packets(std::initializer_list<std::array<uint8_t, 3>> packets) {
     for (const auto& packet : packets) Short(packet[0], packet[1], packet[2]);
   }
@@ -66,7 +66,7 @@ struct InputBench {
   Journal journal;
   RecordingHandler handler{journal};
   RecordingListener listener{journal};
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager{service};
   unsigned input = 0;
   std::unique_ptr<CMIDIDeviceWin> device;
@@ -248,7 +248,7 @@ TEST(Callback, EventsAreLoggedByKind) {
   };
   for (const Case& c : cases) {
     InputBench bench;
-    bench.Event(c.message, sim::ShortWord(0x90, 0x3C, 0x64));
+    bench.Event(c.message, port::sim::ShortWord(0x90, 0x3C, 0x64));
     EXPECT_EQ(logsink::CaptureContents(), c.log) << std::hex << c.message;
     EXPECT_TRUE(bench.journal.Entries().empty());
     // An invalid short message is not decoded and keeps nobody awake.
@@ -294,10 +294,10 @@ TEST(Callback, EmptyAndBrokenLongMessagesAreNotDeliveredButBufferReturns) {
 
 TEST(Callback, FailedGiveBackIsPrintedAndLaterSysExIsDropped) {
   InputBench bench;
-  sim::InputFaults faults;
+  port::sim::InputFaults faults;
   // Rebuild the bench's port with a give-back that fails after the first queueing.
-  sim::SimulatedService service;
-  faults.addBuffer = sim::ResultScript({port::kNoError, port::kInvalParam}, port::kNoError);
+  port::sim::SimulatedService service;
+  faults.addBuffer = port::sim::ResultScript({port::kNoError, port::kInvalParam}, port::kNoError);
   const unsigned input = service.AddInput("Port B", std::move(faults));
   CMIDIDeviceWin device(bench.manager, service);
   ASSERT_EQ(service.OpenInput(input, MidiInProc, reinterpret_cast<uintptr_t>(&device), device.inputHandle), 0u);

@@ -17,9 +17,9 @@
 
 namespace {
 
-using sim::InputFaults;
-using sim::OutputFaults;
-using sim::ResultScript;
+using port::sim::InputFaults;
+using port::sim::OutputFaults;
+using port::sim::ResultScript;
 
 CMIDIDeviceWin* Listed(CMIDIManager& manager, size_t index) {
   return static_cast<CMIDIDeviceWin*>(manager.devices.at(index));
@@ -27,7 +27,7 @@ CMIDIDeviceWin* Listed(CMIDIManager& manager, size_t index) {
 
 TEST(Manager, NoPortsLogsNothingAndSummaryReportsNoDevices) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager(service);
   manager.Start();
   EXPECT_FALSE(manager.started);
@@ -55,7 +55,7 @@ TEST(Manager, OpenFailuresAreLoggedWithTheCodesText) {
   };
   for (const Case& c : cases) {
     ConsoleCapture console;
-    sim::SimulatedService service;
+    port::sim::SimulatedService service;
     InputFaults faults;
     faults.open = ResultScript::Always(c.code);
     service.AddInput("Port A", std::move(faults));
@@ -75,7 +75,7 @@ TEST(Manager, UnreadablePortIsRefusedWithConsoleTextPerCode) {
   const Case cases[] = {{11, "MMSYSERR_INVALPARAM"}, {2, "MMSYSERR_BADDEVICEID"}, {7, ""}, {1, ""}};
   for (const Case& c : cases) {
     ConsoleCapture console;
-    sim::SimulatedService service;
+    port::sim::SimulatedService service;
     InputFaults faults;
     faults.name = ResultScript::Always(c.code);
     // Its events reach the callback although the port is never started:
@@ -92,7 +92,7 @@ TEST(Manager, UnreadablePortIsRefusedWithConsoleTextPerCode) {
     manager.DescribeDevices(summary);
     EXPECT_EQ(summary, "No midi devices found.\r\n");
     // The refused record is gone; events on its port must never reach it.
-    service.Inject(input, sim::ControllerEvent::ShortMessage(0x90, 60, 100));
+    service.Inject(input, port::sim::ControllerEvent::ShortMessage(0x90, 60, 100));
     service.WaitUntilIdle();
     EXPECT_EQ(service.Input(input).delivered, 1); // the open only
   }
@@ -100,7 +100,7 @@ TEST(Manager, UnreadablePortIsRefusedWithConsoleTextPerCode) {
 
 TEST(Manager, OutputIsPairedByExactNameFirstThatOpens) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddInput("Twin");
   service.AddInput("Blank");
   service.AddInput("Lonely");
@@ -129,7 +129,7 @@ TEST(Manager, OutputIsPairedByExactNameFirstThatOpens) {
 
 TEST(Manager, UnknownDeviceIsListedUnsupportedWithoutBuffer) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddDevice("Port A", nullptr);
   service.AddDevice("MIDI Mix", nullptr);
   CMIDIManagerWin manager(service);
@@ -152,7 +152,7 @@ TEST(Manager, UnknownDeviceIsListedUnsupportedWithoutBuffer) {
 
 TEST(Manager, StartTwiceDoesNothingAndStopForgetsDevices) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddDevice("Port A", nullptr);
   CMIDIManagerWin manager(service);
   manager.Start();
@@ -170,7 +170,7 @@ TEST(Manager, StartTwiceDoesNothingAndStopForgetsDevices) {
 
 TEST(Manager, StopErrorsGoToTheConsoleOnly) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   InputFaults faults;
   faults.stop = ResultScript::Always(port::kInvalidHandle);
   service.AddInput("Port A", std::move(faults));
@@ -184,7 +184,7 @@ TEST(Manager, StopErrorsGoToTheConsoleOnly) {
 
 TEST(Manager, StartFailureIsPrintedAndDeviceStaysListed) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   InputFaults faults;
   faults.start = ResultScript::Always(port::kNoMem);
   service.AddInput("Port A", std::move(faults));
@@ -204,7 +204,7 @@ struct SendBench {
     manager.Start();
   }
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager{service};
 };
 
@@ -214,7 +214,7 @@ TEST(ManagerSend, BusyPortIsTried21TimesThenReported) {
   SendBench bench(std::move(faults));
   const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
   bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
-  const sim::OutputRecord record = bench.service.Output(0);
+  const port::sim::OutputRecord record = bench.service.Output(0);
   EXPECT_EQ(record.sendCalls, 21);
   EXPECT_EQ(record.releaseCalls, 1);
   EXPECT_TRUE(record.messages.empty());
@@ -228,7 +228,7 @@ TEST(ManagerSend, PortBusyForAWhileStillGetsTheMessage) {
   SendBench bench(std::move(faults));
   const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
   bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
-  const sim::OutputRecord record = bench.service.Output(0);
+  const port::sim::OutputRecord record = bench.service.Output(0);
   EXPECT_EQ(record.sendCalls, 21);
   ASSERT_EQ(record.messages.size(), 1u);
   EXPECT_EQ(record.messages[0], std::vector<uint8_t>(bytes, bytes + 3));
@@ -270,7 +270,7 @@ TEST(ManagerSend, RefusedReleaseIsTriedTenTimesAndBytesOutliveTheCall) {
     bench.manager.SendSysEx(bytes.get(), 4, Listed(bench.manager, 0));
     std::fill(bytes.get(), bytes.get() + 4, 0);
   }
-  const sim::OutputRecord record = bench.service.Output(0);
+  const port::sim::OutputRecord record = bench.service.Output(0);
   EXPECT_EQ(record.releaseCalls, 10);
   EXPECT_EQ(bench.service.Pauses(), std::vector<unsigned>(10, 10));
   EXPECT_EQ(RetainedBlockCount(), retainedBefore + 1);
@@ -297,21 +297,21 @@ TEST(ManagerSend, ReleaseGrantedLateNeedsNoRetention) {
 // send to end instead of running beside it, and the dialogue completes.
 TEST(ManagerSend, ADevicesSendsNeverOverlapWhenAReplyComesDuringTheFirst) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   OutputFaults slowRelease;
   slowRelease.release = ResultScript::FirstN(9, port::kStillPlaying);
   service.AddInput("nanoKONTROL2");
   service.AddOutput("nanoKONTROL2", std::move(slowRelease));
-  auto nano = std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene());
+  auto nano = std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene());
   service.Connect(nano, 0, 0);
   CMIDIManagerWin manager(service);
   manager.Start();
   service.WaitUntilIdle();
-  const sim::OutputRecord output = service.Output(0);
+  const port::sim::OutputRecord output = service.Output(0);
   EXPECT_EQ(output.overlappingSends, 0);
   ASSERT_EQ(output.messages.size(), 3u); // dump request, image, write request
-  EXPECT_EQ(output.messages[2], std::vector<uint8_t>(sim::protocol::kNanoKontrolWriteRequest.begin(),
-                                                     sim::protocol::kNanoKontrolWriteRequest.end()));
+  EXPECT_EQ(output.messages[2], std::vector<uint8_t>(port::sim::protocol::kNanoKontrolWriteRequest.begin(),
+                                                     port::sim::protocol::kNanoKontrolWriteRequest.end()));
   EXPECT_EQ(nano->WriteRequests(), 1);
   EXPECT_EQ(static_cast<CKorgNanoControl*>(Listed(manager, 0)->handler)->state, CKorgNanoControl::Idle);
   EXPECT_TRUE(service.EarlyRequests().empty());
@@ -334,7 +334,7 @@ class OwnSendManager final : public CMIDIManagerWin {
 // own SendSysEx, whatever manager that is.
 TEST(ManagerSend, ForwardGoesThroughTheManagersOwnSend) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddInput("Port A");
   service.AddOutput("Port A");
   OwnSendManager manager(service);
@@ -363,7 +363,7 @@ namespace {
 // refuse a queued buffer and the console would say so.
 TEST(ManagerStop, StopsInputThenReleasesBuffersWithoutComplaint) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddDevice("BCF2000", nullptr);
   service.AddDevice("Port A", nullptr);
   CMIDIManagerWin manager(service);
@@ -379,7 +379,7 @@ TEST(ManagerStop, StopsInputThenReleasesBuffersWithoutComplaint) {
 
 TEST(ManagerStop, ReleaseFailureIsPrintedOnTheConsoleOnly) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   InputFaults faults;
   faults.unprepare = ResultScript::Always(port::kInvalParam);
   service.AddInput("BCF2000", std::move(faults));

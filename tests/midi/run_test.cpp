@@ -19,13 +19,13 @@
 
 namespace {
 
-using sim::InputFaults;
-using sim::OutputFaults;
-using sim::ResultScript;
+using port::sim::InputFaults;
+using port::sim::OutputFaults;
+using port::sim::ResultScript;
 
 TEST(Run, NoPortsGivesTheEmptyReport) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager(service);
   const ProbeRun run = RunOver(service, manager, console);
   EXPECT_EQ(run.report, "\r\n\r\nNo midi devices found.\r\n");
@@ -34,7 +34,7 @@ TEST(Run, NoPortsGivesTheEmptyReport) {
 
 TEST(Run, MixedPortsGiveTheExactReport) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddDevice("Unknown Synth", nullptr);
   InputFaults unreadable;
   unreadable.name = ResultScript::Always(port::kInvalParam);
@@ -80,7 +80,7 @@ TEST(Run, MixedPortsGiveTheExactReport) {
 // summary.
 TEST(Run, ReportOfALargeCaptureHoldsAllOfItThenTheSummary) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager(service);
   std::string logged;
   std::string report;
@@ -100,7 +100,7 @@ TEST(Run, ReportOfALargeCaptureHoldsAllOfItThenTheSummary) {
 
 TEST(Run, LoggingAfterTheWaitDoesNotReachTheReport) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager(service);
   std::string report;
   RunProbe(
@@ -142,7 +142,7 @@ class StuckConsole final : public logsink::ConsoleWriter {
 TEST(Run, AConsoleThatTakesNothingHoldsUpNeitherTheRunNorItsReport) {
   logsink::BeginCapture();
   StuckConsole console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager(service);
   std::string logged;
   std::string report;
@@ -189,9 +189,9 @@ class LosingLayer final : public ForwardingService {
 
 TEST(Run, EventsALayerLostAreSaidPerDeviceJustBeforeTheSummary) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.AddDevice("Keyboard", nullptr);
-  service.AddDevice("BCF2000", std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")));
+  service.AddDevice("BCF2000", std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")));
   service.AddDevice("Pad", nullptr);
   LosingLayer layer(service, {{"Keyboard", 3}, {"BCF2000", 18446744073709551615ull}});
   CMIDIManagerWin manager(layer);

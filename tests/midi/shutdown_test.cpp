@@ -26,7 +26,7 @@ namespace {
 // logs, as a listener may.
 class HoldingListener final : public CMIDIListener {
  public:
-  explicit HoldingListener(sim::SimulatedService& service) : service(service) {}
+  explicit HoldingListener(port::sim::SimulatedService& service) : service(service) {}
   void OnNoteOn(CMIDIDevice* device, uint8_t, uint8_t, uint8_t) override {
     entered = true;
     while (!service.ShuttingDown() && !teardownReturned) std::this_thread::yield();
@@ -43,14 +43,14 @@ class HoldingListener final : public CMIDIListener {
   std::atomic<bool> teardownReturned{false};
 
  private:
-  sim::SimulatedService& service;
+  port::sim::SimulatedService& service;
 };
 
 TEST(ManagerTeardown, WaitsForACallbackInTheMiddleOfAnEvent) {
   ConsoleCapture console;
-  sim::SimulatedService service;
-  service.AddDevice("Keys", std::make_shared<sim::ScriptedController>(
-                                std::vector<sim::ControllerEvent>{sim::ControllerEvent::ShortMessage(0x90, 60, 100)}));
+  port::sim::SimulatedService service;
+  service.AddDevice("Keys", std::make_shared<port::sim::ScriptedController>(
+                                std::vector<port::sim::ControllerEvent>{port::sim::ControllerEvent::ShortMessage(0x90, 60, 100)}));
   HoldingListener listener(service);
   auto manager = std::make_unique<CMIDIManagerWin>(service);
   manager->listeners.push_back(&listener);
@@ -70,14 +70,14 @@ TEST(ManagerTeardown, WaitsForACallbackInTheMiddleOfAnEvent) {
 
 TEST(ManagerTeardown, WaitsForAReplyBeingSentFromTheCallback) {
   ConsoleCapture console;
-  sim::SimulatedService service;
-  sim::OutputFaults faults;
+  port::sim::SimulatedService service;
+  port::sim::OutputFaults faults;
   // The dump request goes out; the scene image sent from the callback, in
   // answer to the edited scene, hangs until the teardown.
-  faults.send = sim::ResultScript({port::kNoError, sim::kNeverReturns}, port::kNoError);
+  faults.send = port::sim::ResultScript({port::kNoError, port::sim::kNeverReturns}, port::kNoError);
   service.AddInput("nanoKONTROL2");
   service.AddOutput("nanoKONTROL2", std::move(faults));
-  service.Connect(std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene()), 0,
+  service.Connect(std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene()), 0,
                   0);
   auto manager = std::make_unique<CMIDIManagerWin>(service);
   manager->Start();

@@ -17,7 +17,7 @@
 
 class FloodReportCheck {
  public:
-  explicit FloodReportCheck(const sim::FloodPlan& plan) : plan(plan), devices(plan.devices.size()) {}
+  explicit FloodReportCheck(const port::sim::FloodPlan& plan) : plan(plan), devices(plan.devices.size()) {}
 
   // Reads the capture part of a report (or the whole report: the summary
   // holds no units).
@@ -121,9 +121,9 @@ class FloodReportCheck {
 
   // What the report shows for one event of a stream.
   std::vector<std::string> UnitsOf(Progress& progress, uint8_t device, uint32_t index) const {
-    const sim::ControllerEvent event = sim::FloodEvent(plan, device, index);
+    const port::sim::ControllerEvent event = port::sim::FloodEvent(plan, device, index);
     const std::string received = "SysEx message received:\r\n";
-    if (event.kind == sim::ControllerEvent::Kind::SysEx) return {received + HexDump(event.bytes) + "\r\n"};
+    if (event.kind == port::sim::ControllerEvent::Kind::SysEx) return {received + HexDump(event.bytes) + "\r\n"};
     const uint8_t packet[3] = {static_cast<uint8_t>(event.word), static_cast<uint8_t>(event.word >> 8),
                                static_cast<uint8_t>(event.word >> 16)};
     char line[32];
@@ -138,7 +138,7 @@ class FloodReportCheck {
     return {line, received + HexDump(message) + "\r\n"};
   }
 
-  const sim::FloodPlan& plan;
+  const port::sim::FloodPlan& plan;
   std::vector<Progress> devices;
   size_t shortLines = 0;
 };

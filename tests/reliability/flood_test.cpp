@@ -65,12 +65,12 @@ int Count(const std::string& text, const std::string& part) {
 
 TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
   const milliseconds duration = FloodDuration();
-  const sim::FloodPlan plan = sim::FullSpeedFlood(duration);
+  const port::sim::FloodPlan plan = port::sim::FullSpeedFlood(duration);
   ASSERT_EQ(plan.devices.size(), 16u);
   size_t consoleLines = 0;
   std::string report;
-  sim::SimulatedService service;
-  sim::AddFlood(service, plan);
+  port::sim::SimulatedService service;
+  port::sim::AddFlood(service, plan);
   {
     CountingConsole console;
     CMIDIManagerWin manager(service);
@@ -131,10 +131,10 @@ class NoteCounter final : public CMIDIListener {
 // that waited would never end), and the report must hold an unbroken
 // beginning of every stream.
 TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
-  sim::FloodPlan plan = sim::FullSpeedFlood(milliseconds(0));
+  port::sim::FloodPlan plan = port::sim::FullSpeedFlood(milliseconds(0));
   plan.eventsPerDevice = 0; // until the port is stopped
-  sim::SimulatedService service;
-  sim::AddFlood(service, plan);
+  port::sim::SimulatedService service;
+  port::sim::AddFlood(service, plan);
   constexpr uint32_t kHeard = 200;
   std::string report;
   {

@@ -30,8 +30,8 @@ struct HungRun {
 
 HungRun RunStuck(const std::string& scenario) {
   HungRun run;
-  sim::SimulatedService service;
-  EXPECT_TRUE(sim::BuildScenario(scenario, service));
+  port::sim::SimulatedService service;
+  EXPECT_TRUE(port::sim::BuildScenario(scenario, service));
   ConsoleCapture console;
   CMIDIManagerWin manager(service);
   std::atomic<bool> gaveUp{false};
@@ -95,9 +95,9 @@ TEST(HungCall, TheWatchdogExportsWhatWasCapturedAndTheDevicesOnce) {
 // exports the report the run built, whole, and nothing is said about a
 // stuck call the report never met.
 TEST(HungCall, AStopThatNeverReturnsStillGetsTheRunsOwnReportOut) {
-  sim::SimulatedService service;
-  sim::InputFaults stuck;
-  stuck.stop = sim::ResultScript::FirstN(1, sim::kNeverReturns);
+  port::sim::SimulatedService service;
+  port::sim::InputFaults stuck;
+  stuck.stop = port::sim::ResultScript::FirstN(1, port::sim::kNeverReturns);
   service.AddInput("Keyboard", std::move(stuck));
   ConsoleCapture console;
   CMIDIManagerWin manager(service);
@@ -117,8 +117,8 @@ TEST(HungCall, AStopThatNeverReturnsStillGetsTheRunsOwnReportOut) {
 }
 
 TEST(HungCall, ARunThatEndsInTimeIsLeftAlone) {
-  sim::SimulatedService service;
-  ASSERT_TRUE(sim::BuildScenario("bcf2000-rename", service));
+  port::sim::SimulatedService service;
+  ASSERT_TRUE(port::sim::BuildScenario("bcf2000-rename", service));
   ConsoleCapture console;
   CMIDIManagerWin manager(service);
   bool gaveUp = false;

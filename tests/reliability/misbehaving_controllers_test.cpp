@@ -31,7 +31,7 @@ using Bytes = std::vector<uint8_t>;
 // at the device records before the stop forgets them.
 struct ScenarioRun {
   explicit ScenarioRun(const std::string& name) {
-    EXPECT_TRUE(sim::BuildScenario(name, service)) << name;
+    EXPECT_TRUE(port::sim::BuildScenario(name, service)) << name;
     manager.listeners.push_back(&listener);
     RunProbe(
         manager,
@@ -66,7 +66,7 @@ struct ScenarioRun {
   Journal journal;
   RecordingListener listener{journal};
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   CMIDIManagerWin manager{service};
   std::vector<CMIDIDeviceWin*> devices; // in port order; live as long as the manager
   std::string report;
@@ -128,7 +128,7 @@ TEST(MisbehavingController, OversizedSysExIsDroppedOnceAndDecodingResumesAtItsEn
 
   // As one long message: the port cuts it into the 512-byte buffer, each
   // part delivered by itself, nothing lost and nothing joined.
-  const Bytes message = sim::RunawaySysExController::Message(100000, true);
+  const Bytes message = port::sim::RunawaySysExController::Message(100000, true);
   Bytes joined;
   size_t parts = 0;
   for (const Bytes& part : DumpsStartingWith(run.report, {})) {
@@ -216,7 +216,7 @@ TEST(MisbehavingController, RepliesFasterThanTheyCanBeAnsweredAreTakenOneByOne) 
   const auto* nano = static_cast<CKorgNanoControl*>(run.devices[1]->handler);
   EXPECT_EQ(nano->state, CKorgNanoControl::Failed);
   EXPECT_EQ(nano->retryCount, 10);
-  EXPECT_EQ(run.Output("nanoKONTROL2", sim::protocol::kNanoKontrolScene.size()), 10);
+  EXPECT_EQ(run.Output("nanoKONTROL2", port::sim::protocol::kNanoKontrolScene.size()), 10);
   EXPECT_EQ(Count(run.report, "current settings are bad!\n"), 1);
   EXPECT_EQ(run.report.find("data upload"), std::string::npos);
   // Each upload was answered fifty times: all of it logged, none lost.
@@ -230,7 +230,7 @@ TEST(MisbehavingController, RepliesFasterThanTheyCanBeAnsweredAreTakenOneByOne) 
 TEST(MisbehavingController, DeviceTextReachesTheConsoleEscapedAndTheReportAsItIs) {
   ScenarioRun run("hostile-names");
   ASSERT_EQ(run.devices.size(), 2u);
-  EXPECT_EQ(run.devices[0]->name.Get(), sim::kHostileIdentityText) << "the name keeps every byte";
+  EXPECT_EQ(run.devices[0]->name.Get(), port::sim::kHostileIdentityText) << "the name keeps every byte";
 
   // Nothing written to the terminal can drive it.
   EXPECT_TRUE(IsConsoleSafe(run.consoleText.data(), run.consoleText.size()));
@@ -240,12 +240,12 @@ TEST(MisbehavingController, DeviceTextReachesTheConsoleEscapedAndTheReportAsItIs
 
   // The report keeps the bytes; the printed name ends at its zero byte.
   const std::string shown = "Stage\x1B[31m\r\x08" "6n\x7F";
-  EXPECT_TRUE(HoldsInOrder(run.report, {std::string("MIDI device found: ") + sim::kHostileBCPortName + "\n",
+  EXPECT_TRUE(HoldsInOrder(run.report, {std::string("MIDI device found: ") + port::sim::kHostileBCPortName + "\n",
                                         "Updated device name: " + shown}));
-  EXPECT_NE(run.report.find(std::string("MIDI device found: ") + sim::kHostileKeyboardPortName + "\n"),
+  EXPECT_NE(run.report.find(std::string("MIDI device found: ") + port::sim::kHostileKeyboardPortName + "\n"),
             std::string::npos);
   EXPECT_TRUE(HoldsInOrder(run.report, {"\r\n\r\n\"" + shown + "\" Supported by Veltrakon.\r\n",
-                                        std::string("\"") + sim::kHostileKeyboardPortName + "\"\r\n\r\n"}));
+                                        std::string("\"") + port::sim::kHostileKeyboardPortName + "\"\r\n\r\n"}));
   EXPECT_EQ(run.report.find("hidden"), std::string::npos);
   EXPECT_NE(run.report.find("0x1B, 0x5B, 0x33, 0x31, 0x6D, 0x0D, 0x08, 0x36"), std::string::npos);
 }
@@ -255,13 +255,13 @@ TEST(MisbehavingController, DeviceTextReachesTheConsoleEscapedAndTheReportAsItIs
 // are (a %n taken as a directive would write through a stray pointer).
 TEST(MisbehavingController, PrintfDirectivesInDeviceTextArePlainText) {
   ConsoleCapture console;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   const std::string bcPort = "BCF2000 %s%n%x%%";
   const std::string identity = "Desk %n%s%x%%d";
   const std::string keysPort = "Keys %n %s %x %";
-  service.AddDevice(bcPort, std::make_shared<sim::BCController>(sim::BCController::BCF2000(identity)));
-  service.AddDevice(keysPort, std::make_shared<sim::ScriptedController>(
-                                  std::vector<sim::ControllerEvent>{sim::ControllerEvent::ShortMessage(0x90, 0x3C, 0x64)}));
+  service.AddDevice(bcPort, std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000(identity)));
+  service.AddDevice(keysPort, std::make_shared<port::sim::ScriptedController>(
+                                  std::vector<port::sim::ControllerEvent>{port::sim::ControllerEvent::ShortMessage(0x90, 0x3C, 0x64)}));
   CMIDIManagerWin manager(service);
   const ProbeRun run = RunOver(service, manager, console);
   for (const std::string* text : {&run.report, &run.console}) {

@@ -22,8 +22,8 @@
 
 namespace {
 
-using sim::ControllerEvent;
-using sim::ResultScript;
+using port::sim::ControllerEvent;
+using port::sim::ResultScript;
 using std::chrono::milliseconds;
 
 constexpr int kHandledDevices = 3;      // all but the keyboard have a handler
@@ -31,12 +31,12 @@ constexpr int kDevices = 4;
 const char* const kPortNames[kDevices] = {"BCF2000", "nanoKONTROL2", "X-TOUCH MINI", "USB Keyboard"};
 
 struct Faults {
-  sim::InputFaults input;
-  sim::OutputFaults output;
+  port::sim::InputFaults input;
+  port::sim::OutputFaults output;
   bool outputs = true; // false: no output port of any device's name
 };
 
-void AddDevice(sim::SimulatedService& service, const std::string& name, std::shared_ptr<sim::VirtualController> model,
+void AddDevice(port::sim::SimulatedService& service, const std::string& name, std::shared_ptr<port::sim::VirtualController> model,
                const Faults& faults) {
   const unsigned input = service.AddInput(name, faults.input);
   int output = -1;
@@ -45,20 +45,20 @@ void AddDevice(sim::SimulatedService& service, const std::string& name, std::sha
 }
 
 // The four devices in port order, each with its own faults.
-void BuildScene(sim::SimulatedService& service, const std::array<Faults, kDevices>& faults) {
-  AddDevice(service, kPortNames[0], std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")),
+void BuildScene(port::sim::SimulatedService& service, const std::array<Faults, kDevices>& faults) {
+  AddDevice(service, kPortNames[0], std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")),
             faults[0]);
   AddDevice(service, kPortNames[1],
-            std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene()), faults[1]);
+            std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene()), faults[1]);
   AddDevice(service, kPortNames[2],
-            std::make_shared<sim::XTouchMiniController>(
-                std::vector<ControllerEvent>{sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(1))}),
+            std::make_shared<port::sim::XTouchMiniController>(
+                std::vector<ControllerEvent>{port::sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(1))}),
             faults[2]);
   std::vector<ControllerEvent> keyboard = {ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(1))};
-  for (const ControllerEvent& packet : sim::ScriptedController::SysExAsPackets({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7})) {
+  for (const ControllerEvent& packet : port::sim::ScriptedController::SysExAsPackets({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7})) {
     keyboard.push_back(packet);
   }
-  AddDevice(service, kPortNames[3], std::make_shared<sim::ScriptedController>(std::move(keyboard)), faults[3]);
+  AddDevice(service, kPortNames[3], std::make_shared<port::sim::ScriptedController>(std::move(keyboard)), faults[3]);
 }
 
 struct FaultyRun {
@@ -70,7 +70,7 @@ struct FaultyRun {
 
 FaultyRun RunWith(const std::array<Faults, kDevices>& faults) {
   FaultyRun result;
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   service.SetPausesSleep(false); // the retries are counted, not waited for
   BuildScene(service, faults);
   {

@@ -16,7 +16,7 @@ struct ProbeRun {
 
 // Waits for the service to go idle and for every activity worker to finish,
 // so the run's log is complete and in a known order.
-inline void WaitForQuiet(sim::SimulatedService& service, CMIDIManager& manager) {
+inline void WaitForQuiet(port::sim::SimulatedService& service, CMIDIManager& manager) {
   for (;;) {
     service.WaitUntilIdle();
     manager.Workers().WaitUntilNoneRunning();
@@ -30,7 +30,7 @@ inline void WaitForQuiet(sim::SimulatedService& service, CMIDIManager& manager) 
 // buffer from being queued.
 enum class EarlyRequests { Refused, Allowed };
 
-inline ProbeRun RunOver(sim::SimulatedService& service, CMIDIManagerWin& manager, ConsoleCapture& console,
+inline ProbeRun RunOver(port::sim::SimulatedService& service, CMIDIManagerWin& manager, ConsoleCapture& console,
                         EarlyRequests early = EarlyRequests::Refused) {
   ProbeRun run;
   RunProbe(

@@ -5,11 +5,11 @@
 // MIDIHDR flags and byte counts, "port opened" reported from inside
 // midiInOpen on the caller's thread, every other input event from a driver
 // thread (the simulated service's dispatcher). The scenario is named by the
-// environment variable FAKE_WINMM_SCENARIO (sim::BuildScenario), and
+// environment variable FAKE_WINMM_SCENARIO (port::sim::BuildScenario), and
 // FAKE_WINMM_SERVICE says which Windows service to behave as: "classic" (the
 // default), or "current" for Windows MIDI Services behind winmm, where a
 // send is done inside midiOutLongMsg and controllers answer within a
-// millisecond (sim::ServiceTiming).
+// millisecond (port::sim::ServiceTiming).
 //
 // It also holds the program to winmm's rules and records every breach
 // (records.h):
@@ -97,7 +97,7 @@ class StandIn {
   };
 
   StandIn();
-  static sim::ServiceTiming ServiceTimingFromEnvironment();
+  static port::sim::ServiceTiming ServiceTimingFromEnvironment();
   // Records the requests that found their controller's input unready.
   void RecordEarlyRequests();
   static void Delivered(port::InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1,
@@ -112,7 +112,7 @@ class StandIn {
   bool IntactLocked(Header& entry, bool withBytes, const char* when);
 
   CRITICAL_SECTION lock;
-  sim::SimulatedService* service;
+  port::sim::SimulatedService* service;
   std::vector<Input*> inputs;
   std::vector<Output*> outputs;
   std::vector<Header*> headers;

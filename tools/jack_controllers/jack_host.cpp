@@ -40,10 +40,10 @@ struct JackHost::Slot {
   std::unique_ptr<Link> link;
 };
 
-class JackHost::Link final : public sim::ControllerLink {
+class JackHost::Link final : public port::sim::ControllerLink {
  public:
   Link(JackHost& host, Slot& slot) : host(host), slot(slot) {}
-  void Send(sim::ControllerEvent event) override { host.Schedule(slot, event); }
+  void Send(port::sim::ControllerEvent event) override { host.Schedule(slot, event); }
 
  private:
   JackHost& host;
@@ -192,16 +192,16 @@ void JackHost::WriteTiming(const std::string& directory) {
   std::fclose(file);
 }
 
-void JackHost::Schedule(Slot& slot, const sim::ControllerEvent& event) {
+void JackHost::Schedule(Slot& slot, const port::sim::ControllerEvent& event) {
   std::vector<uint8_t> bytes;
   switch (event.kind) {
-    case sim::ControllerEvent::Kind::Short: {
+    case port::sim::ControllerEvent::Kind::Short: {
       const uint8_t status = static_cast<uint8_t>(event.word & 0xFF);
       const size_t length = ShortLength(status);
       for (size_t at = 0; at < length; ++at) bytes.push_back(static_cast<uint8_t>((event.word >> (8 * at)) & 0xFF));
       break;
     }
-    case sim::ControllerEvent::Kind::SysEx:
+    case port::sim::ControllerEvent::Kind::SysEx:
       bytes = event.bytes;
       break;
     default:

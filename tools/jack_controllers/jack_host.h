@@ -82,7 +82,7 @@ class JackHost {
   void TakeIncoming();
   // Hands due events to the process thread; returns the next due time.
   Clock::time_point SendDue(Clock::time_point now);
-  void Schedule(Slot& slot, const sim::ControllerEvent& event);
+  void Schedule(Slot& slot, const port::sim::ControllerEvent& event);
 
   std::vector<std::unique_ptr<Slot>> slots;
   WireRecord& record;

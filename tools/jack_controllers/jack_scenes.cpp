@@ -12,10 +12,10 @@ namespace jackctl {
 
 namespace {
 
-using sim::ControllerEvent;
+using port::sim::ControllerEvent;
 using std::chrono::milliseconds;
 
-JackDevice Device(std::string client, int id, std::string file, std::shared_ptr<sim::VirtualController> controller) {
+JackDevice Device(std::string client, int id, std::string file, std::shared_ptr<port::sim::VirtualController> controller) {
   JackDevice device;
   device.alsaClient = client;
   device.clientId = id;
@@ -44,17 +44,17 @@ std::vector<ControllerEvent> KeyboardScript() {
 // A nanoKONTROL2 whose scene differs from the stored one in one byte (the
 // user reassigned a control), so the whole dialogue runs: dump, upload,
 // write.
-std::shared_ptr<sim::NanoKontrolController> EditedNanoKontrol() {
-  return std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene());
+std::shared_ptr<port::sim::NanoKontrolController> EditedNanoKontrol() {
+  return std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene());
 }
 
 // An X-TOUCH MINI played after the other devices are done: a knob of layer
 // A turned twice, then its last button pressed and released. The second
 // knob waits until the activity worker's two lines are out.
 std::vector<ControllerEvent> XTouchMiniScript() {
-  std::vector<ControllerEvent> script = {sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(3400)),
-                                         sim::XTouchMiniController::Knob(0, 1, 72, milliseconds(300))};
-  for (const ControllerEvent& event : sim::XTouchMiniController::Button(0, 16, milliseconds(300))) {
+  std::vector<ControllerEvent> script = {port::sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(3400)),
+                                         port::sim::XTouchMiniController::Knob(0, 1, 72, milliseconds(300))};
+  for (const ControllerEvent& event : port::sim::XTouchMiniController::Button(0, 16, milliseconds(300))) {
     script.push_back(event);
   }
   return script;
@@ -68,15 +68,15 @@ std::vector<ControllerEvent> XTouchMiniScript() {
 // and the X-TOUCH MINI from 3.4 s, which has been sent its reset stream
 // while attached.
 void ControllersScene(std::vector<JackDevice>& devices) {
-  JackDevice bcf = Device("BCF2000", 20, "bcf2000", std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage")));
+  JackDevice bcf = Device("BCF2000", 20, "bcf2000", std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")));
   bcf.answerDelay = milliseconds(900);
   devices.push_back(bcf);
   JackDevice nano = Device("nanoKONTROL2", 22, "nanokontrol2", EditedNanoKontrol());
   nano.answerDelay = milliseconds(200);
   devices.push_back(nano);
-  devices.push_back(Device("X-TOUCH MINI", 23, "xtouch", std::make_shared<sim::XTouchMiniController>(XTouchMiniScript())));
-  devices.push_back(Device("USB Keyboard", 24, "keyboard", std::make_shared<sim::ScriptedController>(KeyboardScript())));
-  JackDevice foot = Device("Foot Controller", 28, "foot", std::make_shared<sim::ScriptedController>(std::vector<ControllerEvent>{
+  devices.push_back(Device("X-TOUCH MINI", 23, "xtouch", std::make_shared<port::sim::XTouchMiniController>(XTouchMiniScript())));
+  devices.push_back(Device("USB Keyboard", 24, "keyboard", std::make_shared<port::sim::ScriptedController>(KeyboardScript())));
+  JackDevice foot = Device("Foot Controller", 28, "foot", std::make_shared<port::sim::ScriptedController>(std::vector<ControllerEvent>{
                                                                   ControllerEvent::ShortMessage(0xB0, 0x40, 0x7F, milliseconds(3000))}));
   foot.playback = false;
   devices.push_back(foot);
@@ -87,7 +87,7 @@ void ControllersScene(std::vector<JackDevice>& devices) {
 // however soon the answers come.
 void BCF2000NextCycleScene(std::vector<JackDevice>& devices) {
   devices.push_back(Device("BCF2000", 20, "bcf2000",
-                           std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage"))));
+                           std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage"))));
 }
 
 void NanoKontrolNextCycleScene(std::vector<JackDevice>& devices) {
@@ -108,7 +108,7 @@ void FloodScene(std::vector<JackDevice>& devices) {
                                                      static_cast<uint8_t>(n / 128), delay));
     }
     JackDevice device = Device("Flood Pad " + std::to_string(pad + 1), 40 + pad, "pad" + std::to_string(pad + 1),
-                               std::make_shared<sim::ScriptedController>(std::move(script)));
+                               std::make_shared<port::sim::ScriptedController>(std::move(script)));
     device.playback = false;
     devices.push_back(device);
   }

@@ -21,7 +21,7 @@ struct JackDevice {
   std::string alsaPort;   // "BCF2000 MIDI 1"
   bool capture = true;    // has a port the controller sends on
   bool playback = true;   // has a port the controller receives on
-  std::shared_ptr<sim::VirtualController> controller;
+  std::shared_ptr<port::sim::VirtualController> controller;
   // Added before everything the controller sends, so that the dialogues of
   // several controllers in one test come in a fixed order.
   std::chrono::milliseconds answerDelay{0};

@@ -5,7 +5,7 @@
 #include "midi/port/simulated/controllers/twister_controller.h"
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 namespace {
 
@@ -92,4 +92,4 @@ void AddFlood(SimulatedService& service, const FloodPlan& plan) {
   }
 }
 
-} // namespace sim
+} // namespace port::sim

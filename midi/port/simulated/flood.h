@@ -23,7 +23,7 @@
 
 #include "midi/port/simulated/simulated_service.h"
 
-namespace sim {
+namespace port::sim {
 
 struct FloodDevice {
   std::string name;
@@ -65,4 +65,4 @@ FloodPlan FullSpeedFlood(std::chrono::milliseconds duration);
 // each port's input.
 void AddFlood(SimulatedService& service, const FloodPlan& plan);
 
-} // namespace sim
+} // namespace port::sim

@@ -14,7 +14,7 @@
 #include "midi/port/simulated/controllers/twister_controller.h"
 #include "midi/port/simulated/flood.h"
 
-namespace sim {
+namespace port::sim {
 
 const char kHostileBCPortName[] = "BCF2000 \x1B[2J\x1B]0;pwned\x07";
 const char kHostileKeyboardPortName[] = "Keyboard \xC2\x9B" "31m\r\xFF\xFE";
@@ -151,4 +151,4 @@ std::vector<std::string> MisbehavingScenarioNames() {
           "hostile-names", "hung-open", "hung-start", "hung-send"};
 }
 
-} // namespace sim
+} // namespace port::sim

@@ -31,7 +31,7 @@
 
 #include "midi/port/simulated/simulated_service.h"
 
-namespace sim {
+namespace port::sim {
 
 bool BuildMisbehavingScenario(const std::string& name, SimulatedService& service);
 std::vector<std::string> MisbehavingScenarioNames();
@@ -41,4 +41,4 @@ extern const char kHostileBCPortName[];
 extern const char kHostileKeyboardPortName[];
 extern const std::string kHostileIdentityText; // holds a zero byte
 
-} // namespace sim
+} // namespace port::sim

@@ -150,11 +150,11 @@ class Source {
   Source(unsigned device, uint32_t count, double perSecond, std::shared_ptr<Lateness> lateness)
       : device(device), count(count), pacer(perSecond), lateness(std::move(lateness)) {}
 
-  bool operator()(sim::ControllerEvent& next) {
+  bool operator()(port::sim::ControllerEvent& next) {
     if (sequence == count) return false;
     if (sequence >= 1 && lateness) Note(Clock::now());
     const std::chrono::microseconds delay = pacer.Next();
-    next = sim::ControllerEvent::ShortMessage(0, 0, 0, delay);
+    next = port::sim::ControllerEvent::ShortMessage(0, 0, 0, delay);
     next.word = MessageWord(device, sequence);
     ++sequence;
     previousDue += delay.count();
@@ -188,7 +188,7 @@ class Source {
 
 } // namespace
 
-bool AddNumberedFlood(sim::SimulatedService& service, unsigned devices, double perSecond, double seconds,
+bool AddNumberedFlood(port::sim::SimulatedService& service, unsigned devices, double perSecond, double seconds,
                       std::vector<std::shared_ptr<Lateness>>* lateness) {
   const double perDevice = perSecond * seconds;
   if (devices == 0 || devices > kMaxDevices || perSecond <= 0 || perDevice < 1 || perDevice > kMaxSequence) {

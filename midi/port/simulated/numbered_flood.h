@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace port::sim {
 class SimulatedService;
 }
 
@@ -94,7 +94,7 @@ struct Lateness {
 // perSecond messages a second for `seconds` from its start. When lateness
 // is given, it gets one entry per device. False when the numbers are out
 // of range (at most kMaxDevices devices and kMaxSequence messages each).
-bool AddNumberedFlood(sim::SimulatedService& service, unsigned devices, double perSecond, double seconds,
+bool AddNumberedFlood(port::sim::SimulatedService& service, unsigned devices, double perSecond, double seconds,
                       std::vector<std::shared_ptr<Lateness>>* lateness = nullptr);
 
 // The flood programs' optional numeric arguments (devices, rate, seconds):

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 // clang-format off
-namespace sim::protocol {
+namespace port::sim::protocol {
 
 // The scene the tool requires a nanoKONTROL2 to hold (global channel 1), as
 // the controller sends it back when asked: one System Exclusive message.
@@ -57,5 +57,5 @@ static_assert(kXTouchResetStream.size() == 3 + 2 + 24 + 48 + 2 + 24 + 48, "151 b
 // model 7F (either), command 01.
 inline constexpr std::array<uint8_t, 8> kBCIdentityQuery = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
 
-} // namespace sim::protocol
+} // namespace port::sim::protocol
 // clang-format on

@@ -6,7 +6,7 @@
 
 #include "midi/port/port.h"
 
-namespace sim {
+namespace port::sim {
 
 // A result no call gives back: the call never returns, as a driver that
 // deadlocks or waits on a device that is gone. The simulated service holds
@@ -38,4 +38,4 @@ class ResultScript {
   port::Result thereafter = port::kNoError;
 };
 
-} // namespace sim
+} // namespace port::sim

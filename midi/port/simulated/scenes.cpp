@@ -14,7 +14,7 @@
 #include "midi/port/simulated/misbehaving_scenes.h"
 #include "midi/port/simulated/numbered_flood.h"
 
-namespace sim {
+namespace port::sim {
 
 namespace {
 
@@ -265,4 +265,4 @@ std::vector<std::string> ScenarioNames() {
   return names;
 }
 
-} // namespace sim
+} // namespace port::sim

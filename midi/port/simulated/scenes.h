@@ -7,7 +7,7 @@
 
 #include "midi/port/simulated/simulated_service.h"
 
-namespace sim {
+namespace port::sim {
 
 // The demo: one controller of every family the tool has a dialogue with,
 // plus the ports that show what the report says about failures.
@@ -38,4 +38,4 @@ void BuildDemoScene(SimulatedService& service);
 bool BuildScenario(const std::string& name, SimulatedService& service);
 std::vector<std::string> ScenarioNames();
 
-} // namespace sim
+} // namespace port::sim

@@ -6,7 +6,7 @@
 
 #include "midi/port/shared/message_splitter.h"
 
-namespace sim {
+namespace port::sim {
 
 namespace {
 
@@ -807,4 +807,4 @@ bool SimulatedService::ShuttingDown() {
   return shuttingDown;
 }
 
-} // namespace sim
+} // namespace port::sim

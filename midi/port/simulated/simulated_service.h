@@ -49,7 +49,7 @@
 #include "midi/port/simulated/result_script.h"
 #include "midi/port/simulated/virtual_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 // How fast the service and its controllers are. Each preset is as strict as
 // the Windows stack it stands for.
@@ -252,4 +252,4 @@ class SimulatedService final : public port::MidiService {
   std::thread::id dispatcherId;
 };
 
-} // namespace sim
+} // namespace port::sim

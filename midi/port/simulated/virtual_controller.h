@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace port::sim {
 
 // One thing a controller sends to the host.
 struct ControllerEvent {
@@ -74,4 +74,4 @@ class VirtualController {
   }
 };
 
-} // namespace sim
+} // namespace port::sim

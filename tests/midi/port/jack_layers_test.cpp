@@ -32,18 +32,18 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using sim::ControllerEvent;
+using port::sim::ControllerEvent;
 constexpr auto kPatience = std::chrono::seconds(20);
 
 // The controller on the far side: plays a script once portprobe's input
 // connects and keeps every message it receives.
-class PeerController final : public sim::VirtualController {
+class PeerController final : public port::sim::VirtualController {
  public:
   explicit PeerController(std::vector<ControllerEvent> script = {}) : script(std::move(script)) {}
-  void OnInputStarted(sim::ControllerLink& link) override {
+  void OnInputStarted(port::sim::ControllerLink& link) override {
     for (const ControllerEvent& event : script) link.Send(event);
   }
-  void OnReceive(const uint8_t* bytes, size_t length, sim::ControllerLink&) override {
+  void OnReceive(const uint8_t* bytes, size_t length, port::sim::ControllerLink&) override {
     std::lock_guard<std::mutex> guard(lock);
     received.emplace_back(bytes, bytes + length);
     changed.notify_all();
@@ -108,7 +108,7 @@ Bytes SysExOfLength(size_t length) {
   return message;
 }
 
-jackctl::JackDevice Device(const std::string& client, int id, std::shared_ptr<sim::VirtualController> controller,
+jackctl::JackDevice Device(const std::string& client, int id, std::shared_ptr<port::sim::VirtualController> controller,
                            bool playback = true) {
   jackctl::JackDevice device;
   device.alsaClient = client;
@@ -507,9 +507,9 @@ TEST_P(OnJackWithALateClient, ARequestSentRightAfterTheOutputOpensReachesTheDevi
 // the tests' 256 frames and 48 kHz): both dialogues complete, and no request
 // reaches a controller before its input can take the answer.
 TEST_P(OnJack, DialoguesAnsweredInTheNextCycleComplete) {
-  auto nano = std::make_shared<sim::NanoKontrolController>(sim::NanoKontrolController::HoldingAnEditedScene());
+  auto nano = std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene());
   ASSERT_NO_FATAL_FAILURE(Publish(
-      {Device("BCF2000", 20, std::make_shared<sim::BCController>(sim::BCController::BCF2000("BCF2000 Stage"))),
+      {Device("BCF2000", 20, std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage"))),
        Device("nanoKONTROL2", 22, nano)}));
   EarlyRequestCheck check(*service);
   std::string report;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-namespace sim {
+namespace port::sim {
 
 namespace {
 
@@ -45,4 +45,4 @@ std::vector<std::string> BCController::PresetLines() const {
   return lines;
 }
 
-} // namespace sim
+} // namespace port::sim

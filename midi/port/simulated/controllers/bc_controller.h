@@ -8,7 +8,7 @@
 
 #include "midi/port/simulated/virtual_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 class BCController : public VirtualController {
  public:
@@ -44,4 +44,4 @@ class BCController : public VirtualController {
   std::vector<std::vector<uint8_t>> received;
 };
 
-} // namespace sim
+} // namespace port::sim

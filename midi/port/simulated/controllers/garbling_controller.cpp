@@ -2,7 +2,7 @@
 
 #include "midi/port/port.h"
 
-namespace sim {
+namespace port::sim {
 
 uint32_t GarblingController::Random() {
   state ^= state << 13;
@@ -68,4 +68,4 @@ void GarblingController::Rewrite(ControllerEvent event, ControllerLink& link) {
   link.Send(std::move(event));
 }
 
-} // namespace sim
+} // namespace port::sim

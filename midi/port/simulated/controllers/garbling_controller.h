@@ -14,7 +14,7 @@
 
 #include "midi/port/simulated/controllers/reply_rewriter.h"
 
-namespace sim {
+namespace port::sim {
 
 class GarblingController final : public ReplyRewriter {
  public:
@@ -39,4 +39,4 @@ class GarblingController final : public ReplyRewriter {
   uint32_t state;
 };
 
-} // namespace sim
+} // namespace port::sim

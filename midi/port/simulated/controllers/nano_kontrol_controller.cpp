@@ -2,7 +2,7 @@
 
 #include "midi/port/simulated/protocol_tables.h"
 
-namespace sim {
+namespace port::sim {
 
 namespace {
 
@@ -127,4 +127,4 @@ int NanoKontrolController::WriteRequests() const {
   return writeRequests;
 }
 
-} // namespace sim
+} // namespace port::sim

@@ -14,7 +14,7 @@
 
 #include "midi/port/simulated/virtual_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 class NanoKontrolController final : public VirtualController {
  public:
@@ -69,4 +69,4 @@ class NanoKontrolController final : public VirtualController {
   int writeRequests = 0;
 };
 
-} // namespace sim
+} // namespace port::sim

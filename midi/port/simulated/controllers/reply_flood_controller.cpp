@@ -1,6 +1,6 @@
 #include "midi/port/simulated/controllers/reply_flood_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 void ReplyFloodController::Rewrite(ControllerEvent event, ControllerLink& link) {
   for (int copy = 0; copy < copies; ++copy) {
@@ -10,4 +10,4 @@ void ReplyFloodController::Rewrite(ControllerEvent event, ControllerLink& link) 
   }
 }
 
-} // namespace sim
+} // namespace port::sim

@@ -6,7 +6,7 @@
 
 #include "midi/port/simulated/controllers/reply_rewriter.h"
 
-namespace sim {
+namespace port::sim {
 
 class ReplyFloodController final : public ReplyRewriter {
  public:
@@ -20,4 +20,4 @@ class ReplyFloodController final : public ReplyRewriter {
   int copies;
 };
 
-} // namespace sim
+} // namespace port::sim

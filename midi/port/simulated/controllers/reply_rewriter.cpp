@@ -1,6 +1,6 @@
 #include "midi/port/simulated/controllers/reply_rewriter.h"
 
-namespace sim {
+namespace port::sim {
 
 // What the inner controller sends through: hands each event to the rewriter.
 // The host's link is the same one for the whole life of the host.
@@ -36,4 +36,4 @@ void ReplyRewriter::OnReceive(const uint8_t* bytes, size_t length, ControllerLin
   inner->OnReceive(bytes, length, *innerLink);
 }
 
-} // namespace sim
+} // namespace port::sim

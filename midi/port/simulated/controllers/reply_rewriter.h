@@ -14,7 +14,7 @@
 
 #include "midi/port/simulated/virtual_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 class ReplyRewriter : public VirtualController {
  public:
@@ -35,4 +35,4 @@ class ReplyRewriter : public VirtualController {
   std::mutex lock;
 };
 
-} // namespace sim
+} // namespace port::sim

@@ -2,7 +2,7 @@
 
 #include "midi/port/simulated/controllers/scripted_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 std::vector<uint8_t> RunawaySysExController::Message(size_t length, bool ends) {
   std::vector<uint8_t> bytes;
@@ -25,4 +25,4 @@ void RunawaySysExController::OnInputStarted(ControllerLink& link) {
   for (const ControllerEvent& event : settings.after) link.Send(event);
 }
 
-} // namespace sim
+} // namespace port::sim

@@ -13,7 +13,7 @@
 
 #include "midi/port/simulated/virtual_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 class RunawaySysExController final : public VirtualController {
  public:
@@ -37,4 +37,4 @@ class RunawaySysExController final : public VirtualController {
   Settings settings;
 };
 
-} // namespace sim
+} // namespace port::sim

@@ -1,6 +1,6 @@
 #include "midi/port/simulated/controllers/scripted_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 void ScriptedController::OnInputStarted(ControllerLink& link) {
   for (const ControllerEvent& event : script) link.Send(event);
@@ -19,4 +19,4 @@ std::vector<ControllerEvent> ScriptedController::SysExAsPackets(const std::vecto
   return packets;
 }
 
-} // namespace sim
+} // namespace port::sim

@@ -6,7 +6,7 @@
 
 #include "midi/port/simulated/virtual_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 class ScriptedController final : public VirtualController {
  public:
@@ -21,4 +21,4 @@ class ScriptedController final : public VirtualController {
   std::vector<ControllerEvent> script;
 };
 
-} // namespace sim
+} // namespace port::sim

@@ -1,6 +1,6 @@
 #include "midi/port/simulated/controllers/surface_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 namespace {
 
@@ -53,4 +53,4 @@ std::vector<std::vector<uint8_t>> SurfaceController::Received() const {
   return received;
 }
 
-} // namespace sim
+} // namespace port::sim

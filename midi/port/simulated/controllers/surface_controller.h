@@ -13,7 +13,7 @@
 
 #include "midi/port/simulated/virtual_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 class SurfaceController : public VirtualController {
  public:
@@ -43,4 +43,4 @@ class SurfaceController : public VirtualController {
   ControllerLink* link = nullptr;
 };
 
-} // namespace sim
+} // namespace port::sim

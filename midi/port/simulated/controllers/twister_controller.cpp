@@ -1,6 +1,6 @@
 #include "midi/port/simulated/controllers/twister_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 ControllerEvent TwisterController::Encoder(int encoder, uint8_t value, std::chrono::microseconds delay) {
   return ControllerEvent::ShortMessage(0xB0, static_cast<uint8_t>(encoder), value, delay);
@@ -12,4 +12,4 @@ std::vector<ControllerEvent> TwisterController::Push(int encoder, std::chrono::m
           ControllerEvent::ShortMessage(0xB1, controller, 0x00, std::chrono::milliseconds(120))};
 }
 
-} // namespace sim
+} // namespace port::sim

@@ -6,7 +6,7 @@
 
 #include "midi/port/simulated/controllers/surface_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 class TwisterController final : public SurfaceController {
  public:
@@ -18,4 +18,4 @@ class TwisterController final : public SurfaceController {
   static std::vector<ControllerEvent> Push(int encoder, std::chrono::microseconds delay = {});
 };
 
-} // namespace sim
+} // namespace port::sim

@@ -1,6 +1,6 @@
 #include "midi/port/simulated/controllers/unplugging_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 void UnpluggingController::Rewrite(ControllerEvent event, ControllerLink& link) {
   if (answersLeft <= 0) return; // pulled: nothing more comes from it
@@ -11,4 +11,4 @@ void UnpluggingController::Rewrite(ControllerEvent event, ControllerLink& link) 
   link.Send(std::move(unplug));
 }
 
-} // namespace sim
+} // namespace port::sim

@@ -8,7 +8,7 @@
 
 #include "midi/port/simulated/controllers/reply_rewriter.h"
 
-namespace sim {
+namespace port::sim {
 
 class UnpluggingController final : public ReplyRewriter {
  public:
@@ -21,4 +21,4 @@ class UnpluggingController final : public ReplyRewriter {
   int answersLeft; // under the rewriter's lock
 };
 
-} // namespace sim
+} // namespace port::sim

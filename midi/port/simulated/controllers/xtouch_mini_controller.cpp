@@ -1,6 +1,6 @@
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 namespace {
 
@@ -34,4 +34,4 @@ void XTouchMiniController::OnShortMessage(const uint8_t* message, size_t) {
   if (message[0] == 0xC0) layer = message[1];
 }
 
-} // namespace sim
+} // namespace port::sim

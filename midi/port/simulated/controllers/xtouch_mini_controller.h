@@ -7,7 +7,7 @@
 
 #include "midi/port/simulated/controllers/surface_controller.h"
 
-namespace sim {
+namespace port::sim {
 
 class XTouchMiniController final : public SurfaceController {
  public:
@@ -31,4 +31,4 @@ class XTouchMiniController final : public SurfaceController {
   int shortMessages = 0;
 };
 
-} // namespace sim
+} // namespace port::sim

@@ -10,9 +10,9 @@
 
 namespace {
 
-ProbeRun RunScenario(const std::string& name, sim::SimulatedService& service) {
+ProbeRun RunScenario(const std::string& name, port::sim::SimulatedService& service) {
   ConsoleCapture console;
-  EXPECT_TRUE(sim::BuildScenario(name, service)) << name;
+  EXPECT_TRUE(port::sim::BuildScenario(name, service)) << name;
   CMIDIManagerWin manager(service);
   return RunOver(service, manager, console);
 }
@@ -24,7 +24,7 @@ int Count(const std::string& text, const std::string& part) {
 }
 
 TEST(DemoScene, ReportShowsEveryFamilyWithAHandler) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   const ProbeRun run = RunScenario("demo", service);
   EXPECT_TRUE(HoldsInOrder(run.report, {"current settings are bad!\n", "data upload success!\n"}));
   EXPECT_TRUE(HoldsInOrder(run.report, {"Updated device name: BCF2000 Stage"}));
@@ -39,11 +39,11 @@ TEST(DemoScene, ReportShowsEveryFamilyWithAHandler) {
   for (unsigned index = 0; index < service.OutputCount(); ++index) {
     std::string name;
     ASSERT_EQ(service.OutputName(index, name), port::kNoError);
-    const sim::OutputRecord output = service.Output(index);
+    const port::sim::OutputRecord output = service.Output(index);
     if (name == "X-TOUCH MINI") {
       ASSERT_EQ(output.messages.size(), 1u);
-      EXPECT_EQ(output.messages[0], std::vector<uint8_t>(sim::protocol::kXTouchResetStream.begin(),
-                                                         sim::protocol::kXTouchResetStream.end()));
+      EXPECT_EQ(output.messages[0], std::vector<uint8_t>(port::sim::protocol::kXTouchResetStream.begin(),
+                                                         port::sim::protocol::kXTouchResetStream.end()));
     }
     if (name == "Midi Fighter Twister") {
       EXPECT_EQ(output.sendCalls, 0);
@@ -71,22 +71,22 @@ TEST(DemoScene, NamedScenariosPlayWhatTheirNamesSay) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    sim::SimulatedService service;
+    port::sim::SimulatedService service;
     const ProbeRun run = RunScenario(c.name, service);
     EXPECT_TRUE(HoldsInOrder(run.report, c.inOrder)) << run.report;
     EXPECT_EQ(run.report.find(c.absent), std::string::npos);
   }
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   EXPECT_EQ(Count(RunScenario("nano-failing", service).report, "data upload failed!!\n"), 5);
 }
 
 TEST(DemoScene, EveryListedScenarioExists) {
-  for (const std::string& name : sim::ScenarioNames()) {
-    sim::SimulatedService service;
-    EXPECT_TRUE(sim::BuildScenario(name, service)) << name;
+  for (const std::string& name : port::sim::ScenarioNames()) {
+    port::sim::SimulatedService service;
+    EXPECT_TRUE(port::sim::BuildScenario(name, service)) << name;
   }
-  sim::SimulatedService service;
-  EXPECT_FALSE(sim::BuildScenario("no-such-scenario", service));
+  port::sim::SimulatedService service;
+  EXPECT_FALSE(port::sim::BuildScenario("no-such-scenario", service));
 }
 
 } // namespace

@@ -45,7 +45,7 @@ std::string EditedScene(const std::array<uint8_t, N>& scene) {
 // The reset stream as the controller receives it over JACK: one message an
 // event, each with its own status byte.
 std::vector<std::string> ResetStreamMessages() {
-  const auto& stream = sim::protocol::kXTouchResetStream;
+  const auto& stream = port::sim::protocol::kXTouchResetStream;
   std::vector<std::string> messages;
   for (size_t at = 0; at < stream.size();) {
     const size_t length = (stream[at] & 0xF0) == 0xC0 ? 2 : 3;
@@ -59,7 +59,7 @@ const std::string kWine = std::string(PORTPROBE_SOURCE_DIR) + "/tests/wine/expec
 const std::string kJack = std::string(PORTPROBE_SOURCE_DIR) + "/tests/jack/expected/controllers/";
 
 TEST(ExpectedFiles, WireBytesOfTheWineRunsAreTheProtocolsMessages) {
-  using namespace sim::protocol;
+  using namespace port::sim::protocol;
   const std::string identity = "BCF2000: " + Hex(kBCIdentityQuery);
   EXPECT_EQ(Lines(kWine + "bcf2000-rename.wire"), std::vector<std::string>{identity});
   EXPECT_EQ(Lines(kWine + "busy-output.wire"), std::vector<std::string>{identity});
@@ -77,7 +77,7 @@ TEST(ExpectedFiles, WireBytesOfTheWineRunsAreTheProtocolsMessages) {
 }
 
 TEST(ExpectedFiles, WhatTheJackControllersGotAndSentIsTheProtocolsMessages) {
-  using namespace sim::protocol;
+  using namespace port::sim::protocol;
   EXPECT_EQ(Lines(kJack + "bcf2000.received"), std::vector<std::string>{Hex(kBCIdentityQuery)});
   EXPECT_EQ(Lines(kJack + "nanokontrol2.received"),
             (std::vector<std::string>{Hex(kNanoKontrolDumpRequest), Hex(kNanoKontrolScene), Hex(kNanoKontrolWriteRequest)}));

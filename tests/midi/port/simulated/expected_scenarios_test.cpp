@@ -65,7 +65,7 @@ std::map<std::string, std::vector<std::string>> WireByPort(const std::string& li
   return wire;
 }
 
-std::map<std::string, std::vector<std::string>> WireOf(sim::SimulatedService& service) {
+std::map<std::string, std::vector<std::string>> WireOf(port::sim::SimulatedService& service) {
   static const char kHex[] = "0123456789ABCDEF";
   std::map<std::string, std::vector<std::string>> wire;
   for (unsigned index = 0; index < service.OutputCount(); ++index) {
@@ -97,10 +97,10 @@ TEST_P(ExpectedScenario, SameBytesUnderEitherTiming) {
   console.erase(console.size() - std::string(kClosingMessage).size()); // written after the export
   const auto wire = WireByPort(ReadFile(base + ".wire"));
 
-  for (const sim::ServiceTiming& timing : {sim::ServiceTiming::Classic(), sim::ServiceTiming::CurrentWindows()}) {
+  for (const port::sim::ServiceTiming& timing : {port::sim::ServiceTiming::Classic(), port::sim::ServiceTiming::CurrentWindows()}) {
     SCOPED_TRACE(timing.sendDoneInCall ? "current Windows" : "classic");
-    sim::SimulatedService service(timing);
-    ASSERT_TRUE(sim::BuildScenario(GetParam(), service));
+    port::sim::SimulatedService service(timing);
+    ASSERT_TRUE(port::sim::BuildScenario(GetParam(), service));
     ConsoleCapture capture;
     CMIDIManagerWin manager(service);
     const ProbeRun run = RunOver(service, manager, capture);

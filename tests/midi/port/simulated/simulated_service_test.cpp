@@ -11,7 +11,7 @@
 
 namespace {
 
-using sim::ControllerEvent;
+using port::sim::ControllerEvent;
 
 struct Received {
   std::mutex lock;
@@ -27,7 +27,7 @@ void Record(port::InputHandle, uint32_t message, uintptr_t context, uintptr_t pa
 }
 
 TEST(SimulatedService, StreamPlaysInOrderWithConstantQueue) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   const unsigned input = service.AddInput("Flood");
   constexpr uint32_t kEvents = 20000;
   uint32_t produced = 0;
@@ -45,12 +45,12 @@ TEST(SimulatedService, StreamPlaysInOrderWithConstantQueue) {
   std::lock_guard<std::mutex> guard(received.lock);
   ASSERT_EQ(received.words.size(), kEvents);
   for (uint32_t i = 0; i < kEvents; ++i) {
-    ASSERT_EQ(received.words[i], sim::ShortWord(0x90, i & 0x7F, (i >> 7) & 0x7F)) << i;
+    ASSERT_EQ(received.words[i], port::sim::ShortWord(0x90, i & 0x7F, (i >> 7) & 0x7F)) << i;
   }
 }
 
 TEST(SimulatedService, InputBeforeTheStartAndAfterTheStopIsLost) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   const unsigned input = service.AddInput("Port");
   service.Inject(input, ControllerEvent::ShortMessage(0x90, 1, 1)); // before the open
   service.WaitUntilIdle();
@@ -68,12 +68,12 @@ TEST(SimulatedService, InputBeforeTheStartAndAfterTheStopIsLost) {
   service.WaitUntilIdle();
   std::lock_guard<std::mutex> guard(received.lock);
   EXPECT_EQ(received.messages, (std::vector<uint32_t>{port::kEventOpen, port::kEventData}));
-  EXPECT_EQ(received.words, (std::vector<uint32_t>{sim::ShortWord(0x90, 3, 3)}));
+  EXPECT_EQ(received.words, (std::vector<uint32_t>{port::sim::ShortWord(0x90, 3, 3)}));
   EXPECT_EQ(service.Input(input).droppedWhileStopped, 3);
 }
 
 TEST(SimulatedService, PortsOpenOnceAndHeadersFollowWinmmRules) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   const unsigned input = service.AddInput("Port");
   service.AddOutput("Port");
   Received received;
@@ -146,7 +146,7 @@ struct Reader {
     return events;
   }
 
-  sim::SimulatedService* service = nullptr;
+  port::sim::SimulatedService* service = nullptr;
   bool giveBack = true;
   std::mutex lock;
   std::vector<Event> events;
@@ -170,7 +170,7 @@ Reader::Event LongError(Bytes bytes) {
 
 // One port open and started with buffers of the given size queued.
 struct OpenPort {
-  OpenPort(sim::SimulatedService& service, size_t buffers, uint32_t size) : service(service) {
+  OpenPort(port::sim::SimulatedService& service, size_t buffers, uint32_t size) : service(service) {
     input = service.AddInput("Port");
     reader.service = &service;
     EXPECT_EQ(service.OpenInput(input, Reader::Callback, reinterpret_cast<uintptr_t>(&reader), handle), 0u);
@@ -192,7 +192,7 @@ struct OpenPort {
     return events;
   }
 
-  sim::SimulatedService& service;
+  port::sim::SimulatedService& service;
   unsigned input = 0;
   port::InputHandle handle = nullptr;
   Reader reader;
@@ -213,19 +213,19 @@ TEST(SimulatedService, BytesAreReadAsTheWindowsServiceReadsThem) {
        {Long({0xF0, 0x01, 0x02, 0x03}), Long({0x04, 0x05, 0xF7})}},
       {"a status byte ends the message unfinished, then counts as itself",
        {0xF0, 0x01, 0x02, 0x90, 0x3C, 0x64},
-       {LongError({0xF0, 0x01, 0x02}), Data(sim::ShortWord(0x90, 0x3C, 0x64))}},
+       {LongError({0xF0, 0x01, 0x02}), Data(port::sim::ShortWord(0x90, 0x3C, 0x64))}},
       {"a real-time byte inside comes on its own, the message around it whole",
        {0xF0, 0x01, 0xF8, 0x02, 0xF7},
        {Data(0xF8), Long({0xF0, 0x01, 0x02, 0xF7})}},
       {"short messages, a new F0 interrupting an unfinished one",
        {0xB0, 0x07, 0x64, 0xC0, 0x05, 0xF0, 0x01, 0xF0, 0x02, 0xF7},
-       {Data(sim::ShortWord(0xB0, 0x07, 0x64)), Data(sim::ShortWord(0xC0, 0x05)), LongError({0xF0, 0x01}),
+       {Data(port::sim::ShortWord(0xB0, 0x07, 0x64)), Data(port::sim::ShortWord(0xC0, 0x05)), LongError({0xF0, 0x01}),
         Long({0xF0, 0x02, 0xF7})}},
       {"data bytes of no message are broken short messages", {0x01, 0x90, 0x3C}, {{port::kEventError, 0x01, {}}, {port::kEventError, 0x3C90, {}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    sim::SimulatedService service;
+    port::sim::SimulatedService service;
     OpenPort open(service, 1, 4);
     service.Inject(open.input, ControllerEvent::SysExMessage(c.wire));
     EXPECT_EQ(open.Received(), c.expected);
@@ -233,7 +233,7 @@ TEST(SimulatedService, BytesAreReadAsTheWindowsServiceReadsThem) {
 }
 
 TEST(SimulatedService, AnUnfinishedMessageKeepsItsBufferUntilInputStops) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   OpenPort open(service, 1, 16);
   service.Inject(open.input, ControllerEvent::SysExMessage({0xF0, 0x01, 0x02}));
   EXPECT_TRUE(open.Received().empty());
@@ -249,7 +249,7 @@ TEST(SimulatedService, AnUnfinishedMessageKeepsItsBufferUntilInputStops) {
 TEST(SimulatedService, AMessageThatFindsNoBufferIsLostWholeOrFromWhereTheBuffersRanOut) {
   // Classic timing waits for no buffer; a buffer queued right after the
   // message came is too late, however soon the service looks.
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   OpenPort open(service, 0, 4);
   service.Inject(open.input, ControllerEvent::SysExMessage({0xF0, 0x01, 0xF7}));
   uint8_t bytes[4];
@@ -269,7 +269,7 @@ TEST(SimulatedService, AMessageThatFindsNoBufferIsLostWholeOrFromWhereTheBuffers
 }
 
 TEST(SimulatedService, AnUnpluggedDeviceClosesAndNeverGivesItsBuffersBack) {
-  sim::SimulatedService service;
+  port::sim::SimulatedService service;
   OpenPort open(service, 1, 16);
   const unsigned output = service.AddOutput("Port");
   port::OutputHandle out = nullptr;
@@ -291,11 +291,11 @@ TEST(SimulatedService, AnUnpluggedDeviceClosesAndNeverGivesItsBuffersBack) {
 TEST(SimulatedService, ARequestBeforeItsInputCanAnswerIsCaughtAndItsAnswerLost) {
   const Bytes request = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
   for (const bool inputFirst : {false, true}) {
-    for (const sim::ServiceTiming& timing : {sim::ServiceTiming::Classic(), sim::ServiceTiming::CurrentWindows()}) {
+    for (const port::sim::ServiceTiming& timing : {port::sim::ServiceTiming::Classic(), port::sim::ServiceTiming::CurrentWindows()}) {
       SCOPED_TRACE(std::string(inputFirst ? "input first" : "request first") +
                    (timing.sendDoneInCall ? ", current Windows" : ", classic"));
-      sim::SimulatedService service(timing);
-      service.AddDevice("BCF2000", std::make_shared<sim::BCController>(sim::BCController::BCF2000()));
+      port::sim::SimulatedService service(timing);
+      service.AddDevice("BCF2000", std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000()));
       Reader reader;
       reader.service = &service;
       port::InputHandle input = nullptr;
@@ -326,7 +326,7 @@ TEST(SimulatedService, ARequestBeforeItsInputCanAnswerIsCaughtAndItsAnswerLost) 
       if (inputFirst) {
         EXPECT_TRUE(early.empty());
         ASSERT_EQ(events.size(), 2u);
-        EXPECT_EQ(events[1].bytes, sim::BCController(sim::BCController::BCF2000()).IdentityReply());
+        EXPECT_EQ(events[1].bytes, port::sim::BCController(port::sim::BCController::BCF2000()).IdentityReply());
       } else {
         EXPECT_EQ(early, (std::vector<std::string>{
                              "BCF2000: a message reached the controller before its input was started"}));
