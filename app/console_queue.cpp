@@ -59,9 +59,25 @@ void ConsoleQueue::Push(const char* text, size_t length) {
 }
 
 void ConsoleQueue::PushLocked(const char* text, size_t length) {
+  const TextPiece piece{text, length};
+  PushLocked(&piece, 1);
+}
+
+void ConsoleQueue::PushLocked(const TextPiece* pieces, size_t count) {
+  size_t length = 0;
+  uint64_t lineEnds = 0;
+  char last = '\0';
+  for (size_t i = 0; i < count; ++i) {
+    if (pieces[i].length == 0) continue;
+    length += pieces[i].length;
+    lineEnds += LineEnds(pieces[i].text, pieces[i].length);
+    last = pieces[i].text[pieces[i].length - 1];
+  }
   if (length == 0) return;
   if (!StartLocked()) {
-    WriteLocked(text, length);
+    for (size_t i = 0; i < count; ++i) {
+      if (pieces[i].length > 0) WriteLocked(pieces[i].text, pieces[i].length);
+    }
     return;
   }
   // Once text is left out, the console takes text again only when it has
@@ -71,8 +87,8 @@ void ConsoleQueue::PushLocked(const char* text, size_t length) {
     // The console has taken nothing for a while: this text is for the
     // report only. Counted in line ends, at least one for what was cut.
     leavingOut = true;
-    leftOutSinceRoom += LineEnds(text, length);
-    leftOutEndsLine = text[length - 1] == '\n';
+    leftOutSinceRoom += lineEnds;
+    leftOutEndsLine = last == '\n';
     return;
   }
   if (leavingOut) {
@@ -86,7 +102,7 @@ void ConsoleQueue::PushLocked(const char* text, size_t length) {
     leavingOut = false;
     leftOutSinceRoom = 0;
   }
-  pending.append(text, length);
+  for (size_t i = 0; i < count; ++i) pending.append(pieces[i].text, pieces[i].length);
   // A busy writer finds the text when it comes back for more; waking it
   // would cost a system call a message. So it is woken once when it waits,
   // and once more when a quarter of the bound has gathered meanwhile.

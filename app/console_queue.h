@@ -39,6 +39,12 @@ namespace logsink {
 
 constexpr size_t kConsoleQueueLimit = size_t{1} << 20; // 1 MB of text
 
+// One part of a text that is handed over in parts.
+struct TextPiece {
+  const char* text;
+  size_t length;
+};
+
 class ConsoleQueue {
  public:
   // writer: where text goes until SetWriter says otherwise; flushDelay:
@@ -54,6 +60,8 @@ class ConsoleQueue {
   void Push(const char* text, size_t length);
   // The same, with the queue's lock already held.
   void PushLocked(const char* text, size_t length);
+  // One text given in pieces, with the lock held: kept or left out whole.
+  void PushLocked(const TextPiece* pieces, size_t count);
   // Sends text to writer from now on, once everything queued before has
   // gone to the old one.
   void SetWriter(ConsoleWriter* writer);

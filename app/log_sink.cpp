@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -104,54 +105,58 @@ Sink& TheSink() {
   return *sink;
 }
 
+using logsink::TextPiece;
+
 // Text that is already safe for the console (the common case) is written as
 // it is; device-supplied text is made harmless first, before the lock is
 // taken, so that the check never holds up another thread's line.
 class ConsoleText {
  public:
-  ConsoleText(const char* text, size_t length, bool trusted) : text(text), length(length) {
-    if (trusted || IsConsoleSafe(text, length)) return;
+  ConsoleText(const char* text, size_t length) : piece{text, length} {
+    if (IsConsoleSafe(text, length)) return;
     safe = MakeConsoleSafe(text, length);
-    this->text = safe.data();
-    this->length = safe.size();
+    piece = {safe.data(), safe.size()};
   }
-  // Under the sink's lock.
-  void WriteTo(Sink& sink) const { sink.console.PushLocked(text, length); }
+  TextPiece Piece() const { return piece; }
 
  private:
-  const char* text;
-  size_t length;
+  TextPiece piece;
   std::string safe;
 };
 
-// Writes console text and capture text as one step under the sink's lock.
-void Emit(const ConsoleText& console, const char* captureText, size_t captureLength) {
+constexpr TextPiece kConsoleLineEnd{"\n", 1};
+constexpr TextPiece kCaptureLineEnd{"\r\n", 2};
+
+// The one way text enters the sink. Under the sink's lock the console's
+// pieces are queued as one text and the capture's pieces appended, so that
+// each call lands whole, and the console and the report show the calls in
+// the same order.
+void WriteLocked(Sink& sink, std::initializer_list<TextPiece> console, std::initializer_list<TextPiece> capture) {
+  sink.console.PushLocked(console.begin(), console.size());
+  for (const TextPiece& piece : capture) sink.capture.Append(piece.text, piece.length);
+}
+
+void Write(std::initializer_list<TextPiece> console, std::initializer_list<TextPiece> capture) {
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> guard(sink.lock);
-  console.WriteTo(sink);
-  sink.capture.Append(captureText, captureLength);
+  WriteLocked(sink, console, capture);
 }
 
-// What the capture keeps of one LogPrintf: what a 1024-byte formatting
-// buffer would hold, the text up to its first zero byte, at most 1023
-// characters.
-size_t CaptureLength(const char* text, size_t length) {
+// What the capture keeps of one LogPrintf (and of a logged line's text):
+// what a 1024-byte formatting buffer would hold, the text up to its first
+// zero byte, at most 1023 characters.
+TextPiece CapturePart(const char* text, size_t length) {
   const size_t limit = length < kCaptureLimit ? length : kCaptureLimit;
   const void* zero = std::memchr(text, '\0', limit);
-  return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - text) : limit;
+  return {text, zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - text) : limit};
 }
 
-void LogFormatted(const char* text, size_t length) {
-  Emit(ConsoleText(text, length, false), text, CaptureLength(text, length));
-}
-
-// Appends "{", one " 0x%02X," per byte, "};" to line. Made of hex digits and
-// punctuation only, a dump needs no console check.
-void AppendHexDump(std::string& line, const uint8_t* bytes, uint16_t length) {
+// "{", one " 0x%02X," per byte, "};". Made of hex digits and punctuation
+// only, a dump needs no console check.
+std::string HexDump(const uint8_t* bytes, uint16_t length) {
   static const char kHex[] = "0123456789ABCDEF";
-  const size_t start = line.size();
-  line.resize(start + 1 + 6u * length + 2);
-  char* at = &line[start];
+  std::string line(1 + 6u * length + 2, '\0');
+  char* at = &line[0];
   *at++ = '{';
   for (uint16_t i = 0; i < length; ++i) {
     *at++ = ' ';
@@ -163,22 +168,35 @@ void AppendHexDump(std::string& line, const uint8_t* bytes, uint16_t length) {
   }
   *at++ = '}';
   *at = ';';
+  return line;
 }
 
-// Formats into `small` when the text fits (nearly always: a log line is
-// short), otherwise into `large`; returns the text's length, or -1.
-int Format(char (&small)[512], std::string& large, const char*& text, const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  const int needed = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  text = small;
-  if (needed < 0 || static_cast<size_t>(needed) < sizeof small) return needed;
-  large.assign(static_cast<size_t>(needed) + 1, '\0');
-  std::vsnprintf(&large[0], large.size(), format, args);
-  text = large.data();
-  return needed;
-}
+// The formatted text of a printf-style call: in `small` when it fits
+// (nearly always: a log line is short), otherwise in `large`.
+class Formatted {
+ public:
+  Formatted(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (needed <= 0) return;
+    length = static_cast<size_t>(needed);
+    if (length < sizeof small) {
+      text = small;
+      return;
+    }
+    large.assign(length + 1, '\0');
+    std::vsnprintf(&large[0], large.size(), format, args);
+    text = large.data();
+  }
+  const char* text = "";
+  size_t length = 0;
+
+ private:
+  char small[512];
+  std::string large;
+};
 
 uint64_t Now(const Sink& sink) {
   return sink.clock != nullptr ? sink.clock() : MonotonicNanoseconds();
@@ -187,87 +205,50 @@ uint64_t Now(const Sink& sink) {
 } // namespace
 
 void LogPrintf(const char* format, ...) {
-  char small[512];
-  std::string large;
-  const char* text = nullptr;
   va_list args;
   va_start(args, format);
-  const int length = Format(small, large, text, format, args);
+  const Formatted formatted(format, args);
   va_end(args);
-  LogFormatted(text, length > 0 ? static_cast<size_t>(length) : 0);
+  const ConsoleText console(formatted.text, formatted.length);
+  Write({console.Piece()}, {CapturePart(formatted.text, formatted.length)});
 }
 
 void ConsolePrintf(const char* format, ...) {
-  char small[512];
-  std::string large;
-  const char* text = nullptr;
   va_list args;
   va_start(args, format);
-  const int length = Format(small, large, text, format, args);
+  const Formatted formatted(format, args);
   va_end(args);
-  const ConsoleText console(text, length > 0 ? static_cast<size_t>(length) : 0, false);
-  Sink& sink = TheSink();
-  std::lock_guard<std::mutex> guard(sink.lock);
-  console.WriteTo(sink);
+  const ConsoleText console(formatted.text, formatted.length);
+  Write({console.Piece()}, {});
 }
 
 void LogEndLine() {
-  Emit(ConsoleText("\n", 1, true), "\r\n", 2);
+  Write({kConsoleLineEnd}, {kCaptureLineEnd});
 }
 
 void LogLine(const char* text) {
   // Text and line end as one piece: console "text\n", capture "text\r\n".
   const size_t length = std::strlen(text);
-  std::string line;
-  line.reserve(length + 1);
-  line.append(text, length);
-  line += '\n';
-  const ConsoleText console(line.data(), line.size(), false);
-  Sink& sink = TheSink();
-  std::lock_guard<std::mutex> guard(sink.lock);
-  console.WriteTo(sink);
-  sink.capture.Append(text, CaptureLength(text, length));
-  sink.capture.Append("\r\n", 2);
+  const ConsoleText console(text, length);
+  Write({console.Piece(), kConsoleLineEnd}, {CapturePart(text, length), kCaptureLineEnd});
 }
 
 void LogHexDump(const uint8_t* bytes, uint16_t length) {
-  // Built whole and written once, so that a dump is never split by another
-  // thread's line.
-  std::string line;
-  line.reserve(1 + 6u * length + 3);
-  AppendHexDump(line, bytes, length);
-  line += '\n';
-  Sink& sink = TheSink();
-  std::lock_guard<std::mutex> guard(sink.lock);
-  ConsoleText(line.data(), line.size(), true).WriteTo(sink);
-  sink.capture.Append(line.data(), line.size() - 1);
-  sink.capture.Append("\r\n", 2);
+  // Written in one step, so that a dump is never split by another thread's line.
+  const std::string dump = HexDump(bytes, length);
+  const TextPiece piece{dump.data(), dump.size()};
+  Write({piece, kConsoleLineEnd}, {piece, kCaptureLineEnd});
 }
 
 void LogLineAndHexDump(const char* text, const uint8_t* bytes, uint16_t length) {
-  // One console write and one capture step, so that no other thread's text
-  // comes between a heading and its dump. Only the heading can need the
-  // console check; the dump never does.
+  // One step, so that no other thread's text comes between a heading and
+  // its dump. Only the heading can need the console check.
   const size_t headingLength = std::strlen(text);
-  std::string console;
-  if (IsConsoleSafe(text, headingLength)) {
-    console.reserve(headingLength + 1 + 1 + 6u * length + 3);
-    console.append(text, headingLength);
-  } else {
-    console = MakeConsoleSafe(text, headingLength);
-  }
-  console += '\n';
-  const size_t dumpStart = console.size();
-  AppendHexDump(console, bytes, length);
-  const size_t dumpLength = console.size() - dumpStart;
-  console += '\n';
-  Sink& sink = TheSink();
-  std::lock_guard<std::mutex> guard(sink.lock);
-  ConsoleText(console.data(), console.size(), true).WriteTo(sink);
-  sink.capture.Append(text, CaptureLength(text, headingLength));
-  sink.capture.Append("\r\n", 2);
-  sink.capture.Append(console.data() + dumpStart, dumpLength);
-  sink.capture.Append("\r\n", 2);
+  const ConsoleText heading(text, headingLength);
+  const std::string dump = HexDump(bytes, length);
+  const TextPiece piece{dump.data(), dump.size()};
+  Write({heading.Piece(), kConsoleLineEnd, piece, kConsoleLineEnd},
+        {CapturePart(text, headingLength), kCaptureLineEnd, piece, kCaptureLineEnd});
 }
 
 void LogStopwatch() {
@@ -286,11 +267,9 @@ void LogStopwatch() {
   const double interval = static_cast<double>(now - sink.lastMark) / 1000000000.0;
   sink.lastMark = now;
   char text[128];
-  const int length = std::snprintf(text, sizeof text, "Run Time: %f  Interval Time: %f\n", runTime, interval);
-  const size_t size = length > 0 ? static_cast<size_t>(length) - 1 : 0;
-  sink.console.PushLocked(text, size + 1);
-  sink.capture.Append(text, size);
-  sink.capture.Append("\r\n", 2);
+  const int length = std::snprintf(text, sizeof text, "Run Time: %f  Interval Time: %f", runTime, interval);
+  const TextPiece line{text, length > 0 ? static_cast<size_t>(length) : 0};
+  WriteLocked(sink, {line, kConsoleLineEnd}, {line, kCaptureLineEnd});
 }
 
 namespace logsink {
