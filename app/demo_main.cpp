@@ -7,7 +7,7 @@
 
 #include "app/run.h"
 #include "midi/manager.h"
-#include "midi/port/simulated/scenes.h"
+#include "midi/port/simulated/instruments/scenarios.h"
 
 int main(int argc, char** argv) {
   // Timed as the Windows MIDI service most users now have: sends done

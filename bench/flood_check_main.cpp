@@ -12,7 +12,7 @@
 #include <iostream>
 #include <string>
 
-#include "midi/port/simulated/numbered_flood.h"
+#include "midi/port/simulated/instruments/numbered_flood.h"
 
 int main(int argc, char** argv) {
   const bool accounted = argc == 5 && std::string(argv[4]) == "--accounted";

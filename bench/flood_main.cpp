@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/run.h"
-#include "midi/port/simulated/numbered_flood.h"
+#include "midi/port/simulated/instruments/numbered_flood.h"
 #include "midi/manager.h"
 #include "midi/port/simulated/simulated_service.h"
 

@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/port/simulated/numbered_flood.h"
+#include "midi/port/simulated/instruments/numbered_flood.h"
 
 namespace {
 

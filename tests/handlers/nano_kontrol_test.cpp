@@ -9,7 +9,7 @@
 #include "midi/device.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/protocol_tables.h"
-#include "midi/port/simulated/scenes.h"
+#include "midi/port/simulated/instruments/scenarios.h"
 #include "tests/support/probe_harness.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/port/simulated/flood.h"
+#include "midi/port/simulated/instruments/flood.h"
 
 class FloodReportCheck {
  public:

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "midi/listener.h"
-#include "midi/port/simulated/flood.h"
+#include "midi/port/simulated/instruments/flood.h"
 #include "tests/reliability/flood_report.h"
 #include "tests/support/probe_harness.h"
 

@@ -8,8 +8,8 @@
 #include <regex>
 
 #include "app/run.h"
-#include "midi/port/simulated/misbehaving_scenes.h"
-#include "midi/port/simulated/scenes.h"
+#include "midi/port/simulated/instruments/misbehaving_scenes.h"
+#include "midi/port/simulated/instruments/scenarios.h"
 #include "tests/support/probe_harness.h"
 
 namespace {

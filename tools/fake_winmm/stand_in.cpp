@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "midi/port/simulated/scenes.h"
+#include "midi/port/simulated/instruments/scenarios.h"
 #include "midi/port/simulated/simulated_service.h"
 #include "tools/fake_winmm/callback_scope.h"
 #include "tools/fake_winmm/records.h"

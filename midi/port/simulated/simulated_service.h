@@ -28,6 +28,12 @@
 // is every request that reaches a controller whose input could not take the
 // answer yet (EarlyRequests).
 //
+// This folder holds the service, the controller interface
+// (virtual_controller.h), the controllers of the families the tool knows
+// (controllers/) and the demo scene. What tests and benchmarks strain and
+// watch it with (named scenarios with their faults, misbehaving and
+// flooding controllers, the floods, the records) is in instruments/.
+//
 // Threads: any thread may call the port operations. Controllers are called
 // on the thread that sends to them (OnReceive) or starts input
 // (OnInputStarted), one at a time. No lock of the service is held while the
@@ -46,6 +52,7 @@
 #include <vector>
 
 #include "midi/port/port.h"
+#include "midi/port/simulated/instruments/records.h"
 #include "midi/port/simulated/result_script.h"
 #include "midi/port/simulated/virtual_controller.h"
 
@@ -99,72 +106,10 @@ struct OutputFaults {
   ResultScript release; // e.g. Always(kStillPlaying): the port keeps the bytes
 };
 
-// What one output port was asked to do.
-struct OutputRecord {
-  std::vector<std::vector<uint8_t>> messages; // every accepted long message
-  int prepareCalls = 0;
-  int sendCalls = 0;
-  int releaseCalls = 0;
-  // Sends begun while an earlier one on this port was not yet released.
-  int overlappingSends = 0;
-};
-
-// What happened on one input port.
-struct InputRecord {
-  int delivered = 0;           // events delivered to the callback
-  int droppedLongMessages = 0; // SysEx, or the rest of one, that found no queued buffer
-  int droppedWhileStopped = 0; // events that came while input was not started
-};
-
 class SimulatedService final : public port::MidiService {
  public:
   explicit SimulatedService(ServiceTiming timing = ServiceTiming::Classic());
   ~SimulatedService() override;
-
-  // --- building the scene (before the run) ---
-  void SetTiming(ServiceTiming timing);
-  unsigned AddInput(std::string name, InputFaults faults = {});
-  unsigned AddOutput(std::string name, OutputFaults faults = {});
-  // Connects a controller to an input port (its events) and an output port
-  // (what it receives); -1 for none.
-  void Connect(std::shared_ptr<VirtualController> controller, int inputIndex, int outputIndex);
-  // An input and an output of the same name with the controller behind both.
-  void AddDevice(const std::string& name, std::shared_ptr<VirtualController> controller);
-  // Whether Pause really sleeps; tests of the retry policy only count them.
-  void SetPausesSleep(bool sleep);
-
-  // --- driving and inspecting ---
-  // Sends an event on the input port as if its controller had.
-  void Inject(unsigned inputIndex, ControllerEvent event);
-  // A source of events pulled one at a time; false when it has no more. It
-  // is called on the service's threads with the service's lock held, so it
-  // must only compute the next event.
-  using EventSource = std::function<bool(ControllerEvent& next)>;
-  // Plays a stream on the input port: each event is due its delay after the
-  // previous one's due time, on a fixed schedule, so a slow receiver makes
-  // events late instead of slowing the stream. Memory stays constant
-  // however long the stream runs. The stream begins when the port's input
-  // starts (at once if it runs) and ends when it stops.
-  void AddStream(unsigned inputIndex, EventSource source);
-  // Waits until every event that can be delivered has been delivered.
-  void WaitUntilIdle();
-  OutputRecord Output(unsigned outputIndex);
-  InputRecord Input(unsigned inputIndex);
-  std::vector<unsigned> Pauses(); // the length of every Pause, in order
-  int KeepAwakeCalls();
-  // Headers still held because their release was refused, whose bytes the
-  // caller changed or freed while held (checked at Shutdown).
-  int CorruptedHeldSends();
-  // One line for every message that reached a controller while its input
-  // port could not take an answer: not started, or with no long-message
-  // buffer queued (unless the message was sent from inside that port's own
-  // delivery, after which the buffer goes back before any answer comes).
-  std::vector<std::string> EarlyRequests();
-  // Calls held because their script said kNeverReturns, and the release of
-  // all of them (and of any later one).
-  int HungCalls();
-  void WaitForHungCalls(int count);
-  void ReleaseHungCalls();
 
   // --- port::MidiService ---
   unsigned InputCount() override;
@@ -186,6 +131,53 @@ class SimulatedService final : public port::MidiService {
   void KeepAwake() override;
   void Pause(unsigned milliseconds) override;
   void Shutdown() override;
+
+  // --- building the scene (before the run) ---
+  void SetTiming(ServiceTiming timing);
+  unsigned AddInput(std::string name, InputFaults faults = {});
+  unsigned AddOutput(std::string name, OutputFaults faults = {});
+  // Connects a controller to an input port (its events) and an output port
+  // (what it receives); -1 for none.
+  void Connect(std::shared_ptr<VirtualController> controller, int inputIndex, int outputIndex);
+  // An input and an output of the same name with the controller behind both.
+  void AddDevice(const std::string& name, std::shared_ptr<VirtualController> controller);
+  // Whether Pause really sleeps; tests of the retry policy only count them.
+  void SetPausesSleep(bool sleep);
+
+  // --- driving ---
+  // Sends an event on the input port as if its controller had.
+  void Inject(unsigned inputIndex, ControllerEvent event);
+  // A source of events pulled one at a time; false when it has no more. It
+  // is called on the service's threads with the service's lock held, so it
+  // must only compute the next event.
+  using EventSource = std::function<bool(ControllerEvent& next)>;
+  // Plays a stream on the input port: each event is due its delay after the
+  // previous one's due time, on a fixed schedule, so a slow receiver makes
+  // events late instead of slowing the stream. Memory stays constant
+  // however long the stream runs. The stream begins when the port's input
+  // starts (at once if it runs) and ends when it stops.
+  void AddStream(unsigned inputIndex, EventSource source);
+
+  // --- instruments: what only tests and benchmarks read ---
+  // Waits until every event that can be delivered has been delivered.
+  void WaitUntilIdle();
+  OutputRecord Output(unsigned outputIndex);
+  InputRecord Input(unsigned inputIndex);
+  std::vector<unsigned> Pauses(); // the length of every Pause, in order
+  int KeepAwakeCalls();
+  // Headers still held because their release was refused, whose bytes the
+  // caller changed or freed while held (checked at Shutdown).
+  int CorruptedHeldSends();
+  // One line for every message that reached a controller while its input
+  // port could not take an answer: not started, or with no long-message
+  // buffer queued (unless the message was sent from inside that port's own
+  // delivery, after which the buffer goes back before any answer comes).
+  std::vector<std::string> EarlyRequests();
+  // Calls held because their script said kNeverReturns, and the release of
+  // all of them (and of any later one).
+  int HungCalls();
+  void WaitForHungCalls(int count);
+  void ReleaseHungCalls();
   // Whether Shutdown has begun: a test holds a callback until the teardown
   // is under way.
   bool ShuttingDown();

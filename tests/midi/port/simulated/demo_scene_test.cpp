@@ -1,6 +1,6 @@
 // The demo scene and the named scenarios, run whole: each shows what its
 // description promises.
-#include "midi/port/simulated/scenes.h"
+#include "midi/port/simulated/instruments/scenarios.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <regex>
 #include <sstream>
 
-#include "midi/port/simulated/scenes.h"
+#include "midi/port/simulated/instruments/scenarios.h"
 #include "tests/support/probe_harness.h"
 
 namespace {

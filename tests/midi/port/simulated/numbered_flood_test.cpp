@@ -1,5 +1,5 @@
 // The flood's message numbering, its pacing and the count of a log.
-#include "midi/port/simulated/numbered_flood.h"
+#include "midi/port/simulated/instruments/numbered_flood.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "midi/port/simulated/flood.h"
+#include "midi/port/simulated/instruments/flood.h"
 
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"

@@ -1,4 +1,4 @@
-#include "midi/port/simulated/scenes.h"
+#include "midi/port/simulated/instruments/scenarios.h"
 
 #include <cstdio>
 #include <functional>
@@ -9,10 +9,11 @@
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/controllers/twister_controller.h"
-#include "midi/port/simulated/controllers/unplugging_controller.h"
+#include "midi/port/simulated/demo_scene.h"
+#include "midi/port/simulated/instruments/controllers/unplugging_controller.h"
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
-#include "midi/port/simulated/misbehaving_scenes.h"
-#include "midi/port/simulated/numbered_flood.h"
+#include "midi/port/simulated/instruments/misbehaving_scenes.h"
+#include "midi/port/simulated/instruments/numbered_flood.h"
 
 namespace port::sim {
 
@@ -20,29 +21,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A keyboard nobody has a dialogue with: its notes, controls and System
-// Exclusive are logged, the long message is dropped (no buffer without a
-// handler) but the same bytes cut into packets are assembled.
-std::vector<ControllerEvent> KeyboardScript() {
-  std::vector<ControllerEvent> script = {
-      ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(200)),
-      ControllerEvent::ShortMessage(0x80, 0x3C, 0x00, milliseconds(150)),
-      ControllerEvent::ShortMessage(0xB0, 0x07, 0x64, milliseconds(100)),
-      ControllerEvent::ShortMessage(0xE0, 0x00, 0x40, milliseconds(100)),
-      ControllerEvent::SysExMessage({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}, milliseconds(100)),
-  };
-  std::vector<ControllerEvent> packets = ScriptedController::SysExAsPackets({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7});
-  packets.front().delay = milliseconds(100);
-  script.insert(script.end(), packets.begin(), packets.end());
-  return script;
-}
-
 using NanoAck = NanoKontrolController::Ack;
-
-// A port pair named nanoKONTROL2 with the controller behind it.
-void AddNanoKontrol(SimulatedService& service, NanoKontrolController::Settings settings) {
-  service.AddDevice("nanoKONTROL2", std::make_shared<NanoKontrolController>(std::move(settings)));
-}
 
 NanoKontrolController::Settings RequiredScene() {
   return NanoKontrolController::HoldingTheRequiredScene();
@@ -71,27 +50,6 @@ NanoKontrolController::Settings FailingScene() {
       NanoAck::Good,     NanoAck::Negative,  // upload 10, write: 10, given up
   };
   return settings;
-}
-
-void AddXTouchMini(SimulatedService& service) {
-  std::vector<ControllerEvent> script = {XTouchMiniController::Knob(0, 1, 70, milliseconds(250)),
-                                         XTouchMiniController::Knob(0, 1, 72, milliseconds(20))};
-  // The button comes well after the activity worker's second line (100 ms
-  // after the first knob), so the report's order does not hang on timing.
-  for (const ControllerEvent& event : XTouchMiniController::Button(0, 16, milliseconds(300))) script.push_back(event);
-  service.AddDevice("X-TOUCH MINI", std::make_shared<XTouchMiniController>(std::move(script)));
-}
-
-void AddTwister(SimulatedService& service) {
-  std::vector<ControllerEvent> script = {TwisterController::Encoder(4, 65, milliseconds(350))};
-  for (const ControllerEvent& event : TwisterController::Push(4, milliseconds(100))) script.push_back(event);
-  service.AddDevice("Midi Fighter Twister", std::make_shared<TwisterController>(std::move(script)));
-}
-
-void AddUnreadablePort(SimulatedService& service) {
-  InputFaults faults;
-  faults.name = ResultScript::Always(port::kInvalParam);
-  service.AddInput("Broken Port", std::move(faults));
 }
 
 // A BCF2000 that answers its identity request with a name of its own.
@@ -203,18 +161,6 @@ void BuildUnplugged(SimulatedService& service) {
 }
 
 } // namespace
-
-void BuildDemoScene(SimulatedService& service) {
-  service.AddDevice("BCF2000", std::make_shared<BCController>(BCController::BCF2000("BCF2000 Stage")));
-  NanoKontrolController::Settings nano = EditedScene();
-  // Answers after the other ports are found, so its dialogue reads as one.
-  nano.replyDelay = milliseconds(40);
-  AddNanoKontrol(service, std::move(nano));
-  AddXTouchMini(service);
-  AddTwister(service);
-  service.AddDevice("USB Keyboard", std::make_shared<ScriptedController>(KeyboardScript()));
-  AddUnreadablePort(service);
-}
 
 bool BuildScenario(const std::string& name, SimulatedService& service) {
   // "numbered-flood DEVICES PER_SECOND SECONDS": the benchmarks' flood.

@@ -1,4 +1,4 @@
-#include "midi/port/simulated/misbehaving_scenes.h"
+#include "midi/port/simulated/instruments/misbehaving_scenes.h"
 
 #include <deque>
 #include <functional>
@@ -6,13 +6,13 @@
 #include <memory>
 
 #include "midi/port/simulated/controllers/bc_controller.h"
-#include "midi/port/simulated/controllers/garbling_controller.h"
+#include "midi/port/simulated/instruments/controllers/garbling_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
-#include "midi/port/simulated/controllers/reply_flood_controller.h"
-#include "midi/port/simulated/controllers/runaway_sysex_controller.h"
+#include "midi/port/simulated/instruments/controllers/reply_flood_controller.h"
+#include "midi/port/simulated/instruments/controllers/runaway_sysex_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/controllers/twister_controller.h"
-#include "midi/port/simulated/flood.h"
+#include "midi/port/simulated/instruments/flood.h"
 
 namespace port::sim {
 

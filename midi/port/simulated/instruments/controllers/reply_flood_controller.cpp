@@ -1,4 +1,4 @@
-#include "midi/port/simulated/controllers/reply_flood_controller.h"
+#include "midi/port/simulated/instruments/controllers/reply_flood_controller.h"
 
 namespace port::sim {
 

@@ -1,4 +1,4 @@
-#include "midi/port/simulated/controllers/unplugging_controller.h"
+#include "midi/port/simulated/instruments/controllers/unplugging_controller.h"
 
 namespace port::sim {
 

@@ -4,7 +4,7 @@
 // model sends reaches the host copies times.
 #pragma once
 
-#include "midi/port/simulated/controllers/reply_rewriter.h"
+#include "midi/port/simulated/instruments/controllers/reply_rewriter.h"
 
 namespace port::sim {
 

@@ -1,4 +1,4 @@
-#include "midi/port/simulated/controllers/garbling_controller.h"
+#include "midi/port/simulated/instruments/controllers/garbling_controller.h"
 
 #include "midi/port/port.h"
 

@@ -1,4 +1,4 @@
-#include "midi/port/simulated/controllers/runaway_sysex_controller.h"
+#include "midi/port/simulated/instruments/controllers/runaway_sysex_controller.h"
 
 #include "midi/port/simulated/controllers/scripted_controller.h"
 

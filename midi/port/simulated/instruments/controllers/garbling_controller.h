@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "midi/port/simulated/controllers/reply_rewriter.h"
+#include "midi/port/simulated/instruments/controllers/reply_rewriter.h"
 
 namespace port::sim {
 

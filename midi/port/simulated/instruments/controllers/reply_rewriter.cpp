@@ -1,4 +1,4 @@
-#include "midi/port/simulated/controllers/reply_rewriter.h"
+#include "midi/port/simulated/instruments/controllers/reply_rewriter.h"
 
 namespace port::sim {
 

@@ -6,7 +6,7 @@
 // Threads: as ReplyRewriter.
 #pragma once
 
-#include "midi/port/simulated/controllers/reply_rewriter.h"
+#include "midi/port/simulated/instruments/controllers/reply_rewriter.h"
 
 namespace port::sim {
 

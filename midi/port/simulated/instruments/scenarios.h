@@ -1,5 +1,6 @@
-// Ready-made sets of virtual devices: the demo's, and named scenarios that
-// the stand-in services (winmm under Wine, JACK) play.
+// Named scenarios: ready-made sets of virtual devices, faults among them,
+// that the tests, portprobe-demo and the stand-in services (winmm under
+// Wine, JACK) play by name.
 #pragma once
 
 #include <string>
@@ -8,10 +9,6 @@
 #include "midi/port/simulated/simulated_service.h"
 
 namespace port::sim {
-
-// The demo: one controller of every family the tool has a dialogue with,
-// plus the ports that show what the report says about failures.
-void BuildDemoScene(SimulatedService& service);
 
 // Builds the named scenario; false when there is none of that name.
 //  "demo"            the demo scene

@@ -1,4 +1,4 @@
-#include "midi/port/simulated/numbered_flood.h"
+#include "midi/port/simulated/instruments/numbered_flood.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,0 +1,27 @@
+// What the simulated service records of each port for tests and benchmarks
+// to read: nothing the program under test can see.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace port::sim {
+
+// What one output port was asked to do.
+struct OutputRecord {
+  std::vector<std::vector<uint8_t>> messages; // every accepted long message
+  int prepareCalls = 0;
+  int sendCalls = 0;
+  int releaseCalls = 0;
+  // Sends begun while an earlier one on this port was not yet released.
+  int overlappingSends = 0;
+};
+
+// What happened on one input port.
+struct InputRecord {
+  int delivered = 0;           // events delivered to the callback
+  int droppedLongMessages = 0; // SysEx, or the rest of one, that found no queued buffer
+  int droppedWhileStopped = 0; // events that came while input was not started
+};
+
+} // namespace port::sim
