@@ -14,15 +14,15 @@ class ClipboardCalls {
  public:
   using Memory = void*;
   virtual ~ClipboardCalls() = default;
-  virtual bool Open() = 0;                            // OpenClipboard(NULL)
-  virtual void Empty() = 0;                           // EmptyClipboard
-  virtual Memory Allocate(size_t bytes) = 0;          // GlobalAlloc(GMEM_MOVEABLE, bytes)
-  virtual void* Lock(Memory memory) = 0;              // GlobalLock
-  virtual void Unlock(Memory memory) = 0;             // GlobalUnlock
-  virtual void Free(Memory memory) = 0;               // GlobalFree
+  virtual bool Open() = 0;                                  // OpenClipboard(NULL)
+  virtual void Empty() = 0;                                 // EmptyClipboard
+  virtual Memory Allocate(size_t bytes) = 0;                // GlobalAlloc(GMEM_MOVEABLE, bytes)
+  virtual void* Lock(Memory memory) = 0;                    // GlobalLock
+  virtual void Unlock(Memory memory) = 0;                   // GlobalUnlock
+  virtual void Free(Memory memory) = 0;                     // GlobalFree
   virtual bool SetData(unsigned format, Memory memory) = 0; // SetClipboardData
-  virtual void Close() = 0;                           // CloseClipboard
-  virtual void Pause(unsigned milliseconds) = 0;      // Sleep, between attempts to open
+  virtual void Close() = 0;                                 // CloseClipboard
+  virtual void Pause(unsigned milliseconds) = 0;            // Sleep, between attempts to open
 };
 
 // Opening the clipboard is tried this often, this far apart: another

@@ -95,9 +95,9 @@ void ConsoleQueue::PushLocked(const TextPiece* pieces, size_t count) {
     const uint64_t lines = std::max<uint64_t>(leftOutSinceRoom, 1);
     leftOutInAll += lines;
     char note[96];
-    const int noteLength = std::snprintf(note, sizeof note,
-                                         "(%llu lines left out here: the console was not taking output)\n",
-                                         static_cast<unsigned long long>(lines));
+    const int noteLength =
+        std::snprintf(note, sizeof note, "(%llu lines left out here: the console was not taking output)\n",
+                      static_cast<unsigned long long>(lines));
     if (noteLength > 0) pending.append(note, static_cast<size_t>(noteLength));
     leavingOut = false;
     leftOutSinceRoom = 0;

@@ -93,7 +93,7 @@ class ConsoleQueue {
   uint64_t drainsAsked = 0;
   uint64_t drainsDone = 0;
   bool started = false;
-  bool noThread = false; // the thread could not be started: write at once
+  bool noThread = false;        // the thread could not be started: write at once
   bool writerWaiting = false;   // waits for text: the next Push wakes it
   bool writerGathering = false; // lets text gather: woken only once a lot has
   bool ending = false;

@@ -63,7 +63,8 @@ bool ConsoleOfItsOwn() {
   DWORD processes[2];
   if (GetConsoleProcessList(processes, 2) != 1) return false;
   DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) && GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
+         GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
 }
 
 void WaitForKey() {

@@ -19,9 +19,9 @@
 class ConsoleCalls {
  public:
   virtual ~ConsoleCalls() = default;
-  virtual bool InputMode(uint32_t& mode) = 0;     // GetConsoleMode on standard input
-  virtual void SetInputMode(uint32_t mode) = 0;   // SetConsoleMode on standard input
-  virtual unsigned OutputCodePage() = 0;          // GetConsoleOutputCP
+  virtual bool InputMode(uint32_t& mode) = 0;        // GetConsoleMode on standard input
+  virtual void SetInputMode(uint32_t mode) = 0;      // SetConsoleMode on standard input
+  virtual unsigned OutputCodePage() = 0;             // GetConsoleOutputCP
   virtual void SetOutputCodePage(unsigned page) = 0; // SetConsoleOutputCP
 };
 

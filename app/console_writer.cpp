@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #if defined(_WIN32)
-#include <io.h>
 #include <windows.h>
+#include <io.h>
 #else
 #include <unistd.h>
 #endif

@@ -68,9 +68,7 @@ class Capture {
   static constexpr size_t kBlockSize = size_t{1} << 20;
 
   size_t BlocksInUse() const { return (size + kBlockSize - 1) / kBlockSize; }
-  size_t BlockLength(size_t index) const {
-    return index + 1 < BlocksInUse() ? kBlockSize : size - index * kBlockSize;
-  }
+  size_t BlockLength(size_t index) const { return index + 1 < BlocksInUse() ? kBlockSize : size - index * kBlockSize; }
 
   std::vector<std::unique_ptr<char[]>> blocks;
   size_t size = 0;

@@ -19,11 +19,10 @@ uint64_t MonotonicNanoseconds() {
   LARGE_INTEGER frequency;
   QueryPerformanceCounter(&counter);
   QueryPerformanceFrequency(&frequency);
-  return CounterToNanoseconds(static_cast<uint64_t>(counter.QuadPart),
-                              static_cast<uint64_t>(frequency.QuadPart));
+  return CounterToNanoseconds(static_cast<uint64_t>(counter.QuadPart), static_cast<uint64_t>(frequency.QuadPart));
 #else
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 #endif
 }

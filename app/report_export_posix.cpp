@@ -56,6 +56,7 @@ bool FeedCommand(const std::vector<const char*>& command, const ReportText& repo
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
 
   std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
   for (const char* word : command) argv.push_back(const_cast<char*>(word));
   argv.push_back(nullptr);
 

@@ -2,15 +2,15 @@
 
 #include <cstdio>
 
+#include <cstdlib>
 #include "app/log_sink.h"
 #include "app/report_export.h"
-#include <cstdlib>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <climits>
 #include <unistd.h>
+#include <climits>
 #endif
 
 namespace {
@@ -71,8 +71,8 @@ std::string Absolute(const std::string& path) {
 bool WriteWhole(const std::string& path, const ReportText& report) {
   std::FILE* file = OpenForWriting(path);
   if (file == nullptr) return false;
-  const bool written =
-      report.WriteTo([file](const char* bytes, size_t length) { return std::fwrite(bytes, 1, length, file) == length; });
+  const bool written = report.WriteTo(
+      [file](const char* bytes, size_t length) { return std::fwrite(bytes, 1, length, file) == length; });
   const bool closed = std::fclose(file) == 0;
   if (written && closed) return true;
   Remove(path); // half a report would be taken for the whole one

@@ -62,4 +62,5 @@ constexpr std::chrono::milliseconds kConsolePatience{1000};
 constexpr std::chrono::milliseconds kRunDeadline{20000};
 
 // The line the watchdog adds to the report of a run it had to end.
-constexpr const char* kGaveUpText = "Portprobe stopped waiting after %u seconds: a call to the MIDI service did not return.\n";
+constexpr const char* kGaveUpText =
+    "Portprobe stopped waiting after %u seconds: a call to the MIDI service did not return.\n";

@@ -6,9 +6,9 @@
 // After the table, each BM_Input<X> is set beside its BM_Limit<X>: the ratio
 // of their real times per event (medians when repeated).
 #include <benchmark/benchmark.h>
-#include <ext/stdio_filebuf.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <ext/stdio_filebuf.h>
 
 #include <cstdio>
 #include <iostream>

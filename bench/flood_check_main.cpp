@@ -32,8 +32,7 @@ int main(int argc, char** argv) {
                  flood::kMaxSequence);
     return 2;
   }
-  const flood::Tally tally =
-      flood::CheckLog(log, static_cast<unsigned>(devices), static_cast<uint32_t>(perDevice));
+  const flood::Tally tally = flood::CheckLog(log, static_cast<unsigned>(devices), static_cast<uint32_t>(perDevice));
   std::cout << argv[1] << ": " << flood::Describe(tally) << "\n";
   return tally.Exact() || (accounted && tally.Accounted()) ? 0 : 1;
 }

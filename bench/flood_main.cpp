@@ -20,14 +20,15 @@
 #include <vector>
 
 #include "app/run.h"
-#include "midi/port/simulated/instruments/numbered_flood.h"
 #include "midi/manager.h"
+#include "midi/port/simulated/instruments/numbered_flood.h"
 #include "midi/port/simulated/simulated_service.h"
 
 int main(int argc, char** argv) {
   double devices = 16, perSecond = 16000, seconds = 4.5;
   if (argc > 4 || !flood::ParsePositiveArgument(argc, argv, 1, devices) ||
-      !flood::ParsePositiveArgument(argc, argv, 2, perSecond) || !flood::ParsePositiveArgument(argc, argv, 3, seconds)) {
+      !flood::ParsePositiveArgument(argc, argv, 2, perSecond) ||
+      !flood::ParsePositiveArgument(argc, argv, 3, seconds)) {
     std::fprintf(stderr, "usage: portprobe-flood [DEVICES [PER_SECOND [SECONDS]]]\n");
     return 2;
   }

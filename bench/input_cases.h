@@ -92,7 +92,8 @@ class LongMessageInput {
  public:
   static constexpr uint64_t kEvents = 1;
   LongMessageInput() {
-    std::memcpy(buffer.data(), port::sim::protocol::kNanoKontrolScene.data(), port::sim::protocol::kNanoKontrolScene.size());
+    std::memcpy(buffer.data(), port::sim::protocol::kNanoKontrolScene.data(),
+                port::sim::protocol::kNanoKontrolScene.size());
     port::MidiHeader& header = device.record.inputHeader;
     header.lpData = buffer.data();
     header.dwBufferLength = static_cast<uint32_t>(buffer.size());

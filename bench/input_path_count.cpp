@@ -44,7 +44,7 @@ int Run(long calls) {
     std::fprintf(stderr, "input-path-count: the handler did not reach the expected state\n");
     return 1;
   }
-  std::fprintf(stderr, "%llu\n", static_cast<unsigned long long>(calls * Case::kEvents));
+  std::fprintf(stderr, "%llu\n", static_cast<unsigned long long>(calls) * Case::kEvents);
   return 0;
 }
 

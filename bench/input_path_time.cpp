@@ -71,9 +71,8 @@ void Compare(const char* name, int repetitions) {
 // last is delivered.
 double RelayBackToBack(int repetitions) {
   std::atomic<uint64_t> delivered{0};
-  port::winmm::EventRelay relay(65536, [&delivered](const port::winmm::DriverEvent&) {
-    delivered.fetch_add(1, std::memory_order_relaxed);
-  });
+  port::winmm::EventRelay relay(
+      65536, [&delivered](const port::winmm::DriverEvent&) { delivered.fetch_add(1, std::memory_order_relaxed); });
   constexpr uint64_t kBurst = 20000; // well within the relay's queue
   return TimeEach(repetitions, kBurst, [&] {
     const uint64_t target = delivered.load() + kBurst;
@@ -88,9 +87,8 @@ double RelayBackToBack(int repetitions) {
 // now and then.
 double RelayOneByOne(int repetitions) {
   std::atomic<uint64_t> delivered{0};
-  port::winmm::EventRelay relay(65536, [&delivered](const port::winmm::DriverEvent&) {
-    delivered.fetch_add(1, std::memory_order_release);
-  });
+  port::winmm::EventRelay relay(
+      65536, [&delivered](const port::winmm::DriverEvent&) { delivered.fetch_add(1, std::memory_order_release); });
   return TimeEach(repetitions, 1, [&] {
     const uint64_t target = delivered.load() + 1;
     relay.Post(port::winmm::DriverEvent{&relay, 0x3C3, 0, 0});
@@ -115,8 +113,7 @@ int main(int argc, char** argv) {
 
   std::fprintf(stderr, "\nper call, ns\n");
   std::mutex mutex;
-  std::fprintf(stderr, "%-40s %10.1f\n", "std::mutex lock and unlock",
-               TimeEach(repetitions, 1, [&mutex] {
+  std::fprintf(stderr, "%-40s %10.1f\n", "std::mutex lock and unlock", TimeEach(repetitions, 1, [&mutex] {
                  mutex.lock();
                  mutex.unlock();
                }));

@@ -43,9 +43,9 @@ struct Flood {
 
   std::atomic<int> connectedPorts{0}; // ports with at least one connection
   std::atomic<bool> started{false};
-  jack_nframes_t startFrame = 0;      // process thread only
-  std::vector<uint32_t> next;         // process thread only: next message per port
-  std::vector<void*> buffers;         // process thread only; sized before activation
+  jack_nframes_t startFrame = 0; // process thread only
+  std::vector<uint32_t> next;    // process thread only: next message per port
+  std::vector<void*> buffers;    // process thread only; sized before activation
   std::atomic<uint64_t> sent{0};
   std::atomic<uint64_t> noRoom{0};
   std::atomic<uint64_t> missedCycles{0};
@@ -119,7 +119,8 @@ int OnXrun(void* argument) {
 int main(int argc, char** argv) {
   double devices = 16, perSecond = 16000, seconds = 4;
   if (argc > 5 || !flood::ParsePositiveArgument(argc, argv, 1, devices) ||
-      !flood::ParsePositiveArgument(argc, argv, 2, perSecond) || !flood::ParsePositiveArgument(argc, argv, 3, seconds)) {
+      !flood::ParsePositiveArgument(argc, argv, 2, perSecond) ||
+      !flood::ParsePositiveArgument(argc, argv, 3, seconds)) {
     std::fprintf(stderr, "usage: jack-flood [DEVICES [PER_SECOND [SECONDS [CONNECT_TO]]]]\n");
     return 2;
   }
@@ -190,7 +191,9 @@ int main(int argc, char** argv) {
     }
   }
   jack_deactivate(flood.client);
-  std::fprintf(stderr, "jack-flood: %u ports x %u messages at %.0f/s: sent %llu, no room in the port buffer %llu, %s, %llu missed cycles\n",
+  std::fprintf(stderr,
+               "jack-flood: %u ports x %u messages at %.0f/s: sent %llu, no room in the port buffer %llu, %s, %llu "
+               "missed cycles\n",
                deviceCount, flood.perDevice, perSecond, static_cast<unsigned long long>(flood.sent.load()),
                static_cast<unsigned long long>(flood.noRoom.load()), flood.finished ? "finished" : "NOT finished",
                static_cast<unsigned long long>(flood.missedCycles.load()));

@@ -54,7 +54,8 @@ long PrivateKiB(pid_t pid) {
   char line[256];
   while (std::fgets(line, sizeof line, file) != nullptr) {
     long kib = 0;
-    if (std::sscanf(line, "Private_Clean: %ld kB", &kib) == 1 || std::sscanf(line, "Private_Dirty: %ld kB", &kib) == 1) {
+    if (std::sscanf(line, "Private_Clean: %ld kB", &kib) == 1 ||
+        std::sscanf(line, "Private_Dirty: %ld kB", &kib) == 1) {
       total = (total < 0 ? 0 : total) + kib;
     }
   }

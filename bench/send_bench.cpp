@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "bench/bench_support.h"
-#include "midi/port/simulated/protocol_tables.h"
 #include "midi/device.h"
 #include "midi/manager.h"
+#include "midi/port/simulated/protocol_tables.h"
 #include "midi/port/simulated/simulated_service.h"
 
 namespace {
@@ -38,7 +38,8 @@ void BM_SendSysEx402(benchmark::State& state) {
   }
   int64_t sends = 0;
   for (auto _ : state) {
-    bench->manager.SendSysEx(port::sim::protocol::kNanoKontrolScene.data(), static_cast<uint16_t>(port::sim::protocol::kNanoKontrolScene.size()), bench->device);
+    bench->manager.SendSysEx(port::sim::protocol::kNanoKontrolScene.data(),
+                             static_cast<uint16_t>(port::sim::protocol::kNanoKontrolScene.size()), bench->device);
     if (++sends == kSendsPerService) {
       state.PauseTiming();
       sends = 0;

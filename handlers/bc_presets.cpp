@@ -65,19 +65,26 @@ Lines BuildBCF2000Preset() {
 
   auto encoderDefault = [](int encoder) {
     switch (encoder) {
-      case 1: return 7;
-      case 2: return 62;
-      case 3: return 64;
-      case 4: return 17;
-      case 5: return 17;
-      case 6: return 25;
-      case 8: return 64;
-      default: return 0;
+      case 1:
+        return 7;
+      case 2:
+        return 62;
+      case 3:
+        return 64;
+      case 4:
+      case 5:
+        return 17;
+      case 6:
+        return 25;
+      case 8:
+        return 64;
+      default:
+        return 0;
     }
   };
   for (int encoder = 1; encoder <= 32; ++encoder) AddEncoder(lines, encoder, encoder, "12dot", encoderDefault(encoder));
 
-  static const int kButtonsOn[] = {2, 3, 9, 10, 11, 14, 15, 18, 19, 23, 26, 27,
+  static const int kButtonsOn[] = {2,  3,  9,  10, 11, 14, 15, 18, 19, 23, 26, 27,
                                    28, 29, 30, 31, 32, 35, 36, 37, 41, 42, 50, 51};
   auto buttonDefault = [](int button) {
     return std::find(std::begin(kButtonsOn), std::end(kButtonsOn), button) != std::end(kButtonsOn) ? 127 : 0;

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr uint16_t kShortestReply = 8;    // header and end byte, no text
+constexpr uint16_t kShortestReply = 8;       // header and end byte, no text
 constexpr uint16_t kShortestNamedReply = 11; // at least three bytes of text
 
 template <size_t N>

@@ -13,8 +13,8 @@ constexpr int32_t kMostFailures = 10;  // so the image goes out ten times at mos
 // Ours: Korg's ID and the nanoKONTROL2's model bytes. The global channel
 // (byte 2) and byte 6 may be anything.
 bool IsFromThisController(const uint8_t* bytes, uint16_t length) {
-  return length >= kShortestReply && bytes[0] == 0xF0 && bytes[1] == 0x42 && bytes[3] == 0x00 &&
-         bytes[4] == 0x01 && bytes[5] == 0x13;
+  return length >= kShortestReply && bytes[0] == 0xF0 && bytes[1] == 0x42 && bytes[3] == 0x00 && bytes[4] == 0x01 &&
+         bytes[5] == 0x13;
 }
 
 // An acknowledgement too short to hold its answer byte answers nothing: it

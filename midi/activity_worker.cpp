@@ -3,10 +3,9 @@
 #include <system_error>
 #include <thread>
 
-
 namespace {
 
-bool StartDetachedThread(std::function<void()> body) {
+bool StartDetachedThread(std::function<void()>&& body) {
   try {
     std::thread(std::move(body)).detach();
     return true;

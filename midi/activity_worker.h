@@ -21,7 +21,7 @@ class ActivityWorkers {
  public:
   // Starts a thread; returns false when it could not be started. Replaceable
   // so that tests can make the start fail.
-  using ThreadStarter = bool (*)(std::function<void()> body);
+  using ThreadStarter = bool (*)(std::function<void()>&& body);
 
   ActivityWorkers() = default;
   ActivityWorkers(const ActivityWorkers&) = delete;

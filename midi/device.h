@@ -67,8 +67,7 @@ class CMIDIDevice {
 // The record over a port of the MIDI port layer.
 class CMIDIDeviceWin : public CMIDIDevice {
  public:
-  CMIDIDeviceWin(CMIDIManager& owner, port::MidiService& midiService)
-      : CMIDIDevice(owner), service(midiService) {}
+  CMIDIDeviceWin(CMIDIManager& owner, port::MidiService& midiService) : CMIDIDevice(owner), service(midiService) {}
   ~CMIDIDeviceWin() override;
 
   // Reads the port's name, pairs the output of the same name and classifies.

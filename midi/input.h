@@ -13,8 +13,7 @@ class CMIDIDevice;
 class CMIDIManager;
 
 // The port callback. context is the port's device record (a CMIDIDeviceWin).
-void MidiInProc(port::InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1,
-                uintptr_t param2);
+void MidiInProc(port::InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1, uintptr_t param2);
 
 // The manager's decoder of one three-byte short-message packet: starts the
 // device's activity worker on its first packet, assembles System Exclusive

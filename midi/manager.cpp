@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kBusyRetries = 20;      // after the first attempt: 21 sends at most
+constexpr int kBusyRetries = 20; // after the first attempt: 21 sends at most
 constexpr int kReleaseAttempts = 10;
 constexpr unsigned kRetryPauseMs = 10;
 

@@ -6,6 +6,8 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/clear-stale-jack.sh
+echo "=== style: clang-format and clang-tidy ==="
+scripts/check-style.sh
 for preset in default asan tsan; do
   echo "=== $preset ==="
   cmake --preset "$preset" >/dev/null

@@ -72,8 +72,8 @@ using OutputHandle = OutputPortTag*;
 
 // The input callback: port, event code, the context given at open, and the
 // event's two parameters (param2 is the service's time stamp, unused).
-using InputCallback = void (*)(InputHandle port, uint32_t message, uintptr_t context,
-                               uintptr_t param1, uintptr_t param2);
+using InputCallback = void (*)(InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1,
+                               uintptr_t param2);
 
 class MidiService {
  public:
@@ -82,8 +82,7 @@ class MidiService {
   virtual unsigned InputCount() = 0;
   // The port's name in UTF-8, or a failure code (kBadDeviceId, kInvalParam, ...).
   virtual Result InputName(unsigned index, std::string& name) = 0;
-  virtual Result OpenInput(unsigned index, InputCallback callback, uintptr_t context,
-                           InputHandle& handle) = 0;
+  virtual Result OpenInput(unsigned index, InputCallback callback, uintptr_t context, InputHandle& handle) = 0;
   virtual Result StartInput(InputHandle handle) = 0;
   virtual Result StopInput(InputHandle handle) = 0;
   virtual Result PrepareInputBuffer(InputHandle handle, MidiHeader& header) = 0;

@@ -92,14 +92,25 @@ TEST(ClipboardReport, ReportGoesOnAsItsOwnBytesAndAsUtf16) {
   ConsoleCapture console;
   FakeClipboard clipboard;
   // "Über" as UTF-8 in a port name, and the report's mixed line ends.
-  const std::string report = "MIM_OPEN\nMIDI device found: \xC3\x9C" "ber\n\r\n\r\n\"\xC3\x9C" "ber\"\r\n\r\n";
+  const std::string report =
+      "MIM_OPEN\nMIDI device found: \xC3\x9C"
+      "ber\n\r\n\r\n\"\xC3\x9C"
+      "ber\"\r\n\r\n";
   EXPECT_TRUE(CopyReportToClipboard(report, clipboard));
 
   const size_t length = report.size();
   const std::u16string wide = u"MIM_OPEN\nMIDI device found: \u00DCber\n\r\n\r\n\"\u00DCber\"\r\n\r\n";
-  const std::vector<std::string> expected = {
-      "Open", "Empty", "Allocate " + std::to_string(2 * length + 2), "Lock", "Unlock", "SetData 1",
-      "Allocate " + std::to_string(2 * (wide.size() + 1)), "Lock", "Unlock", "SetData 13", "Close"};
+  const std::vector<std::string> expected = {"Open",
+                                             "Empty",
+                                             "Allocate " + std::to_string(2 * length + 2),
+                                             "Lock",
+                                             "Unlock",
+                                             "SetData 1",
+                                             "Allocate " + std::to_string(2 * (wide.size() + 1)),
+                                             "Lock",
+                                             "Unlock",
+                                             "SetData 13",
+                                             "Close"};
   EXPECT_EQ(clipboard.calls, expected);
 
   const FakeClipboard::Block* text = clipboard.Taken(kClipboardText);
@@ -141,20 +152,32 @@ TEST(ClipboardReport, FailuresAreToldTruthfullyAndLeakNothing) {
   // Whenever the text is not on the clipboard, the caller is told so and
   // saves the report elsewhere; no success is claimed here.
   const Case cases[] = {
-      {"no memory for the text", [](FakeClipboard& c) { c.failAllocation = 1; },
-       {"Open", "Empty", "Allocate 8", "Close"}, "", false},
-      {"memory cannot be locked", [](FakeClipboard& c) { c.failLock = 1; },
-       {"Open", "Empty", "Allocate 8", "Lock", "Free", "Close"}, "", false},
+      {"no memory for the text",
+       [](FakeClipboard& c) { c.failAllocation = 1; },
+       {"Open", "Empty", "Allocate 8", "Close"},
+       "",
+       false},
+      {"memory cannot be locked",
+       [](FakeClipboard& c) { c.failLock = 1; },
+       {"Open", "Empty", "Allocate 8", "Lock", "Free", "Close"},
+       "",
+       false},
       {"clipboard refuses the text: memory freed",
        [](FakeClipboard& c) { c.failSetFormat = kClipboardText; },
-       {"Open", "Empty", "Allocate 8", "Lock", "Unlock", "SetData 1", "Free", "Close"}, "", false},
-      {"no memory for the UTF-16 copy: the text is still there", [](FakeClipboard& c) { c.failAllocation = 2; },
-       {"Open", "Empty", "Allocate 8", "Lock", "Unlock", "SetData 1", "Allocate 8", "Close"}, kDone, true},
+       {"Open", "Empty", "Allocate 8", "Lock", "Unlock", "SetData 1", "Free", "Close"},
+       "",
+       false},
+      {"no memory for the UTF-16 copy: the text is still there",
+       [](FakeClipboard& c) { c.failAllocation = 2; },
+       {"Open", "Empty", "Allocate 8", "Lock", "Unlock", "SetData 1", "Allocate 8", "Close"},
+       kDone,
+       true},
       {"clipboard refuses the UTF-16 copy: that memory freed",
        [](FakeClipboard& c) { c.failSetFormat = kClipboardUnicodeText; },
-       {"Open", "Empty", "Allocate 8", "Lock", "Unlock", "SetData 1", "Allocate 8", "Lock", "Unlock",
-        "SetData 13", "Free", "Close"},
-       kDone, true},
+       {"Open", "Empty", "Allocate 8", "Lock", "Unlock", "SetData 1", "Allocate 8", "Lock", "Unlock", "SetData 13",
+        "Free", "Close"},
+       kDone,
+       true},
   };
   for (const Case& c : cases) {
     ConsoleCapture console;
@@ -197,13 +220,15 @@ TEST(ClipboardReport, Utf8ToUtf16ReplacesEachBrokenByte) {
   };
   const Case cases[] = {
       {"Port A", u"Port A"},
-      {"\xC3\x9C", u"\u00DC"},                 // two bytes
-      {"\xE2\x82\xAC", u"\u20AC"},             // three bytes
-      {"\xF0\x9F\x8E\xB9", u"\U0001F3B9"},     // four bytes: a surrogate pair
-      {"a\xFF" "b", u"a\uFFFDb"},               // never a lead byte
-      {"\xC0\x80", u"\uFFFD\uFFFD"},            // overlong zero
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
-      {"x\xE2\x82", u"x\uFFFD\uFFFD"},          // cut short at the end
+      {"\xC3\x9C", u"\u00DC"},             // two bytes
+      {"\xE2\x82\xAC", u"\u20AC"},         // three bytes
+      {"\xF0\x9F\x8E\xB9", u"\U0001F3B9"}, // four bytes: a surrogate pair
+      {"a\xFF"
+       "b",
+       u"a\uFFFDb"},                                     // never a lead byte
+      {"\xC0\x80", u"\uFFFD\uFFFD"},                     // overlong zero
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},           // an encoded surrogate
+      {"x\xE2\x82", u"x\uFFFD\uFFFD"},                   // cut short at the end
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // beyond U+10FFFF
       {"", u""},
   };

@@ -78,6 +78,7 @@ TEST(ConsoleQueue, TextFromManyThreadsArrivesWholeInTheOrderItWasQueued) {
   std::mutex order; // the caller's lock, as the log sink's
   logsink::ConsoleQueue queue(order, &console, 1 << 20, milliseconds(100));
   std::vector<std::thread> threads;
+  threads.reserve(4);
   std::string expected;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
@@ -117,8 +118,9 @@ TEST(ConsoleQueue, AStuckConsoleHoldsUpNobodyAndIsToldWhatItMissed) {
   ASSERT_TRUE(queue.Drain(milliseconds(60000)));
   queue.Push("sixth\n", 6);
   ASSERT_TRUE(queue.Drain(milliseconds(60000)));
-  EXPECT_EQ(console.Written(), "first\nsecond line\nthird line\n"
-                               "(2 lines left out here: the console was not taking output)\nsixth\n");
+  EXPECT_EQ(console.Written(),
+            "first\nsecond line\nthird line\n"
+            "(2 lines left out here: the console was not taking output)\nsixth\n");
   EXPECT_EQ(queue.LinesLeftOut(), 2u);
 }
 

@@ -20,11 +20,15 @@ TEST(ConsoleText, UnsafeBytesAreShownAsEscapes) {
       {"carriage\rreturn", "carriage\\x0Dreturn"},
       {"back\bspace\x7F", "back\\x08space\\x7F"},
       {std::string("zero\0byte", 9), "zero\\x00byte"},
-      {"\xC2\x9B" "6n", "\\xC2\\x9B6n"},        // C1 CSI in UTF-8
-      {"\x9B" "6n", "\\x9B6n"},                 // raw 8-bit CSI
-      {"\xC0\xAF", "\\xC0\\xAF"},               // overlong
-      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},      // surrogate
-      {"cut \xE2\x82", "cut \\xE2\\x82"},       // incomplete at the end
+      {"\xC2\x9B"
+       "6n",
+       "\\xC2\\x9B6n"}, // C1 CSI in UTF-8
+      {"\x9B"
+       "6n",
+       "\\x9B6n"},                                  // raw 8-bit CSI
+      {"\xC0\xAF", "\\xC0\\xAF"},                   // overlong
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},          // surrogate
+      {"cut \xE2\x82", "cut \\xE2\\x82"},           // incomplete at the end
       {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"}, // beyond U+10FFFF
   };
   for (const Case& c : cases) {

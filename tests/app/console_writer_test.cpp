@@ -10,7 +10,6 @@
 #include <random>
 #include <string>
 
-
 namespace {
 
 uint64_t fakeNow = 0;

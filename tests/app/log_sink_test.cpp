@@ -181,6 +181,7 @@ TEST(LogSink, ConcurrentLoggersLoseAndSplitNothing) {
   constexpr int kLines = 2000;
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &go] {
       while (!go) std::this_thread::yield();

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -159,8 +159,8 @@ TEST(ReportExport, UnwritableFolderSendsTheReportToTheTemporaryFolderAndSaysWher
   mkdir((scene.directory + "/portprobe-report.txt").c_str(), 0755);
   EXPECT_EQ(ExportReport(Report()), ReportPlace::File);
   EXPECT_TRUE(ReadFile(scene.temporary + "/portprobe-report.txt") == Expected());
-  EXPECT_EQ(console.Text(), "Portprobe finished, report saved to " + scene.temporary +
-                                "/portprobe-report.txt; attach it to an email.");
+  EXPECT_EQ(console.Text(),
+            "Portprobe finished, report saved to " + scene.temporary + "/portprobe-report.txt; attach it to an email.");
 }
 
 TEST(ReportExport, NowhereToSaveIsSaidOnTheConsole) {

@@ -30,7 +30,10 @@ std::basic_string<Char> ClipboardData(UINT format) {
 
 TEST(ReportExportWin, ReportIsOnTheClipboardAsTextAndAsUtf16) {
   ConsoleCapture console;
-  const std::string report = "MIM_OPEN\nMIDI device found: \xC3\x9C" "ber\n\r\n\r\n\"\xC3\x9C" "ber\"\r\n\r\n";
+  const std::string report =
+      "MIM_OPEN\nMIDI device found: \xC3\x9C"
+      "ber\n\r\n\r\n\"\xC3\x9C"
+      "ber\"\r\n\r\n";
   ExportReport(ReportText(report));
   EXPECT_EQ(console.Text(), "Portprobe finished, paste clipboard into an email.");
   EXPECT_EQ(ClipboardData<char>(CF_TEXT), report);

@@ -56,8 +56,9 @@ inline void RequireOnlyProtocolMessages(const std::string& portName, const std::
     Require(scenes <= 10, "the scene goes out ten times at most");
   } else if (portName == "X-TOUCH MINI") {
     Require(sent.size() <= 1, "an X-TOUCH MINI gets its reset stream once");
-    Require(std::all_of(sent.begin(), sent.end(), [](const FuzzBytes& m) { return Is(m, protocol::kXTouchResetStream); }),
-            "an X-TOUCH MINI gets only its reset stream");
+    Require(
+        std::all_of(sent.begin(), sent.end(), [](const FuzzBytes& m) { return Is(m, protocol::kXTouchResetStream); }),
+        "an X-TOUCH MINI gets only its reset stream");
   } else {
     Require(sent.empty(), "a device without a dialogue is sent nothing");
   }

@@ -32,6 +32,6 @@ class DiscardingConsole final : public logsink::ConsoleWriter {
 };
 
 // The port names that pick each handler, and one that picks none.
-constexpr const char* kFuzzPortNames[] = {"BCF2000", "BCR2000", "nanoKONTROL2", "X-TOUCH MINI",
-                                          "Midi Fighter Twister", "Some Keyboard"};
+constexpr const char* kFuzzPortNames[] = {
+    "BCF2000", "BCR2000", "nanoKONTROL2", "X-TOUCH MINI", "Midi Fighter Twister", "Some Keyboard"};
 constexpr size_t kFuzzPortNameCount = sizeof kFuzzPortNames / sizeof kFuzzPortNames[0];

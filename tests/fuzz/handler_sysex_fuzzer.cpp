@@ -18,8 +18,7 @@ namespace {
 // What a BC must have made of the messages, by the identity reply's rules:
 // the first with either header and the end byte's room decides, once.
 struct IdentityReference {
-  explicit IdentityReference(const std::string& portName)
-      : name(portName), model(portName == "BCF2000" ? 'G' : 'H') {}
+  explicit IdentityReference(const std::string& portName) : name(portName), model(portName == "BCF2000" ? 'G' : 'H') {}
 
   void See(const FuzzBytes& message) {
     if (decided || message.size() < 8) return;

@@ -43,7 +43,7 @@ class CountingService final : public ForwardingService {
   uintptr_t programContext = 0;
 };
 
-bool NoWorkerThreads(std::function<void()>) {
+bool NoWorkerThreads(std::function<void()>&& /*body*/) {
   return false; // the fuzzer stays single-threaded apart from the service
 }
 

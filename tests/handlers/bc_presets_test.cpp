@@ -93,7 +93,8 @@ TEST(BCPreset, ImagesHaveTheirSizeAndEveryLineIsFramedWithItsIndex) {
       total += message.size();
       longest = std::max(longest, message.size());
       ASSERT_GE(message.size(), 10u);
-      EXPECT_EQ(Bytes(message.begin(), message.begin() + 7), Bytes({0xF0, 0x00, 0x20, 0x32, 0x00, image.modelByte, 0x20}));
+      EXPECT_EQ(Bytes(message.begin(), message.begin() + 7),
+                Bytes({0xF0, 0x00, 0x20, 0x32, 0x00, image.modelByte, 0x20}));
       EXPECT_EQ(message[7], index >> 7);
       EXPECT_EQ(message[8], index & 0x7F);
       EXPECT_EQ(message.back(), 0xF7);
@@ -162,10 +163,10 @@ TEST(BCPreset, BlocksComeInTheirOrderWithTheirDefaults) {
 
   // The last line of each block is its default.
   const std::map<std::string, std::string> bcfDefaults = {
-      {"$encoder 1", "7"},  {"$encoder 2", "62"}, {"$encoder 6", "25"}, {"$encoder 7", "0"},
-      {"$encoder 8", "64"}, {"$encoder 32", "0"}, {"$button 1", "0"},   {"$button 2", "127"},
-      {"$button 42", "127"}, {"$button 48", "0"}, {"$button 50", "127"}, {"$button 52", "0"},
-      {"$button 61", "0"},  {"$fader 1", "65"},   {"$fader 2", "66"},   {"$fader 8", "64"},
+      {"$encoder 1", "7"},   {"$encoder 2", "62"}, {"$encoder 6", "25"},  {"$encoder 7", "0"},
+      {"$encoder 8", "64"},  {"$encoder 32", "0"}, {"$button 1", "0"},    {"$button 2", "127"},
+      {"$button 42", "127"}, {"$button 48", "0"},  {"$button 50", "127"}, {"$button 52", "0"},
+      {"$button 61", "0"},   {"$fader 1", "65"},   {"$fader 2", "66"},    {"$fader 8", "64"},
   };
   for (const auto& [head, value] : bcfDefaults) {
     const size_t at = bcf.IndexOf(head);

@@ -91,13 +91,15 @@ TEST(BCIdentity, RepliesAreJudgedByHeaderAndLength) {
        "Got identity response\r\nRun Time: T  Interval Time: T\r\nUpdated device name: Studio BCR", "Studio BCR", 'H',
        false},
       {"eight bytes: no text", Reply(0x00, 0x14, ""),
-       "Got identity response\r\nRun Time: T  Interval Time: T\r\nBad response, no device name.", "BCF2000", 'G', false},
+       "Got identity response\r\nRun Time: T  Interval Time: T\r\nBad response, no device name.", "BCF2000", 'G',
+       false},
       {"ten bytes: still no name", Reply(0x00, 0x15, "ab"),
-       "Got identity response\r\nRun Time: T  Interval Time: T\r\nBad response, no device name.", "BCF2000", 'H', false},
+       "Got identity response\r\nRun Time: T  Interval Time: T\r\nBad response, no device name.", "BCF2000", 'H',
+       false},
       {"eleven bytes: three characters", Reply(0x00, 0x14, "abc"),
        "Got identity response\r\nRun Time: T  Interval Time: T\r\nUpdated device name: abc", "abc", 'G', false},
-      {"another device number", Reply(0x01, 0x14, "Other"), "Got identity response\r\nRun Time: T  Interval Time: T\r\n",
-       "BCF2000", 'G', true},
+      {"another device number", Reply(0x01, 0x14, "Other"),
+       "Got identity response\r\nRun Time: T  Interval Time: T\r\n", "BCF2000", 'G', true},
       {"another model byte", Reply(0x00, 0x16, "Other"), "Got identity response\r\nRun Time: T  Interval Time: T\r\n",
        "BCF2000", 'G', true},
       {"a request, not a reply", Reply(0x00, 0x14, "Other", 0x01),
@@ -205,7 +207,8 @@ TEST(BCIdentityRun, RenameWhileSummaryIsWrittenIsRaceFree) {
     std::string summary;
     manager.DescribeDevices(summary);
     renamed = 0;
-    for (size_t at = summary.find("\"Renamed "); at != std::string::npos; at = summary.find("\"Renamed ", at + 1)) ++renamed;
+    for (size_t at = summary.find("\"Renamed "); at != std::string::npos; at = summary.find("\"Renamed ", at + 1))
+      ++renamed;
     std::this_thread::yield();
   }
   service.WaitUntilIdle();

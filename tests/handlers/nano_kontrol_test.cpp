@@ -8,8 +8,8 @@
 
 #include "midi/device.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
-#include "midi/port/simulated/protocol_tables.h"
 #include "midi/port/simulated/instruments/scenarios.h"
+#include "midi/port/simulated/protocol_tables.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
@@ -21,8 +21,10 @@ using State = CKorgNanoControl::State;
 
 // From the protocol's tables, not from the handler's constants.
 const Bytes kImage(port::sim::protocol::kNanoKontrolScene.begin(), port::sim::protocol::kNanoKontrolScene.end());
-const Bytes kDumpRequest(port::sim::protocol::kNanoKontrolDumpRequest.begin(), port::sim::protocol::kNanoKontrolDumpRequest.end());
-const Bytes kWriteRequest(port::sim::protocol::kNanoKontrolWriteRequest.begin(), port::sim::protocol::kNanoKontrolWriteRequest.end());
+const Bytes kDumpRequest(port::sim::protocol::kNanoKontrolDumpRequest.begin(),
+                         port::sim::protocol::kNanoKontrolDumpRequest.end());
+const Bytes kWriteRequest(port::sim::protocol::kNanoKontrolWriteRequest.begin(),
+                          port::sim::protocol::kNanoKontrolWriteRequest.end());
 constexpr uint8_t kUploadDone = port::sim::protocol::kNanoKontrolUploadAccepted;
 constexpr uint8_t kWriteDone = port::sim::protocol::kNanoKontrolWritten;
 
@@ -50,7 +52,9 @@ class NanoUnderTest final : public CKorgNanoControl {
     Bytes bytes;
     int32_t stateAtSend;
   };
-  void SendSysEx(const uint8_t* bytes, uint16_t length) override { sent.push_back({Bytes(bytes, bytes + length), state}); }
+  void SendSysEx(const uint8_t* bytes, uint16_t length) override {
+    sent.push_back({Bytes(bytes, bytes + length), state});
+  }
   // Each reply gets its own allocation of exactly its size, so that a read
   // past its end is a heap overflow under AddressSanitizer.
   void Feed(const Bytes& reply) {
@@ -122,8 +126,8 @@ TEST(NanoKontrol, EachStepStoresItsStateSendsAndLogsExactly) {
       {"401-byte dump", State::AwaitingScene, Bytes(kImage.begin(), kImage.end() - 1), State::AwaitingScene,
        Sends::Nothing, "", 0},
       {"403-byte dump", State::AwaitingScene, longer, State::AwaitingScene, Sends::Nothing, "", 0},
-      {"acknowledgement while waiting for the scene", State::AwaitingScene, Answer(kUploadDone),
-       State::AwaitingScene, Sends::Nothing, "", 0},
+      {"acknowledgement while waiting for the scene", State::AwaitingScene, Answer(kUploadDone), State::AwaitingScene,
+       Sends::Nothing, "", 0},
       {"upload acknowledged", State::AwaitingUploadAck, Answer(0x23), State::AwaitingWriteAck, Sends::Write, "", 0},
       {"upload acknowledged, byte 7 other", State::AwaitingUploadAck, Changed(Answer(0x23), 7, 0x00),
        State::AwaitingWriteAck, Sends::Write, "", 0},
@@ -136,16 +140,16 @@ TEST(NanoKontrol, EachStepStoresItsStateSendsAndLogsExactly) {
        Sends::Image, "", 1},
       {"upload answer of the header alone", State::AwaitingUploadAck, headerOnly, State::AwaitingUploadAck,
        Sends::Image, "", 1},
-      {"write confirmed", State::AwaitingWriteAck, Answer(0x21), State::Idle, Sends::Nothing,
-       "data upload success!\n", 0},
+      {"write confirmed", State::AwaitingWriteAck, Answer(0x21), State::Idle, Sends::Nothing, "data upload success!\n",
+       0},
       {"write failed", State::AwaitingWriteAck, Answer(0x22), State::AwaitingUploadAck, Sends::Image,
        "data upload failed!!\n", 1},
       {"upload acknowledgement while waiting for the write's", State::AwaitingWriteAck, Answer(0x23),
        State::AwaitingUploadAck, Sends::Image, "data upload failed!!\n", 1},
       {"write answer too short for byte 8", State::AwaitingWriteAck, tooShortForByte8, State::AwaitingUploadAck,
        Sends::Image, "data upload failed!!\n", 1},
-      {"write answer of the header alone", State::AwaitingWriteAck, headerOnly, State::AwaitingUploadAck,
-       Sends::Image, "data upload failed!!\n", 1},
+      {"write answer of the header alone", State::AwaitingWriteAck, headerOnly, State::AwaitingUploadAck, Sends::Image,
+       "data upload failed!!\n", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -232,7 +236,9 @@ TEST(NanoKontrol, TenFailuresInAnyMixEndTheDialogueWithTheImageSentTenTimes) {
       {"uuuuuuuuuu", 0},
       {"UwUwUwUwUwUwUwUwUwUw", 10},
       {"uUwsUsuUwuUwsUw", 5},
-      {"sssssssss" "Us", 1},
+      {"sssssssss"
+       "Us",
+       1},
   };
   for (const Mix& mix : mixes) {
     SCOPED_TRACE(mix.answers);
@@ -243,10 +249,18 @@ TEST(NanoKontrol, TenFailuresInAnyMixEndTheDialogueWithTheImageSentTenTimes) {
     for (const char* answer = mix.answers; *answer != '\0'; ++answer) {
       ASSERT_NE(handler.state, CKorgNanoControl::Failed) << "gave up before the tenth failure";
       switch (*answer) {
-        case 'u': handler.Feed(Answer(0x24)); break;
-        case 'U': handler.Feed(Answer(0x23)); break;
-        case 'w': handler.Feed(Answer(0x22)); break;
-        case 's': handler.Feed({0xF0, 0x42, 0x40, 0x00, 0x01, 0x13, 0x00}); break;
+        case 'u':
+          handler.Feed(Answer(0x24));
+          break;
+        case 'U':
+          handler.Feed(Answer(0x23));
+          break;
+        case 'w':
+          handler.Feed(Answer(0x22));
+          break;
+        case 's':
+          handler.Feed({0xF0, 0x42, 0x40, 0x00, 0x01, 0x13, 0x00});
+          break;
       }
     }
     EXPECT_EQ(handler.state, CKorgNanoControl::Failed);

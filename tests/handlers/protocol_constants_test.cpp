@@ -15,7 +15,8 @@ namespace {
 
 TEST(ProtocolConstants, EveryMessageTheToolSendsIsTheOneItsTableGives) {
   EXPECT_EQ(std::vector<uint8_t>(kNanoSceneImage.begin(), kNanoSceneImage.end()),
-            std::vector<uint8_t>(port::sim::protocol::kNanoKontrolScene.begin(), port::sim::protocol::kNanoKontrolScene.end()));
+            std::vector<uint8_t>(port::sim::protocol::kNanoKontrolScene.begin(),
+                                 port::sim::protocol::kNanoKontrolScene.end()));
   EXPECT_EQ(std::vector<uint8_t>(kNanoDumpRequest.begin(), kNanoDumpRequest.end()),
             std::vector<uint8_t>(port::sim::protocol::kNanoKontrolDumpRequest.begin(),
                                  port::sim::protocol::kNanoKontrolDumpRequest.end()));
@@ -25,9 +26,11 @@ TEST(ProtocolConstants, EveryMessageTheToolSendsIsTheOneItsTableGives) {
   EXPECT_EQ(kNanoUploadDone, port::sim::protocol::kNanoKontrolUploadAccepted);
   EXPECT_EQ(kNanoWriteDone, port::sim::protocol::kNanoKontrolWritten);
   EXPECT_EQ(std::vector<uint8_t>(kXTouchMiniReset.begin(), kXTouchMiniReset.end()),
-            std::vector<uint8_t>(port::sim::protocol::kXTouchResetStream.begin(), port::sim::protocol::kXTouchResetStream.end()));
-  EXPECT_EQ(std::vector<uint8_t>(kBCIdentityRequest.begin(), kBCIdentityRequest.end()),
-            std::vector<uint8_t>(port::sim::protocol::kBCIdentityQuery.begin(), port::sim::protocol::kBCIdentityQuery.end()));
+            std::vector<uint8_t>(port::sim::protocol::kXTouchResetStream.begin(),
+                                 port::sim::protocol::kXTouchResetStream.end()));
+  EXPECT_EQ(
+      std::vector<uint8_t>(kBCIdentityRequest.begin(), kBCIdentityRequest.end()),
+      std::vector<uint8_t>(port::sim::protocol::kBCIdentityQuery.begin(), port::sim::protocol::kBCIdentityQuery.end()));
 }
 
 } // namespace

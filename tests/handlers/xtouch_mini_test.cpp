@@ -23,7 +23,8 @@ Bytes DescribedResetStream() {
   for (uint8_t program : {1, 0}) {
     stream.insert(stream.end(), {0xC0, program});
     const uint8_t first = program == 1 ? 11 : 1;
-    for (uint8_t controller = first; controller < first + 8; ++controller) stream.insert(stream.end(), {0xBA, controller, 0x40});
+    for (uint8_t controller = first; controller < first + 8; ++controller)
+      stream.insert(stream.end(), {0xBA, controller, 0x40});
     for (uint8_t note = 0; note < 16; ++note) stream.insert(stream.end(), {0x90, note, 0x00});
   }
   return stream;
@@ -66,11 +67,10 @@ TEST(XTouchMiniRun, LastNoteOrControlChangeDecidesTheRange) {
       {0xBA, 10, 0x40, false}, // controller 10: upper
       {0xB0, 9, 0x00, true},   // controller 9: lower
       {0x90, 24, 0x00, false}, // velocity 0 is still a note
-      {0xBF, 0, 0x7F, true},
-      {0x9A, 127, 0x7F, false},
-      {0xB1, 1, 0x40, false},  // control change on channel 2: not passed on
-      {0xE0, 0, 0x40, false},  // pitch bend: not passed on
-      {0xBA, 1, 0x80, true},   // a value above 127 still reaches the handler
+      {0xBF, 0, 0x7F, true},   {0x9A, 127, 0x7F, false},
+      {0xB1, 1, 0x40, false}, // control change on channel 2: not passed on
+      {0xE0, 0, 0x40, false}, // pitch bend: not passed on
+      {0xBA, 1, 0x80, true},  // a value above 127 still reaches the handler
   };
   ConsoleCapture console;
   port::sim::SimulatedService service;
@@ -109,15 +109,29 @@ TEST(XTouchMini, MapEventsSortsByRangeAndPutsTheTouchedRangeFirst) {
        true,
        {{1, 0, 0, 0}, {1, 0, 7, 0}, {1, 0, 24, 0}, {1, 0, 31, 0}, {1, 0, 48, 0}, {1, 0, 0xFFFFFFFF, 0}},
        {lowerSeed}},
-      {"range edges", false,
+      {"range edges",
+       false,
        {{1, 0, 8, 0}, {1, 0, 23, 0}, {1, 0, 32, 0}, {1, 0, 47, 0}, {0, 0, 0, 0}, {0, 0, 8, 0}, {0, 0, 11, 0}},
-       {lowerSeed, {1, 0, 0, 0}, {1, 0, 15, 0}, {0, 0, 0, 0}, {0, 0, 8, 0},
-        upperSeed, {1, 0, 0, 0}, {1, 0, 15, 0}, {0, 0, 11, 0}}},
-      {"controller numbers have no upper bound", true, {{0, 0, 200, 0}, {0, 0, 0xFFFFFFFF, 0}},
+       {lowerSeed,
+        {1, 0, 0, 0},
+        {1, 0, 15, 0},
+        {0, 0, 0, 0},
+        {0, 0, 8, 0},
+        upperSeed,
+        {1, 0, 0, 0},
+        {1, 0, 15, 0},
+        {0, 0, 11, 0}}},
+      {"controller numbers have no upper bound",
+       true,
+       {{0, 0, 200, 0}, {0, 0, 0xFFFFFFFF, 0}},
        {upperSeed, {0, 0, 200, 0}, {0, 0, 0xFFFFFFFF, 0}, lowerSeed}},
-      {"any non-zero kind is a note, copied out as it is", true, {{7, 3, 9, -5}, {-1, 0, 33, 2}},
+      {"any non-zero kind is a note, copied out as it is",
+       true,
+       {{7, 3, 9, -5}, {-1, 0, 33, 2}},
        {upperSeed, {-1, 0, 1, 2}, lowerSeed, {7, 3, 1, -5}}},
-      {"input order kept within each list", false, {{0, 0, 13, 1}, {0, 0, 2, 2}, {0, 0, 12, 3}, {0, 0, 1, 4}},
+      {"input order kept within each list",
+       false,
+       {{0, 0, 13, 1}, {0, 0, 2, 2}, {0, 0, 12, 3}, {0, 0, 1, 4}},
        {lowerSeed, {0, 0, 2, 2}, {0, 0, 1, 4}, upperSeed, {0, 0, 13, 1}, {0, 0, 12, 3}}},
   };
   for (const Case& c : cases) {

@@ -15,15 +15,16 @@ using port::sim::ControllerEvent;
 using port::sim::ScriptedController;
 
 int Count(const std::string& text, const std::regex& pattern) {
-  return static_cast<int>(std::distance(std::sregex_iterator(text.begin(), text.end(), pattern), std::sregex_iterator()));
+  return static_cast<int>(
+      std::distance(std::sregex_iterator(text.begin(), text.end(), pattern), std::sregex_iterator()));
 }
 
 TEST(ActivityWorkerRun, EachActiveDeviceNotifiesListenersOnceWithTheWholeList) {
   ConsoleCapture console;
   port::sim::SimulatedService service;
   const std::vector<ControllerEvent> threeNotes = {ControllerEvent::ShortMessage(0x90, 60, 100),
-                                                    ControllerEvent::ShortMessage(0x90, 61, 100),
-                                                    ControllerEvent::ShortMessage(0x90, 62, 100)};
+                                                   ControllerEvent::ShortMessage(0x90, 61, 100),
+                                                   ControllerEvent::ShortMessage(0x90, 62, 100)};
   service.AddDevice("Keys A", std::make_shared<ScriptedController>(threeNotes));
   service.AddDevice("Keys B", std::make_shared<ScriptedController>(threeNotes));
   service.AddDevice("Quiet", nullptr);
@@ -75,9 +76,8 @@ TEST(ActivityWorkerShutdown, ManagerDestroyedWhileWorkersSleepEndsThemAtOnce) {
   ConsoleCapture console;
   auto service = std::make_unique<port::sim::SimulatedService>();
   for (int i = 0; i < 8; ++i) {
-    service->AddDevice("Keys " + std::to_string(i),
-                       std::make_shared<ScriptedController>(
-                           std::vector<ControllerEvent>{ControllerEvent::ShortMessage(0x90, 60, 100)}));
+    service->AddDevice("Keys " + std::to_string(i), std::make_shared<ScriptedController>(std::vector<ControllerEvent>{
+                                                        ControllerEvent::ShortMessage(0x90, 60, 100)}));
   }
   auto manager = std::make_unique<CMIDIManagerWin>(*service);
   // However slow the machine, no worker wakes from its pause on its own.

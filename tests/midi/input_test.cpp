@@ -21,12 +21,12 @@ std::atomic<int> workersStarted{0};
 // Worker bodies are kept and run only when the bench closes the workers, so
 // no stopwatch line lands in the log while a test looks at it.
 std::vector<std::function<void()>> deferredWorkers;
-bool CountingStarter(std::function<void()> body) {
+bool CountingStarter(std::function<void()>&& body) {
   ++workersStarted;
   deferredWorkers.push_back(std::move(body));
   return true;
 }
-bool FailingStarter(std::function<void()>) {
+bool FailingStarter(std::function<void()>&& /*body*/) {
   ++workersStarted;
   return false;
 }
@@ -58,7 +58,9 @@ struct InputBench {
   }
   uintptr_t Context() { return reinterpret_cast<uintptr_t>(device.get()); }
   void Event(uint32_t message, uintptr_t param1 = 0) { MidiInProc(device->inputHandle, message, Context(), param1, 0); }
-  void Short(uint8_t status, uint8_t data1, uint8_t data2) { Event(port::kEventData, port::sim::ShortWord(status, data1, data2)); }
+  void Short(uint8_t status, uint8_t data1, uint8_t data2) {
+    Event(port::kEventData, port::sim::ShortWord(status, data1, data2));
+  }
   void Packets(std::initializer_list<std::array<uint8_t, 3>> packets) {
     for (const auto& packet : packets) Short(packet[0], packet[1], packet[2]);
   }
@@ -88,9 +90,13 @@ TEST(Decoder, ShortMessagesReachHandlerThenListenersByChannelRules) {
       {{0x9F, 0x10, 0x7F}, "got MIDI: 9F 10 7F\n", {"handler OnNote 16", "listener OnNoteOn 15 16 127"}},
       {{0x8A, 0x00, 0x40}, "got MIDI: 8A 0 40\n", {"handler OnNote 0", "listener OnNoteOff 10 0 64"}},
       // Control change only on channels 1, 11 and 16.
-      {{0xB0, 0x07, 0x64}, "got MIDI: B0 7 64\n", {"handler OnControlChange 7 100", "listener OnControlChange 0 7 100"}},
+      {{0xB0, 0x07, 0x64},
+       "got MIDI: B0 7 64\n",
+       {"handler OnControlChange 7 100", "listener OnControlChange 0 7 100"}},
       {{0xBA, 0x01, 0x02}, "got MIDI: BA 1 2\n", {"handler OnControlChange 1 2", "listener OnControlChange 10 1 2"}},
-      {{0xBF, 0x7F, 0x7F}, "got MIDI: BF 7F 7F\n", {"handler OnControlChange 127 127", "listener OnControlChange 15 127 127"}},
+      {{0xBF, 0x7F, 0x7F},
+       "got MIDI: BF 7F 7F\n",
+       {"handler OnControlChange 127 127", "listener OnControlChange 15 127 127"}},
       {{0xB1, 0x07, 0x64}, "got MIDI: B1 7 64\n", {}},
       {{0xB9, 0x07, 0x64}, "got MIDI: B9 7 64\n", {}},
       {{0xBB, 0x07, 0x64}, "got MIDI: BB 7 64\n", {}},
@@ -134,18 +140,26 @@ struct AssemblyCase {
 
 TEST(Assembly, PacketsBecomeWholeMessages) {
   const AssemblyCase cases[] = {
-      {"two packets", {{0xF0, 0x7E, 0x7F}, {0x06, 0x01, 0xF7}}, {{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},
+      {"two packets",
+       {{0xF0, 0x7E, 0x7F}, {0x06, 0x01, 0xF7}},
+       {{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},
        {"handler OnSysEx 6"}},
-      {"byte after the end is kept", {{0xF0, 0x7E, 0x7F}, {0x06, 0xF7, 0x00}}, {{0xF0, 0x7E, 0x7F, 0x06, 0xF7, 0x00}},
+      {"byte after the end is kept",
+       {{0xF0, 0x7E, 0x7F}, {0x06, 0xF7, 0x00}},
+       {{0xF0, 0x7E, 0x7F, 0x06, 0xF7, 0x00}},
        {"handler OnSysEx 6"}},
-      {"one packet, then decoding again", {{0xF0, 0x01, 0xF7}, {0x90, 0x3C, 0x64}}, {{0xF0, 0x01, 0xF7}},
+      {"one packet, then decoding again",
+       {{0xF0, 0x01, 0xF7}, {0x90, 0x3C, 0x64}},
+       {{0xF0, 0x01, 0xF7}},
        {"handler OnSysEx 3", "handler OnNote 60", "listener OnNoteOn 0 60 100"}},
       {"notes are swallowed while assembling",
        {{0xF0, 0x01, 0x02}, {0x90, 0x3C, 0x64}, {0xB0, 0x07, 0x64}, {0xF7, 0x00, 0x00}},
        {{0xF0, 0x01, 0x02, 0x90, 0x3C, 0x64, 0xB0, 0x07, 0x64, 0xF7, 0x00, 0x00}},
        {"handler OnSysEx 12"}},
-      {"a start inside a message is data", {{0xF0, 0x01, 0x02}, {0xF0, 0x03, 0xF7}},
-       {{0xF0, 0x01, 0x02, 0xF0, 0x03, 0xF7}}, {"handler OnSysEx 6"}},
+      {"a start inside a message is data",
+       {{0xF0, 0x01, 0x02}, {0xF0, 0x03, 0xF7}},
+       {{0xF0, 0x01, 0x02, 0xF0, 0x03, 0xF7}},
+       {"handler OnSysEx 6"}},
   };
   for (const AssemblyCase& c : cases) {
     InputBench bench;
@@ -243,8 +257,12 @@ TEST(Callback, EventsAreLoggedByKind) {
     const char* log;
   };
   const Case cases[] = {
-      {port::kEventOpen, "MIM_OPEN\n"},   {port::kEventClose, "MIM_CLOSE\n"}, {port::kEventError, "MIM_ERROR\n"},
-      {port::kEventMoreData, ""},         {0x3C7, ""},                        {0, ""},
+      {port::kEventOpen, "MIM_OPEN\n"},
+      {port::kEventClose, "MIM_CLOSE\n"},
+      {port::kEventError, "MIM_ERROR\n"},
+      {port::kEventMoreData, ""},
+      {0x3C7, ""},
+      {0, ""},
   };
   for (const Case& c : cases) {
     InputBench bench;

@@ -302,7 +302,8 @@ TEST(ManagerSend, ADevicesSendsNeverOverlapWhenAReplyComesDuringTheFirst) {
   slowRelease.release = ResultScript::FirstN(9, port::kStillPlaying);
   service.AddInput("nanoKONTROL2");
   service.AddOutput("nanoKONTROL2", std::move(slowRelease));
-  auto nano = std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene());
+  auto nano =
+      std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene());
   service.Connect(nano, 0, 0);
   CMIDIManagerWin manager(service);
   manager.Start();

@@ -56,10 +56,10 @@ struct Row {
   char modelCode;
 };
 constexpr Row kTable[] = {
-    {"MIDI Mix", false, 'B'},          {"nanoKONTROL2", false, 'D'},        {"iCON iControls_Pro", true, 'E'},
-    {"X-TOUCH MINI", false, 'F'},      {"X-TOUCH COMPACT", false, 'K'},     {"BCF2000", false, 'G'},
-    {"BCR2000", false, 'H'},           {"Midi Fighter Twister", false, 'I'}, {"Launchpad Mini", false, 'J'},
-    {"Platform-M", false, 'M'},        {"Platform M", false, 'M'},
+    {"MIDI Mix", false, 'B'},     {"nanoKONTROL2", false, 'D'},         {"iCON iControls_Pro", true, 'E'},
+    {"X-TOUCH MINI", false, 'F'}, {"X-TOUCH COMPACT", false, 'K'},      {"BCF2000", false, 'G'},
+    {"BCR2000", false, 'H'},      {"Midi Fighter Twister", false, 'I'}, {"Launchpad Mini", false, 'J'},
+    {"Platform-M", false, 'M'},   {"Platform M", false, 'M'},
 };
 
 // Any two rows can match one name: the earlier row decides, whichever text

@@ -191,7 +191,8 @@ TEST(Run, EventsALayerLostAreSaidPerDeviceJustBeforeTheSummary) {
   ConsoleCapture console;
   port::sim::SimulatedService service;
   service.AddDevice("Keyboard", nullptr);
-  service.AddDevice("BCF2000", std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")));
+  service.AddDevice("BCF2000",
+                    std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")));
   service.AddDevice("Pad", nullptr);
   LosingLayer layer(service, {{"Keyboard", 3}, {"BCF2000", 18446744073709551615ull}});
   CMIDIManagerWin manager(layer);
@@ -199,8 +200,9 @@ TEST(Run, EventsALayerLostAreSaidPerDeviceJustBeforeTheSummary) {
   RunProbe(
       manager, [&] { WaitForQuiet(service, manager); }, [&](const ReportText& text) { report = text.Joined(); });
   // Named as the summary names them: the BCF2000 by the name it gave itself.
-  const std::string lines = "3 MIDI events lost on \"Keyboard\".\n"
-                            "18446744073709551615 MIDI events lost on \"BCF2000 Stage\".\n";
+  const std::string lines =
+      "3 MIDI events lost on \"Keyboard\".\n"
+      "18446744073709551615 MIDI events lost on \"BCF2000 Stage\".\n";
   const std::string summary = "\r\n\r\n\"Keyboard\"\r\n\"BCF2000 Stage\" Supported by Veltrakon.\r\n\"Pad\"\r\n\r\n";
   ASSERT_GE(report.size(), lines.size() + summary.size());
   EXPECT_EQ(report.substr(report.size() - lines.size() - summary.size()), lines + summary) << report;

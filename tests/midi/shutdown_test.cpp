@@ -49,8 +49,8 @@ class HoldingListener final : public CMIDIListener {
 TEST(ManagerTeardown, WaitsForACallbackInTheMiddleOfAnEvent) {
   ConsoleCapture console;
   port::sim::SimulatedService service;
-  service.AddDevice("Keys", std::make_shared<port::sim::ScriptedController>(
-                                std::vector<port::sim::ControllerEvent>{port::sim::ControllerEvent::ShortMessage(0x90, 60, 100)}));
+  service.AddDevice("Keys", std::make_shared<port::sim::ScriptedController>(std::vector<port::sim::ControllerEvent>{
+                                port::sim::ControllerEvent::ShortMessage(0x90, 60, 100)}));
   HoldingListener listener(service);
   auto manager = std::make_unique<CMIDIManagerWin>(service);
   manager->listeners.push_back(&listener);
@@ -77,8 +77,9 @@ TEST(ManagerTeardown, WaitsForAReplyBeingSentFromTheCallback) {
   faults.send = port::sim::ResultScript({port::kNoError, port::sim::kNeverReturns}, port::kNoError);
   service.AddInput("nanoKONTROL2");
   service.AddOutput("nanoKONTROL2", std::move(faults));
-  service.Connect(std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene()), 0,
-                  0);
+  service.Connect(
+      std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene()), 0,
+      0);
   auto manager = std::make_unique<CMIDIManagerWin>(service);
   manager->Start();
   service.WaitForHungCalls(1);

@@ -78,9 +78,9 @@ class FloodReportCheck {
 
  private:
   struct Progress {
-    uint32_t event = 0;                // the next event of the stream
-    std::vector<std::string> pending;  // units of an event not yet all seen
-    std::vector<uint8_t> packets;      // a packet message being assembled
+    uint32_t event = 0;               // the next event of the stream
+    std::vector<std::string> pending; // units of an event not yet all seen
+    std::vector<uint8_t> packets;     // a packet message being assembled
     std::string problem;
   };
 

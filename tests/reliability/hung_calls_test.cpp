@@ -72,14 +72,12 @@ TEST(HungCall, TheWatchdogExportsWhatWasCapturedAndTheDevicesOnce) {
            kGaveUp + "\r\n\r\n\"BCF2000 Stage\" Supported by Veltrakon.\r\n\r\n"},
       // midiInStart never returns: the device is listed, its dialogue never
       // began.
-      {"hung-start",
-       "MIM_OPEN\nMIDI device found: nanoKONTROL2\n" + kGaveUp +
-           "\r\n\r\n\"nanoKONTROL2\" Supported by Veltrakon.\r\n\r\n"},
+      {"hung-start", "MIM_OPEN\nMIDI device found: nanoKONTROL2\n" + kGaveUp +
+                         "\r\n\r\n\"nanoKONTROL2\" Supported by Veltrakon.\r\n\r\n"},
       // The request's send never returns, with the list lock held: the
       // devices are read from the attach record instead.
-      {"hung-send",
-       "MIM_OPEN\nMIDI device found: BCF2000\nSend identiy request\r\n" + kGaveUp +
-           "\r\n\r\n\"BCF2000\" Supported by Veltrakon.\r\n\r\n"},
+      {"hung-send", "MIM_OPEN\nMIDI device found: BCF2000\nSend identiy request\r\n" + kGaveUp +
+                        "\r\n\r\n\"BCF2000\" Supported by Veltrakon.\r\n\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scenario);

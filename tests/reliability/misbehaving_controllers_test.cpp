@@ -14,14 +14,14 @@
 #include "midi/device.h"
 #include "midi/input.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
-#include "midi/port/simulated/instruments/controllers/runaway_sysex_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
+#include "midi/port/simulated/instruments/controllers/runaway_sysex_controller.h"
 #include "midi/port/simulated/instruments/misbehaving_scenes.h"
-#include "midi/port/simulated/protocol_tables.h"
 #include "midi/port/simulated/instruments/scenarios.h"
+#include "midi/port/simulated/protocol_tables.h"
+#include "tests/support/holds_in_order.h"
 #include "tests/support/probe_harness.h"
 #include "tests/support/recorders.h"
-#include "tests/support/holds_in_order.h"
 
 namespace {
 
@@ -91,7 +91,8 @@ std::vector<Bytes> DumpsStartingWith(const std::string& report, const Bytes& pre
       bytes.push_back(static_cast<uint8_t>(byte));
       item += 6;
     }
-    if (bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin())) dumps.push_back(bytes);
+    if (bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin()))
+      dumps.push_back(bytes);
   }
   return dumps;
 }
@@ -239,7 +240,9 @@ TEST(MisbehavingController, DeviceTextReachesTheConsoleEscapedAndTheReportAsItIs
   EXPECT_NE(run.consoleText.find("MIDI device found: Keyboard \\xC2\\x9B31m\\x0D\\xFF\\xFE\n"), std::string::npos);
 
   // The report keeps the bytes; the printed name ends at its zero byte.
-  const std::string shown = "Stage\x1B[31m\r\x08" "6n\x7F";
+  const std::string shown =
+      "Stage\x1B[31m\r\x08"
+      "6n\x7F";
   EXPECT_TRUE(HoldsInOrder(run.report, {std::string("MIDI device found: ") + port::sim::kHostileBCPortName + "\n",
                                         "Updated device name: " + shown}));
   EXPECT_NE(run.report.find(std::string("MIDI device found: ") + port::sim::kHostileKeyboardPortName + "\n"),
@@ -260,8 +263,8 @@ TEST(MisbehavingController, PrintfDirectivesInDeviceTextArePlainText) {
   const std::string identity = "Desk %n%s%x%%d";
   const std::string keysPort = "Keys %n %s %x %";
   service.AddDevice(bcPort, std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000(identity)));
-  service.AddDevice(keysPort, std::make_shared<port::sim::ScriptedController>(
-                                  std::vector<port::sim::ControllerEvent>{port::sim::ControllerEvent::ShortMessage(0x90, 0x3C, 0x64)}));
+  service.AddDevice(keysPort, std::make_shared<port::sim::ScriptedController>(std::vector<port::sim::ControllerEvent>{
+                                  port::sim::ControllerEvent::ShortMessage(0x90, 0x3C, 0x64)}));
   CMIDIManagerWin manager(service);
   const ProbeRun run = RunOver(service, manager, console);
   for (const std::string* text : {&run.report, &run.console}) {
@@ -269,8 +272,8 @@ TEST(MisbehavingController, PrintfDirectivesInDeviceTextArePlainText) {
                                      "Updated device name: " + identity}))
         << *text;
   }
-  EXPECT_TRUE(HoldsInOrder(run.report, {"\r\n\r\n\"" + identity + "\" Supported by Veltrakon.\r\n",
-                                        "\"" + keysPort + "\"\r\n"}))
+  EXPECT_TRUE(HoldsInOrder(run.report,
+                           {"\r\n\r\n\"" + identity + "\" Supported by Veltrakon.\r\n", "\"" + keysPort + "\"\r\n"}))
       << run.report;
 }
 

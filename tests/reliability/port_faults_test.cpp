@@ -11,14 +11,14 @@
 #include <functional>
 #include <memory>
 
+#include "handlers/nano_kontrol.h"
 #include "midi/held_buffers.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
-#include "handlers/nano_kontrol.h"
-#include "tests/support/probe_harness.h"
 #include "tests/support/holds_in_order.h"
+#include "tests/support/probe_harness.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ using port::sim::ControllerEvent;
 using port::sim::ResultScript;
 using std::chrono::milliseconds;
 
-constexpr int kHandledDevices = 3;      // all but the keyboard have a handler
+constexpr int kHandledDevices = 3; // all but the keyboard have a handler
 constexpr int kDevices = 4;
 const char* const kPortNames[kDevices] = {"BCF2000", "nanoKONTROL2", "X-TOUCH MINI", "USB Keyboard"};
 
@@ -36,8 +36,8 @@ struct Faults {
   bool outputs = true; // false: no output port of any device's name
 };
 
-void AddDevice(port::sim::SimulatedService& service, const std::string& name, std::shared_ptr<port::sim::VirtualController> model,
-               const Faults& faults) {
+void AddDevice(port::sim::SimulatedService& service, const std::string& name,
+               std::shared_ptr<port::sim::VirtualController> model, const Faults& faults) {
   const unsigned input = service.AddInput(name, faults.input);
   int output = -1;
   if (faults.outputs) output = static_cast<int>(service.AddOutput(name, faults.output));
@@ -46,16 +46,19 @@ void AddDevice(port::sim::SimulatedService& service, const std::string& name, st
 
 // The four devices in port order, each with its own faults.
 void BuildScene(port::sim::SimulatedService& service, const std::array<Faults, kDevices>& faults) {
-  AddDevice(service, kPortNames[0], std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")),
-            faults[0]);
-  AddDevice(service, kPortNames[1],
-            std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene()), faults[1]);
+  AddDevice(service, kPortNames[0],
+            std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")), faults[0]);
+  AddDevice(
+      service, kPortNames[1],
+      std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene()),
+      faults[1]);
   AddDevice(service, kPortNames[2],
             std::make_shared<port::sim::XTouchMiniController>(
                 std::vector<ControllerEvent>{port::sim::XTouchMiniController::Knob(0, 1, 70, milliseconds(1))}),
             faults[2]);
   std::vector<ControllerEvent> keyboard = {ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(1))};
-  for (const ControllerEvent& packet : port::sim::ScriptedController::SysExAsPackets({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7})) {
+  for (const ControllerEvent& packet :
+       port::sim::ScriptedController::SysExAsPackets({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7})) {
     keyboard.push_back(packet);
   }
   AddDevice(service, kPortNames[3], std::make_shared<port::sim::ScriptedController>(std::move(keyboard)), faults[3]);
@@ -105,14 +108,14 @@ const Lines kSummaryUnrenamed = {"\r\n\r\n\"BCF2000\" Supported by Veltrakon.\r\
                                  "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n", "\"USB Keyboard\"\r\n\r\n"};
 
 struct Expected {
-  std::string exactReport;          // when the fault leaves nothing to chance
-  std::vector<Lines> inOrder;       // each list in order in the report
-  Lines absent;                     // in the report nowhere
-  std::string console;              // console-only text, and how often
+  std::string exactReport;    // when the fault leaves nothing to chance
+  std::vector<Lines> inOrder; // each list in order in the report
+  Lines absent;               // in the report nowhere
+  std::string console;        // console-only text, and how often
   int consoleCount = 0;
-  int sendFailures = 0;             // "midi send failed!\n" lines
-  size_t keptForThePort = 0;        // buffers the port never gave back, kept for good
-  size_t earlyRequests = 0;         // requests sent to a device whose input could not answer
+  int sendFailures = 0;      // "midi send failed!\n" lines
+  size_t keptForThePort = 0; // buffers the port never gave back, kept for good
+  size_t earlyRequests = 0;  // requests sent to a device whose input could not answer
 };
 
 // The run without faults, or with faults the tool rides out unseen.
@@ -129,26 +132,28 @@ Expected UnharmedWithConsole(const std::string& console, int count) {
 
 // Nothing the tool sends reaches a controller, so no dialogue has a reply.
 Expected NothingSent(int sendFailures) {
-  return {"",
-          {{"MIDI device found: BCF2000\n", "Send identiy request\r\n"}, kKnobTurned, kKeyboardPlayed, kSummaryUnrenamed},
-          {"Got identity response", "current settings are", "SysEx message received:\r\n{ 0xF0, 0x00"},
-          "",
-          0,
-          sendFailures};
+  return {
+      "",
+      {{"MIDI device found: BCF2000\n", "Send identiy request\r\n"}, kKnobTurned, kKeyboardPlayed, kSummaryUnrenamed},
+      {"Got identity response", "current settings are", "SysEx message received:\r\n{ 0xF0, 0x00"},
+      "",
+      0,
+      sendFailures};
 }
 
 // Input without a long-message buffer: the replies are dropped by the port;
 // System Exclusive in packets is still assembled. The first requests go out
 // all the same, to input that cannot take their answers.
 Expected NoLongMessages(port::Result code) {
-  return {"",
-          {{"MIDI device found: BCF2000\n", "Send identiy request\r\n"}, kKnobTurned, kKeyboardPlayed, kSummaryUnrenamed},
-          {"Got identity response", "current settings are"},
-          "MMSYSERR " + std::to_string(code),
-          kHandledDevices,
-          0,
-          0,
-          kHandledDevices};
+  return {
+      "",
+      {{"MIDI device found: BCF2000\n", "Send identiy request\r\n"}, kKnobTurned, kKeyboardPlayed, kSummaryUnrenamed},
+      {"Got identity response", "current settings are"},
+      "MMSYSERR " + std::to_string(code),
+      kHandledDevices,
+      0,
+      0,
+      kHandledDevices};
 }
 
 std::string FoundUnnamed() {
@@ -171,12 +176,13 @@ std::vector<PortFault> Table() {
   std::vector<PortFault> rows;
   // Capabilities unreadable: every port is 'Z', found without a name and refused.
   for (port::Result code : {port::kBadDeviceId, port::kNoDriver, port::kNoMem, port::kInvalParam}) {
-    const char* console = code == port::kBadDeviceId ? "MMSYSERR_BADDEVICEID"
+    const char* console = code == port::kBadDeviceId  ? "MMSYSERR_BADDEVICEID"
                           : code == port::kInvalParam ? "MMSYSERR_INVALPARAM"
                                                       : "MMSYSERR";
-    rows.push_back({"InputNameFailsWith" + std::to_string(code),
-                    [code](Faults& f) { f.input.name = ResultScript::Always(code); },
-                    {FoundUnnamed(), {}, {}, console, code == port::kBadDeviceId || code == port::kInvalParam ? kDevices : 0, 0}});
+    rows.push_back(
+        {"InputNameFailsWith" + std::to_string(code),
+         [code](Faults& f) { f.input.name = ResultScript::Always(code); },
+         {FoundUnnamed(), {}, {}, console, code == port::kBadDeviceId || code == port::kInvalParam ? kDevices : 0, 0}});
   }
   // Open refused: the code's line for every port, nothing listed.
   const std::pair<port::Result, const char*> openTexts[] = {
@@ -195,19 +201,26 @@ std::vector<PortFault> Table() {
                     {report + "\r\n\r\nNo midi devices found.\r\n", {}, {}, "", 0, 0}});
   }
   // Input never starts: the first requests go out, no reply comes in.
-  rows.push_back({"StartFailsWith5", [](Faults& f) { f.input.start = ResultScript::Always(port::kInvalidHandle); },
+  rows.push_back({"StartFailsWith5",
+                  [](Faults& f) { f.input.start = ResultScript::Always(port::kInvalidHandle); },
                   {"MIM_OPEN\nMIDI device found: BCF2000\nSend identiy request\r\n"
                    "MIM_OPEN\nMIDI device found: nanoKONTROL2\nMIM_OPEN\nMIDI device found: X-TOUCH MINI\n"
                    "MIM_OPEN\nMIDI device found: USB Keyboard\n\r\n\r\n"
                    "\"BCF2000\" Supported by Veltrakon.\r\n\"nanoKONTROL2\" Supported by Veltrakon.\r\n"
                    "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n\"USB Keyboard\"\r\n\r\n",
-                   {}, {}, "midiInStart MMSYSERR 5", kDevices, 0, 0, kHandledDevices}});
+                   {},
+                   {},
+                   "midiInStart MMSYSERR 5",
+                   kDevices,
+                   0,
+                   0,
+                   kHandledDevices}});
   // Stop refused after the report was taken: the running port keeps its
   // buffer, which is kept alive for it.
   Expected stopRefused = UnharmedWithConsole("midiInStop MMSYSERR 5", kDevices);
   stopRefused.keptForThePort = kHandledDevices;
-  rows.push_back({"StopFailsWith5", [](Faults& f) { f.input.stop = ResultScript::Always(port::kInvalidHandle); },
-                  stopRefused});
+  rows.push_back(
+      {"StopFailsWith5", [](Faults& f) { f.input.stop = ResultScript::Always(port::kInvalidHandle); }, stopRefused});
   for (port::Result code : {port::kInvalidHandle, port::kNoMem, port::kInvalParam}) {
     rows.push_back({"PrepareInputFailsWith" + std::to_string(code),
                     [code](Faults& f) { f.input.prepare = ResultScript::Always(code); }, NoLongMessages(code)});
@@ -222,8 +235,11 @@ std::vector<PortFault> Table() {
     rows.push_back({"GiveBackFailsWith" + std::to_string(code),
                     [code](Faults& f) { f.input.addBuffer = ResultScript({port::kNoError}, code); },
                     {"",
-                     {kBCRenamed, {"MIDI device found: nanoKONTROL2\n", "current settings are bad!\n"}, kKnobTurned,
-                      kKeyboardPlayed, kSummary},
+                     {kBCRenamed,
+                      {"MIDI device found: nanoKONTROL2\n", "current settings are bad!\n"},
+                      kKnobTurned,
+                      kKeyboardPlayed,
+                      kSummary},
                      {"data upload"},
                      "midiInAddBuffer MMSYSERR " + std::to_string(code),
                      2,
@@ -264,8 +280,8 @@ std::vector<PortFault> Table() {
   // nanoKONTROL2's image and its write request.
   Expected kept = Unharmed();
   kept.keptForThePort = 5;
-  rows.push_back({"ReleaseAlwaysRefused",
-                  [](Faults& f) { f.output.release = ResultScript::Always(port::kStillPlaying); }, kept});
+  rows.push_back(
+      {"ReleaseAlwaysRefused", [](Faults& f) { f.output.release = ResultScript::Always(port::kStillPlaying); }, kept});
   rows.push_back({"ReleaseRefusedNineTimes",
                   [](Faults& f) { f.output.release = ResultScript::FirstN(9, port::kStillPlaying); }, Unharmed()});
   for (port::Result code : {port::kInvalidHandle, port::kInvalParam}) {
@@ -313,14 +329,16 @@ TEST_P(PortFaults, RunCompletesAndReportsTheFault) {
 // report whole.
 TEST(PortFaultsOnOneDevice, OtherDevicesAreUnharmed) {
   const std::vector<Lines> own = {kBCRenamed, kSceneRewritten, kKnobTurned, kKeyboardPlayed};
-  const Lines summaryLines = {"\"BCF2000 Stage\" Supported by Veltrakon.\r\n", "\"nanoKONTROL2\" Supported by Veltrakon.\r\n",
+  const Lines summaryLines = {"\"BCF2000 Stage\" Supported by Veltrakon.\r\n",
+                              "\"nanoKONTROL2\" Supported by Veltrakon.\r\n",
                               "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n", "\"USB Keyboard\"\r\n"};
   const std::pair<const char*, std::function<void(Faults&)>> kinds[] = {
       {"open refused", [](Faults& f) { f.input.open = ResultScript::Always(port::kAllocated); }},
       {"name unreadable", [](Faults& f) { f.input.name = ResultScript::Always(port::kInvalParam); }},
       {"start refused", [](Faults& f) { f.input.start = ResultScript::Always(port::kInvalidHandle); }},
       {"no buffer", [](Faults& f) { f.input.prepare = ResultScript::Always(port::kNoMem); }},
-      {"buffer not given back", [](Faults& f) { f.input.addBuffer = ResultScript({port::kNoError}, port::kStillPlaying); }},
+      {"buffer not given back",
+       [](Faults& f) { f.input.addBuffer = ResultScript({port::kNoError}, port::kStillPlaying); }},
       {"no output", [](Faults& f) { f.outputs = false; }},
       {"output always busy", [](Faults& f) { f.output.send = ResultScript::Always(port::kNotReady); }},
       {"bytes never released", [](Faults& f) { f.output.release = ResultScript::Always(port::kStillPlaying); }},

@@ -123,8 +123,7 @@ class EarlyRequestCheck final : public ForwardingService {
     std::string name;
   };
 
-  static void Relay(port::InputHandle handle, uint32_t message, uintptr_t context, uintptr_t param1,
-                    uintptr_t param2) {
+  static void Relay(port::InputHandle handle, uint32_t message, uintptr_t context, uintptr_t param1, uintptr_t param2) {
     auto* input = reinterpret_cast<Input*>(context);
     {
       std::lock_guard<std::mutex> guard(input->check->lock);

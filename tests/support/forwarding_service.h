@@ -30,7 +30,9 @@ class ForwardingService : public port::MidiService {
 
   unsigned OutputCount() override { return inner.OutputCount(); }
   port::Result OutputName(unsigned index, std::string& name) override { return inner.OutputName(index, name); }
-  port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override { return inner.OpenOutput(index, handle); }
+  port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override {
+    return inner.OpenOutput(index, handle);
+  }
   port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override {
     return inner.PrepareOutput(handle, header);
   }

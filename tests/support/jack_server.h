@@ -73,7 +73,6 @@ class TestJackServer {
   }
 
  private:
-
   // Starts jackd under the name and waits until it answers. A server that
   // cannot start (its name taken, the registry full) exits at once, so its
   // exit is watched for rather than waiting out the whole patience.

@@ -164,8 +164,7 @@ MMRESULT StandIn::InputCaps(UINT_PTR id, LPMIDIINCAPSW caps, UINT size) {
   return MMSYSERR_NOERROR;
 }
 
-void StandIn::Delivered(port::InputHandle, uint32_t message, uintptr_t context, uintptr_t param1,
-                        uintptr_t param2) {
+void StandIn::Delivered(port::InputHandle, uint32_t message, uintptr_t context, uintptr_t param1, uintptr_t param2) {
   Input* input = reinterpret_cast<Input*>(context);
   DWORD_PTR parameter = param1;
   if (message == MIM_LONGDATA || message == MIM_LONGERROR) {
@@ -173,8 +172,8 @@ void StandIn::Delivered(port::InputHandle, uint32_t message, uintptr_t context, 
     if (parameter == 0) return;
   }
   CallbackScope inside;
-  reinterpret_cast<MidiInProc>(input->callback)(reinterpret_cast<HMIDIIN>(input), message, input->instance,
-                                                parameter, param2);
+  reinterpret_cast<MidiInProc>(input->callback)(reinterpret_cast<HMIDIIN>(input), message, input->instance, parameter,
+                                                param2);
 }
 
 DWORD_PTR StandIn::BufferBack(port::MidiHeader* shadow) {
@@ -208,8 +207,7 @@ MMRESULT StandIn::OpenInput(LPHMIDIIN handle, UINT id, DWORD_PTR callback, DWORD
     inputs.push_back(input);
   }
   // "Port opened" reaches the callback from inside this call, as in winmm.
-  const port::Result result =
-      service->OpenInput(id, Delivered, reinterpret_cast<uintptr_t>(input), input->port);
+  const port::Result result = service->OpenInput(id, Delivered, reinterpret_cast<uintptr_t>(input), input->port);
   if (result != port::kNoError) {
     Guard guard(lock);
     inputs.erase(std::find(inputs.begin(), inputs.end(), input));

@@ -73,8 +73,8 @@ uint64_t JackHost::Overflows() const {
 
 bool JackHost::Start(const std::string& clientName) {
   jack_status_t status{};
-  client = jack_client_open(clientName.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
-                            &status);
+  client =
+      jack_client_open(clientName.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName), &status);
   if (client == nullptr) {
     std::fprintf(stderr, "jack-controllers: cannot open JACK client \"%s\" (status 0x%x)\n", clientName.c_str(),
                  static_cast<unsigned>(status));

@@ -15,7 +15,8 @@ namespace {
 using port::sim::ControllerEvent;
 using std::chrono::milliseconds;
 
-JackDevice Device(std::string client, int id, std::string file, std::shared_ptr<port::sim::VirtualController> controller) {
+JackDevice Device(std::string client, int id, std::string file,
+                  std::shared_ptr<port::sim::VirtualController> controller) {
   JackDevice device;
   device.alsaClient = client;
   device.clientId = id;
@@ -68,16 +69,20 @@ std::vector<ControllerEvent> XTouchMiniScript() {
 // and the X-TOUCH MINI from 3.4 s, which has been sent its reset stream
 // while attached.
 void ControllersScene(std::vector<JackDevice>& devices) {
-  JackDevice bcf = Device("BCF2000", 20, "bcf2000", std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")));
+  JackDevice bcf = Device("BCF2000", 20, "bcf2000",
+                          std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage")));
   bcf.answerDelay = milliseconds(900);
   devices.push_back(bcf);
   JackDevice nano = Device("nanoKONTROL2", 22, "nanokontrol2", EditedNanoKontrol());
   nano.answerDelay = milliseconds(200);
   devices.push_back(nano);
-  devices.push_back(Device("X-TOUCH MINI", 23, "xtouch", std::make_shared<port::sim::XTouchMiniController>(XTouchMiniScript())));
-  devices.push_back(Device("USB Keyboard", 24, "keyboard", std::make_shared<port::sim::ScriptedController>(KeyboardScript())));
-  JackDevice foot = Device("Foot Controller", 28, "foot", std::make_shared<port::sim::ScriptedController>(std::vector<ControllerEvent>{
-                                                                  ControllerEvent::ShortMessage(0xB0, 0x40, 0x7F, milliseconds(3000))}));
+  devices.push_back(
+      Device("X-TOUCH MINI", 23, "xtouch", std::make_shared<port::sim::XTouchMiniController>(XTouchMiniScript())));
+  devices.push_back(
+      Device("USB Keyboard", 24, "keyboard", std::make_shared<port::sim::ScriptedController>(KeyboardScript())));
+  JackDevice foot = Device("Foot Controller", 28, "foot",
+                           std::make_shared<port::sim::ScriptedController>(std::vector<ControllerEvent>{
+                               ControllerEvent::ShortMessage(0xB0, 0x40, 0x7F, milliseconds(3000))}));
   foot.playback = false;
   devices.push_back(foot);
 }
@@ -86,8 +91,9 @@ void ControllersScene(std::vector<JackDevice>& devices) {
 // very next process cycle. With one device the report's order is fixed
 // however soon the answers come.
 void BCF2000NextCycleScene(std::vector<JackDevice>& devices) {
-  devices.push_back(Device("BCF2000", 20, "bcf2000",
-                           std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage"))));
+  devices.push_back(
+      Device("BCF2000", 20, "bcf2000",
+             std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage"))));
 }
 
 void NanoKontrolNextCycleScene(std::vector<JackDevice>& devices) {

@@ -13,8 +13,6 @@ namespace port::jack {
 
 namespace {
 
-using shared::Direction;
-
 jack_client_t* Jack(void* client) {
   return static_cast<jack_client_t*>(client);
 }
@@ -145,8 +143,8 @@ std::vector<JackService::Listed> JackService::List(bool inputs) {
   std::vector<Listed> listed;
   if (!Usable()) return listed;
   // A port we read from puts data out.
-  const char** names = jack_get_ports(Jack(client), nullptr, JACK_DEFAULT_MIDI_TYPE,
-                                      inputs ? JackPortIsOutput : JackPortIsInput);
+  const char** names =
+      jack_get_ports(Jack(client), nullptr, JACK_DEFAULT_MIDI_TYPE, inputs ? JackPortIsOutput : JackPortIsInput);
   if (names == nullptr) return listed;
   for (const char** name = names; *name != nullptr; ++name) {
     std::string rawName = *name;

@@ -141,8 +141,8 @@ class JackService final : public port::MidiService {
   void ProcessOutputs(uint32_t frames);
 
   std::vector<Listed> List(bool inputs);
-  bool Usable() const; // under lock
-  port::Result Activate(); // under lock
+  bool Usable() const;                           // under lock
+  port::Result Activate();                       // under lock
   void* RegisterPort(bool input, size_t number); // under lock; jack_port_t*
   void WaitUntilConnected(void* ownPort, const std::string& rawName);
   shared::InputPort* FindInput(port::InputHandle handle);

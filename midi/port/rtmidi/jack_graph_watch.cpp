@@ -50,8 +50,12 @@ int JackGraphWatch::Process(uint32_t, void* self) {
 
 JackGraphWatch::JackGraphWatch() = default;
 JackGraphWatch::~JackGraphWatch() = default;
-std::vector<std::string> JackGraphWatch::Connections(const std::string&) { return {}; }
-int JackGraphWatch::Process(uint32_t, void*) { return 0; }
+std::vector<std::string> JackGraphWatch::Connections(const std::string&) {
+  return {};
+}
+int JackGraphWatch::Process(uint32_t, void*) {
+  return 0;
+}
 
 #endif
 

@@ -61,11 +61,11 @@
 #include <RtMidi.h>
 
 #include "midi/port/port.h"
+#include "midi/port/rtmidi/jack_graph_watch.h"
+#include "midi/port/rtmidi/rtmidi_errors.h"
 #include "midi/port/shared/dispatcher.h"
 #include "midi/port/shared/input_port.h"
-#include "midi/port/rtmidi/jack_graph_watch.h"
 #include "midi/port/shared/port_names.h"
-#include "midi/port/rtmidi/rtmidi_errors.h"
 
 namespace port::rtmidi {
 
@@ -159,7 +159,7 @@ class RtMidiService final : public port::MidiService {
   std::vector<std::unique_ptr<InputEntry>> inputs;
   std::vector<std::unique_ptr<OutputEntry>> outputs;
   std::shared_ptr<JackGraphWatch> graphWatch; // JACK only; kept by an open that waits on it
-  shared::Dispatcher dispatcher; // declared last: stopped before the ports go
+  shared::Dispatcher dispatcher;              // declared last: stopped before the ports go
 };
 
 } // namespace port::rtmidi

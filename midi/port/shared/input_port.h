@@ -107,7 +107,7 @@ class InputPort {
   bool started = false;
   bool detached = false;
   std::deque<port::MidiHeader*> buffers; // queued, in order
-  port::MidiHeader* filling = nullptr;    // taken from the queue, not yet given back
+  port::MidiHeader* filling = nullptr;   // taken from the queue, not yet given back
   bool inCallback = false;
   std::thread::id callbackThread;
   uint64_t droppedLong = 0;

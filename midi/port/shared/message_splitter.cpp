@@ -9,8 +9,12 @@ namespace {
 constexpr uint8_t kSysExStart = 0xF0;
 constexpr uint8_t kSysExEnd = 0xF7;
 
-bool IsRealTime(uint8_t byte) { return byte >= 0xF8; }
-bool IsStatus(uint8_t byte) { return byte >= 0x80; }
+bool IsRealTime(uint8_t byte) {
+  return byte >= 0xF8;
+}
+bool IsStatus(uint8_t byte) {
+  return byte >= 0x80;
+}
 
 class Splitter {
  public:

@@ -8,8 +8,12 @@ namespace port::shared {
 #if defined(__APPLE__)
 
 Wakeup::Wakeup() : semaphore(dispatch_semaphore_create(0)) {}
-Wakeup::~Wakeup() { dispatch_release(semaphore); }
-void Wakeup::Signal() { dispatch_semaphore_signal(semaphore); }
+Wakeup::~Wakeup() {
+  dispatch_release(semaphore);
+}
+void Wakeup::Signal() {
+  dispatch_semaphore_signal(semaphore);
+}
 
 void Wakeup::Wait() {
   dispatch_semaphore_wait(semaphore, DISPATCH_TIME_FOREVER);
@@ -29,9 +33,15 @@ void Wakeup::TakeAll() {
 
 #else
 
-Wakeup::Wakeup() { sem_init(&semaphore, 0, 0); }
-Wakeup::~Wakeup() { sem_destroy(&semaphore); }
-void Wakeup::Signal() { sem_post(&semaphore); }
+Wakeup::Wakeup() {
+  sem_init(&semaphore, 0, 0);
+}
+Wakeup::~Wakeup() {
+  sem_destroy(&semaphore);
+}
+void Wakeup::Signal() {
+  sem_post(&semaphore);
+}
 
 void Wakeup::Wait() {
   while (sem_wait(&semaphore) != 0 && errno == EINTR) {

@@ -212,7 +212,7 @@ void SimulatedService::Schedule(InputPort& input, ControllerEvent event, std::ch
 }
 
 void SimulatedService::QueueLocked(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream,
-                                  std::chrono::microseconds earliest) {
+                                   std::chrono::microseconds earliest) {
   const Clock::time_point due = std::max(Clock::now() + earliest, input.lastDue) + event.delay;
   input.lastDue = due;
   queue.emplace(due, Pending{&input, std::move(event), std::move(stream)});
@@ -220,7 +220,8 @@ void SimulatedService::QueueLocked(InputPort& input, ControllerEvent event, std:
 }
 
 bool SimulatedService::ListeningLocked(const InputPort& input) const {
-  return input.open && (input.started || input.faults.deliversWhileStopped) && !input.detached && !input.unplugged && !shuttingDown;
+  return input.open && (input.started || input.faults.deliversWhileStopped) && !input.detached && !input.unplugged &&
+         !shuttingDown;
 }
 
 void SimulatedService::DispatchLoop() {
@@ -399,11 +400,9 @@ void SimulatedService::ReadSysExByte(InputPort& input, uint8_t byte, std::unique
   }
 }
 
-bool SimulatedService::TakeBuffer(InputPort& input, Clock::time_point deadline,
-                                  std::unique_lock<std::mutex>& guard) {
-  buffersChanged.wait_until(guard, deadline, [this, &input] {
-    return !ListeningLocked(input) || !input.queuedBuffers.empty();
-  });
+bool SimulatedService::TakeBuffer(InputPort& input, Clock::time_point deadline, std::unique_lock<std::mutex>& guard) {
+  buffersChanged.wait_until(guard, deadline,
+                            [this, &input] { return !ListeningLocked(input) || !input.queuedBuffers.empty(); });
   // A buffer queued after the deadline came too late, even if this thread
   // only looks now.
   if (!ListeningLocked(input) || input.queuedBuffers.empty() || input.queuedBuffers.front().at > deadline) {
@@ -630,9 +629,10 @@ port::Result SimulatedService::UnprepareInputBuffer(port::InputHandle handle, po
     // them back.
     if (input->started || input->unplugged) return port::kStillPlaying;
     // A stopped port hands its queued buffers back, returned empty.
-    input->queuedBuffers.erase(std::remove_if(input->queuedBuffers.begin(), input->queuedBuffers.end(),
-                                              [&header](const InputPort::Queued& queued) { return queued.header == &header; }),
-                               input->queuedBuffers.end());
+    input->queuedBuffers.erase(
+        std::remove_if(input->queuedBuffers.begin(), input->queuedBuffers.end(),
+                       [&header](const InputPort::Queued& queued) { return queued.header == &header; }),
+        input->queuedBuffers.end());
     header.dwBytesRecorded = 0;
     header.dwFlags = (header.dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
   }

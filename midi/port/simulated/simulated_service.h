@@ -85,8 +85,8 @@ struct ServiceTiming {
 };
 
 struct InputFaults {
-  ResultScript name;      // capabilities: e.g. Always(kInvalParam)
-  ResultScript open;      // e.g. Always(kAllocated)
+  ResultScript name; // capabilities: e.g. Always(kInvalParam)
+  ResultScript open; // e.g. Always(kAllocated)
   ResultScript start;
   ResultScript stop;
   ResultScript prepare;
@@ -231,7 +231,7 @@ class SimulatedService final : public port::MidiService {
   std::vector<std::unique_ptr<InputPort>> inputs;
   std::vector<std::unique_ptr<OutputPort>> outputs;
   std::multimap<std::chrono::steady_clock::time_point, Pending> queue; // by due time, then order sent
-  InputPort* reading = nullptr;    // whose event the dispatcher is in the middle of
+  InputPort* reading = nullptr;                                        // whose event the dispatcher is in the middle of
   bool shuttingDown = false;
   bool pausesSleep = true;
   std::vector<unsigned> pauses;

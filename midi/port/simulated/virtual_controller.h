@@ -45,8 +45,7 @@ struct ControllerEvent {
 
 // Packs status and data bytes into a short-message word, lowest byte first.
 constexpr uint32_t ShortWord(uint8_t status, uint8_t data1 = 0, uint8_t data2 = 0) {
-  return static_cast<uint32_t>(status) | (static_cast<uint32_t>(data1) << 8) |
-         (static_cast<uint32_t>(data2) << 16);
+  return static_cast<uint32_t>(status) | (static_cast<uint32_t>(data1) << 8) | (static_cast<uint32_t>(data2) << 16);
 }
 
 // What a controller can do toward the host.

@@ -27,8 +27,7 @@ void EventRing::Clear() {
   count = 0;
 }
 
-EventRelay::EventRelay(size_t capacity, Delivery deliverEvent)
-    : ring(capacity), deliver(std::move(deliverEvent)) {
+EventRelay::EventRelay(size_t capacity, Delivery deliverEvent) : ring(capacity), deliver(std::move(deliverEvent)) {
   lock.Lock();
   thread = std::thread([this] { Run(); });
   threadId = thread.get_id();

@@ -3,9 +3,9 @@
 // Each operation is the winmm call of the same meaning, with winmm's result
 // code passed through: midiInGetNumDevs, midiInGetDevCapsW, midiInOpen
 // (CALLBACK_FUNCTION), midiInStart, midiInStop, midiIn{Prepare,Unprepare}Header,
-// midiInAddBuffer, midiInReset (to take buffers back from a stopped port); midiOutGetNumDevs, midiOutGetDevCapsW, midiOutOpen
-// (CALLBACK_NULL), midiOut{Prepare,Unprepare}Header, midiOutLongMsg. Names come
-// as UTF-16 and are handed on as UTF-8.
+// midiInAddBuffer, midiInReset (to take buffers back from a stopped port); midiOutGetNumDevs, midiOutGetDevCapsW,
+// midiOutOpen (CALLBACK_NULL), midiOut{Prepare,Unprepare}Header, midiOutLongMsg. Names come as UTF-16 and are handed on
+// as UTF-8.
 //
 // What winmm does not do the way the device layer needs is kept inside:
 //  - the driver callback may not call multimedia functions, so input events

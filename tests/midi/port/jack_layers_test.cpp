@@ -273,11 +273,12 @@ TEST_P(OnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
   // The controller plays once the port connects, which is before the
   // start; its user moves it a moment later, as anything earlier is lost.
   const auto later = std::chrono::milliseconds(500);
-  ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30,
-                                          std::make_shared<PeerController>(std::vector<ControllerEvent>{
-                                              ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, later), ControllerEvent::ShortMessage(0xF8),
-                                              ControllerEvent::ShortMessage(0xFE), ControllerEvent::SysExMessage(sysex),
-                                              ControllerEvent::ShortMessage(0xC0, 0x05)}))}));
+  ASSERT_NO_FATAL_FAILURE(
+      Publish({Device("Pad A", 30,
+                      std::make_shared<PeerController>(std::vector<ControllerEvent>{
+                          ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, later), ControllerEvent::ShortMessage(0xF8),
+                          ControllerEvent::ShortMessage(0xFE), ControllerEvent::SysExMessage(sysex),
+                          ControllerEvent::ShortMessage(0xC0, 0x05)}))}));
   inbox.header.lpData = inbox.storage.data();
   inbox.header.dwBufferLength = static_cast<uint32_t>(inbox.storage.size());
   port::InputHandle input = nullptr;
@@ -315,6 +316,7 @@ TEST_P(OnJack, InputReachesTheCallbackOnTheLayersThreadAfterTheOpenEvent) {
 TEST_P(OnJack, AFullHandOverQueueCountsWhatItLoses) {
   constexpr int kBurst = 1000;
   std::vector<ControllerEvent> burst;
+  burst.reserve(kBurst);
   for (int n = 0; n < kBurst; ++n) {
     burst.push_back(ControllerEvent::ShortMessage(0x90, static_cast<uint8_t>(n % 128), static_cast<uint8_t>(n / 128),
                                                   std::chrono::microseconds(n == 0 ? 500000 : 0)));
@@ -507,10 +509,12 @@ TEST_P(OnJackWithALateClient, ARequestSentRightAfterTheOutputOpensReachesTheDevi
 // the tests' 256 frames and 48 kHz): both dialogues complete, and no request
 // reaches a controller before its input can take the answer.
 TEST_P(OnJack, DialoguesAnsweredInTheNextCycleComplete) {
-  auto nano = std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene());
-  ASSERT_NO_FATAL_FAILURE(Publish(
-      {Device("BCF2000", 20, std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage"))),
-       Device("nanoKONTROL2", 22, nano)}));
+  auto nano =
+      std::make_shared<port::sim::NanoKontrolController>(port::sim::NanoKontrolController::HoldingAnEditedScene());
+  ASSERT_NO_FATAL_FAILURE(
+      Publish({Device("BCF2000", 20,
+                      std::make_shared<port::sim::BCController>(port::sim::BCController::BCF2000("BCF2000 Stage"))),
+               Device("nanoKONTROL2", 22, nano)}));
   EarlyRequestCheck check(*service);
   std::string report;
   {
@@ -567,8 +571,9 @@ TEST_P(OnJack, TheEarlyRequestCheckCatchesARequestBeforeTheStart) {
   EXPECT_EQ(check.SendLong(output, header), port::kNoError);
   ASSERT_EQ(check.StartInput(input), port::kNoError);
   EXPECT_EQ(check.SendLong(output, header), port::kNoError); // started, but no buffer
-  EXPECT_EQ(check.EarlyRequests(), (std::vector<std::string>{"a2j:Pad A [30]: Pad A MIDI 1: sent before its input was started",
-                                                              "a2j:Pad A [30]: Pad A MIDI 1: sent while its input had no buffer"}));
+  EXPECT_EQ(check.EarlyRequests(),
+            (std::vector<std::string>{"a2j:Pad A [30]: Pad A MIDI 1: sent before its input was started",
+                                      "a2j:Pad A [30]: Pad A MIDI 1: sent while its input had no buffer"}));
 }
 
 TEST_P(OnJack, ClosingTheClientsTakesThisProgramsPortsOffTheServer) {

@@ -6,22 +6,26 @@
 #include <memory>
 
 #include "midi/port/simulated/controllers/bc_controller.h"
-#include "midi/port/simulated/instruments/controllers/garbling_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
-#include "midi/port/simulated/instruments/controllers/reply_flood_controller.h"
-#include "midi/port/simulated/instruments/controllers/runaway_sysex_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/controllers/twister_controller.h"
+#include "midi/port/simulated/instruments/controllers/garbling_controller.h"
+#include "midi/port/simulated/instruments/controllers/reply_flood_controller.h"
+#include "midi/port/simulated/instruments/controllers/runaway_sysex_controller.h"
 #include "midi/port/simulated/instruments/flood.h"
 
 namespace port::sim {
 
 const char kHostileBCPortName[] = "BCF2000 \x1B[2J\x1B]0;pwned\x07";
-const char kHostileKeyboardPortName[] = "Keyboard \xC2\x9B" "31m\r\xFF\xFE";
+const char kHostileKeyboardPortName[] =
+    "Keyboard \xC2\x9B"
+    "31m\r\xFF\xFE";
 namespace {
 // Data bytes only: a byte from 80 up inside System Exclusive is a status byte
 // that ends the message on the wire, so C1 controls can come only in names.
-const char kHostileIdentityBytes[] = "Stage\x1B[31m\r\x08" "6n\x7F\x00hidden";
+const char kHostileIdentityBytes[] =
+    "Stage\x1B[31m\r\x08"
+    "6n\x7F\x00hidden";
 } // namespace
 const std::string kHostileIdentityText(kHostileIdentityBytes, sizeof kHostileIdentityBytes - 1);
 
@@ -45,21 +49,18 @@ void BuildRunawaySysEx(SimulatedService& service) {
                                               ControllerEvent::ShortMessage(0x80, 0x40, 0x00)};
   // Past the longest message that can be delivered: dropped once, and
   // everything after it skipped while the end is awaited.
-  service.AddDevice("Runaway Keyboard",
-                    std::make_shared<RunawaySysExController>(
-                        RunawaySysExController::Settings{120000, false, Transport::Packets, note, notes}));
+  service.AddDevice("Runaway Keyboard", std::make_shared<RunawaySysExController>(RunawaySysExController::Settings{
+                                            120000, false, Transport::Packets, note, notes}));
   // Short of it: still assembling at the end of the run, its notes swallowed.
-  service.AddDevice("Unfinished Keyboard",
-                    std::make_shared<RunawaySysExController>(
-                        RunawaySysExController::Settings{3000, false, Transport::Packets, note, notes}));
+  service.AddDevice("Unfinished Keyboard", std::make_shared<RunawaySysExController>(RunawaySysExController::Settings{
+                                               3000, false, Transport::Packets, note, notes}));
 }
 
 void BuildOversizedSysEx(SimulatedService& service) {
   const std::vector<ControllerEvent> afterPackets = {ControllerEvent::ShortMessage(0x90, 0x3C, 0x64),
                                                      ControllerEvent::ShortMessage(0xF0, 0x01, 0xF7)};
-  service.AddDevice("Oversized Keyboard",
-                    std::make_shared<RunawaySysExController>(
-                        RunawaySysExController::Settings{100000, true, Transport::Packets, {}, afterPackets}));
+  service.AddDevice("Oversized Keyboard", std::make_shared<RunawaySysExController>(RunawaySysExController::Settings{
+                                              100000, true, Transport::Packets, {}, afterPackets}));
   // A device with a handler has a buffer: the port cuts the message into it.
   service.AddDevice("Midi Fighter Twister",
                     std::make_shared<RunawaySysExController>(RunawaySysExController::Settings{
@@ -73,9 +74,9 @@ void BuildGarbageReplies(SimulatedService& service) {
 
 void BuildWrongLengthReplies(SimulatedService& service) {
   service.AddDevice("BCF2000", std::make_shared<GarblingController>(BCF2000(), Garble::Truncated));
-  service.AddDevice("BCR2000", std::make_shared<GarblingController>(
-                                   std::make_shared<BCController>(BCController::BCR2000("BCR2000 Stage")),
-                                   Garble::Stretched));
+  service.AddDevice("BCR2000",
+                    std::make_shared<GarblingController>(
+                        std::make_shared<BCController>(BCController::BCR2000("BCR2000 Stage")), Garble::Stretched));
   service.AddDevice("nanoKONTROL2 1", std::make_shared<GarblingController>(NanoWithEditedScene(), Garble::Truncated));
   service.AddDevice("nanoKONTROL2 2", std::make_shared<GarblingController>(NanoWithEditedScene(), Garble::Stretched));
 }
@@ -147,8 +148,8 @@ bool BuildMisbehavingScenario(const std::string& name, SimulatedService& service
 }
 
 std::vector<std::string> MisbehavingScenarioNames() {
-  return {"flood", "runaway-sysex", "oversized-sysex", "garbage-replies", "wrong-length-replies", "reply-flood",
-          "hostile-names", "hung-open", "hung-start", "hung-send"};
+  return {"flood",       "runaway-sysex", "oversized-sysex", "garbage-replies", "wrong-length-replies",
+          "reply-flood", "hostile-names", "hung-open",       "hung-start",      "hung-send"};
 }
 
 } // namespace port::sim

@@ -9,9 +9,9 @@
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/controllers/twister_controller.h"
+#include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 #include "midi/port/simulated/demo_scene.h"
 #include "midi/port/simulated/instruments/controllers/unplugging_controller.h"
-#include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 #include "midi/port/simulated/instruments/misbehaving_scenes.h"
 #include "midi/port/simulated/instruments/numbered_flood.h"
 
@@ -38,16 +38,16 @@ NanoKontrolController::Settings FailingScene() {
   NanoKontrolController::Settings settings = EditedScene();
   // One row per upload: its answer and, once accepted, the write's.
   settings.acks = {
-      NanoAck::Negative,                     // upload 1 refused: failure 1
-      NanoAck::Good,     NanoAck::Negative,  // upload 2, write refused: 2
-      NanoAck::TooShort,                     // upload 3: 3
-      NanoAck::Good,     NanoAck::TooShort,  // upload 4, write: 4
-      NanoAck::Negative,                     // upload 5: 5
-      NanoAck::Good,     NanoAck::Negative,  // upload 6, write: 6
-      NanoAck::Negative,                     // upload 7: 7
-      NanoAck::Good,     NanoAck::Negative,  // upload 8, write: 8
-      NanoAck::TooShort,                     // upload 9: 9
-      NanoAck::Good,     NanoAck::Negative,  // upload 10, write: 10, given up
+      NanoAck::Negative,                    // upload 1 refused: failure 1
+      NanoAck::Good,     NanoAck::Negative, // upload 2, write refused: 2
+      NanoAck::TooShort,                    // upload 3: 3
+      NanoAck::Good,     NanoAck::TooShort, // upload 4, write: 4
+      NanoAck::Negative,                    // upload 5: 5
+      NanoAck::Good,     NanoAck::Negative, // upload 6, write: 6
+      NanoAck::Negative,                    // upload 7: 7
+      NanoAck::Good,     NanoAck::Negative, // upload 8, write: 8
+      NanoAck::TooShort,                    // upload 9: 9
+      NanoAck::Good,     NanoAck::Negative, // upload 10, write: 10, given up
   };
   return settings;
 }
@@ -86,7 +86,10 @@ void BuildUnknownPort(SimulatedService& service) {
   close.kind = ControllerEvent::Kind::Close;
   close.delay = milliseconds(250);
   script.push_back(close);
-  service.AddDevice("\xC3\x9C" "ber Synth", std::make_shared<ScriptedController>(std::move(script)));
+  service.AddDevice(
+      "\xC3\x9C"
+      "ber Synth",
+      std::make_shared<ScriptedController>(std::move(script)));
 }
 
 // Ports the tool cannot use: capabilities unreadable (two codes), and two
@@ -156,8 +159,8 @@ void BuildUnplugged(SimulatedService& service) {
   service.AddDevice("USB Keyboard", std::make_shared<ScriptedController>(std::vector<ControllerEvent>{
                                         ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(500)),
                                         ControllerEvent::ShortMessage(0x80, 0x3C, 0x00, milliseconds(300))}));
-  service.AddDevice("nanoKONTROL2", std::make_shared<UnpluggingController>(
-                                        std::make_shared<NanoKontrolController>(EditedScene()), 2));
+  service.AddDevice("nanoKONTROL2",
+                    std::make_shared<UnpluggingController>(std::make_shared<NanoKontrolController>(EditedScene()), 2));
 }
 
 } // namespace
@@ -170,7 +173,8 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
     double perSecond = 0;
     double seconds = 0;
     char rest = 0;
-    if (std::sscanf(name.c_str() + kNumberedFlood.size(), "%u %lf %lf %c", &devices, &perSecond, &seconds, &rest) != 3) {
+    if (std::sscanf(name.c_str() + kNumberedFlood.size(), "%u %lf %lf %c", &devices, &perSecond, &seconds, &rest) !=
+        3) {
       return false;
     }
     return flood::AddNumberedFlood(service, devices, perSecond, seconds);
@@ -203,10 +207,10 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
 }
 
 std::vector<std::string> ScenarioNames() {
-  std::vector<std::string> names = {"demo",           "none",         "nano-good-scene", "nano-bad-scene",
-                                    "nano-channel",   "nano-failing", "xtouch-mini",     "twister",
-                                    "bcf2000-rename", "unknown-port", "unusable-ports",  "busy-output",
-                                    "sysex-on-the-wire", "unplugged"};
+  std::vector<std::string> names = {
+      "demo",           "none",        "nano-good-scene",   "nano-bad-scene", "nano-channel",
+      "nano-failing",   "xtouch-mini", "twister",           "bcf2000-rename", "unknown-port",
+      "unusable-ports", "busy-output", "sysex-on-the-wire", "unplugged"};
   for (const std::string& name : MisbehavingScenarioNames()) names.push_back(name);
   return names;
 }

@@ -67,8 +67,8 @@ TEST(Dispatcher, HandedOverMessagesReachTheCallbackOnTheLayersThreadInOrder) {
     EXPECT_EQ(seen->otherThreads, 0);
     const uint32_t status = seen == &first ? 0x90 : 0x91;
     for (int n = 0; n < kMessages; ++n) {
-      ASSERT_EQ(seen->words[static_cast<size_t>(n)], status | (static_cast<uint32_t>(n & 0x7F) << 8) |
-                                                         (static_cast<uint32_t>(n >> 7) << 16))
+      ASSERT_EQ(seen->words[static_cast<size_t>(n)],
+                status | (static_cast<uint32_t>(n & 0x7F) << 8) | (static_cast<uint32_t>(n >> 7) << 16))
           << n;
     }
   }

@@ -67,8 +67,8 @@ TEST(InputPort, ShortMessagesBecomeDataEventsWithTheWinmmWord) {
   bench.Receive({0xF8}); // timing clock
   bench.Receive({0xFE}); // active sensing
   bench.Receive({0xC0, 0x05});
-  bench.Receive({0x90, 0x3C, 0x64, 0x3E, 0x64}); // two in one event, running status
-  bench.Receive({0x3C});                         // no status
+  bench.Receive({0x90, 0x3C, 0x64, 0x3E, 0x64});       // two in one event, running status
+  bench.Receive({0x3C});                               // no status
   bench.Receive({0x80, 0x3C, 0x00, 0xF0, 0x01, 0xF7}); // a SysEx packed behind a note
   bench.port.Pump(bench.Later());
 

@@ -39,13 +39,18 @@ TEST(MessageSplitter, EachMessageComesOutAloneWithItsStatus) {
       {"two data bytes for program change and channel pressure", {0xC0, 0x01, 0xD5, 0x40}, "S:C0 01 | S:D5 40"},
       {"running status expanded", {0x90, 0x3C, 0x64, 0x3E, 0x64, 0x40, 0x00}, "S:90 3C 64 | S:90 3E 64 | S:90 40 00"},
       {"running status of a two-byte message", {0xC3, 0x01, 0x02}, "S:C3 01 | S:C3 02"},
-      {"SysEx whole between short messages", {0xB0, 0x7F, 0x00, 0xF0, 0x00, 0x20, 0x32, 0xF7, 0x80, 0x3C, 0x00},
+      {"SysEx whole between short messages",
+       {0xB0, 0x7F, 0x00, 0xF0, 0x00, 0x20, 0x32, 0xF7, 0x80, 0x3C, 0x00},
        "S:B0 7F 00 | X:F0 00 20 32 F7 | S:80 3C 00"},
-      {"SysEx ends running status", {0x90, 0x3C, 0x64, 0xF0, 0x01, 0xF7, 0x3C, 0x00}, "S:90 3C 64 | X:F0 01 F7 | !:3C 00"},
+      {"SysEx ends running status",
+       {0x90, 0x3C, 0x64, 0xF0, 0x01, 0xF7, 0x3C, 0x00},
+       "S:90 3C 64 | X:F0 01 F7 | !:3C 00"},
       {"real-time byte inside a SysEx comes out before it", {0xF0, 0x01, 0xF8, 0x02, 0xF7}, "S:F8 | X:F0 01 02 F7"},
-      {"real-time byte inside a note keeps running status", {0x90, 0xFE, 0x3C, 0x64, 0x3D, 0x64},
+      {"real-time byte inside a note keeps running status",
+       {0x90, 0xFE, 0x3C, 0x64, 0x3D, 0x64},
        "S:FE | S:90 3C 64 | S:90 3D 64"},
-      {"system common messages and the end of running status", {0x90, 0x3C, 0x64, 0xF2, 0x10, 0x20, 0xF1, 0x05, 0xF6, 0x3C},
+      {"system common messages and the end of running status",
+       {0x90, 0x3C, 0x64, 0xF2, 0x10, 0x20, 0xF1, 0x05, 0xF6, 0x3C},
        "S:90 3C 64 | S:F2 10 20 | S:F1 05 | S:F6 | !:3C"},
       {"timing clock and active sensing alone", {0xF8, 0xFE, 0xFA}, "S:F8 | S:FE | S:FA"},
       {"data bytes without status", {0x3C, 0x64, 0x90, 0x3C, 0x64}, "!:3C 64 | S:90 3C 64"},
@@ -57,7 +62,8 @@ TEST(MessageSplitter, EachMessageComesOutAloneWithItsStatus) {
       {"nothing", {}, ""},
   };
   for (const SplitCase& test : cases) {
-    EXPECT_EQ(Describe(port::shared::SplitMidiStream(test.stream.data(), test.stream.size())), test.pieces) << test.what;
+    EXPECT_EQ(Describe(port::shared::SplitMidiStream(test.stream.data(), test.stream.size())), test.pieces)
+        << test.what;
   }
 }
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "midi/port/simulated/protocol_tables.h"
-#include "tests/support/probe_harness.h"
 #include "tests/support/holds_in_order.h"
+#include "tests/support/probe_harness.h"
 
 namespace {
 
@@ -29,12 +29,10 @@ TEST(DemoScene, ReportShowsEveryFamilyWithAHandler) {
   EXPECT_TRUE(HoldsInOrder(run.report, {"current settings are bad!\n", "data upload success!\n"}));
   EXPECT_TRUE(HoldsInOrder(run.report, {"Updated device name: BCF2000 Stage"}));
   EXPECT_TRUE(HoldsInOrder(run.report, {"got MIDI: BA 1 46\n"}));
-  EXPECT_TRUE(HoldsInOrder(run.report, {"\r\n\r\n",
-                                        "\"BCF2000 Stage\" Supported by Veltrakon.\r\n",
-                                        "\"nanoKONTROL2\" Supported by Veltrakon.\r\n",
-                                        "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n",
-                                        "\"Midi Fighter Twister\" Supported by Veltrakon.\r\n",
-                                        "\"USB Keyboard\"\r\n"}));
+  EXPECT_TRUE(HoldsInOrder(
+      run.report, {"\r\n\r\n", "\"BCF2000 Stage\" Supported by Veltrakon.\r\n",
+                   "\"nanoKONTROL2\" Supported by Veltrakon.\r\n", "\"X-TOUCH MINI\" Supported by Veltrakon.\r\n",
+                   "\"Midi Fighter Twister\" Supported by Veltrakon.\r\n", "\"USB Keyboard\"\r\n"}));
   // The X-TOUCH MINI got its reset stream; the Twister nothing.
   for (unsigned index = 0; index < service.OutputCount(); ++index) {
     std::string name;
@@ -60,12 +58,15 @@ TEST(DemoScene, NamedScenariosPlayWhatTheirNamesSay) {
   const Case cases[] = {
       {"nano-good-scene", {"current settings are good!\n"}, "current settings are bad!"},
       {"nano-bad-scene", {"current settings are bad!\n", "data upload success!\n"}, "failed"},
-      {"nano-channel", {"{ 0xF0, 0x42, 0x43, 0x00, 0x01, 0x13, 0x00, 0x7F", "current settings are bad!\n", "data upload success!\n"}, "failed"},
+      {"nano-channel",
+       {"{ 0xF0, 0x42, 0x43, 0x00, 0x01, 0x13, 0x00, 0x7F", "current settings are bad!\n", "data upload success!\n"},
+       "failed"},
       {"nano-failing", {"current settings are bad!\n", "data upload failed!!\n"}, "data upload success!"},
       {"xtouch-mini", {"MIDI device found: X-TOUCH MINI\n", "got MIDI: BA 1 46\n", "got MIDI: 8A 17 0\n"}, "SysEx"},
       {"twister", {"MIDI device found: Midi Fighter Twister\n", "got MIDI: B0 4 41\n", "got MIDI: B1 4 0\n"}, "SysEx"},
       {"bcf2000-rename", {"Send identiy request\r\n", "Updated device name: BCF2000 Stage"}, "failed"},
-      {"busy-output", {"MIDI device found: BCR2000\n", "midi send failed!\n", "Updated device name: BCF2000 Stage"},
+      {"busy-output",
+       {"MIDI device found: BCR2000\n", "midi send failed!\n", "Updated device name: BCF2000 Stage"},
        "BCR2000 Desk"},
       {"unusable-ports", {"MIDI device found: \n", "Unknown error code: 5\n", "No midi devices found."}, "Supported"},
   };

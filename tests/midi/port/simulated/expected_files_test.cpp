@@ -79,8 +79,9 @@ TEST(ExpectedFiles, WireBytesOfTheWineRunsAreTheProtocolsMessages) {
 TEST(ExpectedFiles, WhatTheJackControllersGotAndSentIsTheProtocolsMessages) {
   using namespace port::sim::protocol;
   EXPECT_EQ(Lines(kJack + "bcf2000.received"), std::vector<std::string>{Hex(kBCIdentityQuery)});
-  EXPECT_EQ(Lines(kJack + "nanokontrol2.received"),
-            (std::vector<std::string>{Hex(kNanoKontrolDumpRequest), Hex(kNanoKontrolScene), Hex(kNanoKontrolWriteRequest)}));
+  EXPECT_EQ(
+      Lines(kJack + "nanokontrol2.received"),
+      (std::vector<std::string>{Hex(kNanoKontrolDumpRequest), Hex(kNanoKontrolScene), Hex(kNanoKontrolWriteRequest)}));
   // Its dump is the scene with the reassigned control; then the upload and
   // write acknowledgements, 5F with their code in byte 8.
   EXPECT_EQ(Lines(kJack + "nanokontrol2.sent"),

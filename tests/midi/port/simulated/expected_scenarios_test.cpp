@@ -97,7 +97,8 @@ TEST_P(ExpectedScenario, SameBytesUnderEitherTiming) {
   console.erase(console.size() - std::string(kClosingMessage).size()); // written after the export
   const auto wire = WireByPort(ReadFile(base + ".wire"));
 
-  for (const port::sim::ServiceTiming& timing : {port::sim::ServiceTiming::Classic(), port::sim::ServiceTiming::CurrentWindows()}) {
+  for (const port::sim::ServiceTiming& timing :
+       {port::sim::ServiceTiming::Classic(), port::sim::ServiceTiming::CurrentWindows()}) {
     SCOPED_TRACE(timing.sendDoneInCall ? "current Windows" : "classic");
     port::sim::SimulatedService service(timing);
     ASSERT_TRUE(port::sim::BuildScenario(GetParam(), service));

@@ -25,8 +25,8 @@ TEST(NumberedFlood, EveryDeviceAndNumberHasItsOwnMessageAndDecodesBack) {
       EXPECT_TRUE(words.insert(word).second) << device << " " << sequence;
       unsigned decodedDevice = 99;
       uint32_t decodedSequence = 0;
-      ASSERT_TRUE(flood::DecodeMessage(word & 0xFF, (word >> 8) & 0xFF, (word >> 16) & 0xFF, decodedDevice,
-                                       decodedSequence));
+      ASSERT_TRUE(
+          flood::DecodeMessage(word & 0xFF, (word >> 8) & 0xFF, (word >> 16) & 0xFF, decodedDevice, decodedSequence));
       EXPECT_EQ(decodedDevice, device);
       EXPECT_EQ(decodedSequence, sequence);
       EXPECT_LE((word >> 8) & 0xFF, 0x7Fu) << "data bytes stay below 0x80";
@@ -75,26 +75,26 @@ TEST(NumberedFlood, CheckCountsLostRepeatedLateAndForeignMessages) {
   const Case cases[] = {
       {"complete, with other lines between", "MIM_OPEN\n" + whole + "Run Time: 0.1  Interval Time: 0.1\r\n", 6, 0, 0, 0,
        0},
-      {"report line ends", Line(0, 0, "\r\n") + Line(0, 1, "\r\n") + Line(0, 2, "\r\n") + Line(1, 0) + Line(1, 1) +
-                               Line(1, 2),
-       6, 0, 0, 0, 0},
+      {"report line ends",
+       Line(0, 0, "\r\n") + Line(0, 1, "\r\n") + Line(0, 2, "\r\n") + Line(1, 0) + Line(1, 1) + Line(1, 2), 6, 0, 0, 0,
+       0},
       {"one missing in the middle", Line(0, 0) + Line(0, 2) + Line(1, 0) + Line(1, 1) + Line(1, 2), 5, 1, 0, 0, 0},
       {"the last ones missing", Line(0, 0) + Line(1, 0), 2, 4, 0, 0, 0},
       {"the last one twice", whole + Line(1, 2), 6, 0, 1, 0, 0},
       {"an early one again after later ones", whole + Line(0, 0), 6, 0, 1, 0, 0},
-      {"one late, after the next", Line(0, 0) + Line(0, 2) + Line(0, 1) + Line(1, 0) + Line(1, 1) + Line(1, 2), 6, 0,
-       0, 1, 0},
+      {"one late, after the next", Line(0, 0) + Line(0, 2) + Line(0, 1) + Line(1, 0) + Line(1, 1) + Line(1, 2), 6, 0, 0,
+       1, 0},
       {"a number the device never sent", whole + Line(0, 3), 6, 0, 0, 0, 1},
       {"a device beyond the flood's", whole + Line(2, 0), 6, 0, 0, 0, 0},
-      {"jack_midi_dump's lines", "   0: 80 00 00 note off (channel  0): pitch   0, velocity   0\n"
-                                 "   0: 81 00 00 note off (channel  1): pitch   0, velocity   0\n"
-                                 "  17: 80 00 01 note off (channel  0): pitch   0, velocity   1\n"
-                                 "Error: ringbuffer was full, skipping event.\n"
-                                 " 255: 80 00 02 note off (channel  0): pitch   0, velocity   2\n",
+      {"jack_midi_dump's lines",
+       "   0: 80 00 00 note off (channel  0): pitch   0, velocity   0\n"
+       "   0: 81 00 00 note off (channel  1): pitch   0, velocity   0\n"
+       "  17: 80 00 01 note off (channel  0): pitch   0, velocity   1\n"
+       "Error: ringbuffer was full, skipping event.\n"
+       " 255: 80 00 02 note off (channel  0): pitch   0, velocity   2\n",
        4, 2, 0, 0, 0},
-      {"text after the bytes is not a message", Line(0, 0) + Line(0, 1, " x\n") + Line(0, 2) + Line(1, 0) +
-                                                    Line(1, 1) + Line(1, 2),
-       5, 1, 0, 0, 0},
+      {"text after the bytes is not a message",
+       Line(0, 0) + Line(0, 1, " x\n") + Line(0, 2) + Line(1, 0) + Line(1, 1) + Line(1, 2), 5, 1, 0, 0, 0},
   };
   for (const Case& c : cases) {
     std::istringstream log(c.log);

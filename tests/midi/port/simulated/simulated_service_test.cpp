@@ -221,7 +221,9 @@ TEST(SimulatedService, BytesAreReadAsTheWindowsServiceReadsThem) {
        {0xB0, 0x07, 0x64, 0xC0, 0x05, 0xF0, 0x01, 0xF0, 0x02, 0xF7},
        {Data(port::sim::ShortWord(0xB0, 0x07, 0x64)), Data(port::sim::ShortWord(0xC0, 0x05)), LongError({0xF0, 0x01}),
         Long({0xF0, 0x02, 0xF7})}},
-      {"data bytes of no message are broken short messages", {0x01, 0x90, 0x3C}, {{port::kEventError, 0x01, {}}, {port::kEventError, 0x3C90, {}}}},
+      {"data bytes of no message are broken short messages",
+       {0x01, 0x90, 0x3C},
+       {{port::kEventError, 0x01, {}}, {port::kEventError, 0x3C90, {}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -291,7 +293,8 @@ TEST(SimulatedService, AnUnpluggedDeviceClosesAndNeverGivesItsBuffersBack) {
 TEST(SimulatedService, ARequestBeforeItsInputCanAnswerIsCaughtAndItsAnswerLost) {
   const Bytes request = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
   for (const bool inputFirst : {false, true}) {
-    for (const port::sim::ServiceTiming& timing : {port::sim::ServiceTiming::Classic(), port::sim::ServiceTiming::CurrentWindows()}) {
+    for (const port::sim::ServiceTiming& timing :
+         {port::sim::ServiceTiming::Classic(), port::sim::ServiceTiming::CurrentWindows()}) {
       SCOPED_TRACE(std::string(inputFirst ? "input first" : "request first") +
                    (timing.sendDoneInCall ? ", current Windows" : ", classic"));
       port::sim::SimulatedService service(timing);
@@ -328,8 +331,8 @@ TEST(SimulatedService, ARequestBeforeItsInputCanAnswerIsCaughtAndItsAnswerLost) 
         ASSERT_EQ(events.size(), 2u);
         EXPECT_EQ(events[1].bytes, port::sim::BCController(port::sim::BCController::BCF2000()).IdentityReply());
       } else {
-        EXPECT_EQ(early, (std::vector<std::string>{
-                             "BCF2000: a message reached the controller before its input was started"}));
+        EXPECT_EQ(early,
+                  (std::vector<std::string>{"BCF2000: a message reached the controller before its input was started"}));
         // Answered at once, the answer is lost; answered a millisecond
         // later, it arrives only because this start was quicker than that,
         // which a real service does not promise: the check catches both.

@@ -35,8 +35,8 @@ ControllerEvent GarblingController::GarbageEvent() {
     default: { // a stray port event: open, close, more data, or none known
       // Not "buffer filled": that one comes from the port with its buffer,
       // whatever the controller sends.
-      static constexpr uint32_t kStray[] = {port::kEventOpen, port::kEventClose, port::kEventMoreData,
-                                            0x3C7,            0x3C9,             0x3CB};
+      static constexpr uint32_t kStray[] = {
+          port::kEventOpen, port::kEventClose, port::kEventMoreData, 0x3C7, 0x3C9, 0x3CB};
       event.kind = ControllerEvent::Kind::RawEvent;
       event.word = kStray[Random() % (sizeof kStray / sizeof kStray[0])];
       break;
