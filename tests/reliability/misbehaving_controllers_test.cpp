@@ -267,10 +267,12 @@ TEST(MisbehavingController, PrintfDirectivesInDeviceTextArePlainText) {
                                   port::sim::ControllerEvent::ShortMessage(0x90, 0x3C, 0x64)}));
   CMIDIManagerWin manager(service);
   const ProbeRun run = RunOver(service, manager, console);
+  // The desk's answer may come in before or after the second port is
+  // opened: only the order within one device is fixed.
   for (const std::string* text : {&run.report, &run.console}) {
-    EXPECT_TRUE(HoldsInOrder(*text, {"MIDI device found: " + bcPort + "\n", "MIDI device found: " + keysPort + "\n",
-                                     "Updated device name: " + identity}))
+    EXPECT_TRUE(HoldsInOrder(*text, {"MIDI device found: " + bcPort + "\n", "Updated device name: " + identity}))
         << *text;
+    EXPECT_NE(text->find("MIDI device found: " + keysPort + "\n"), std::string::npos) << *text;
   }
   EXPECT_TRUE(HoldsInOrder(run.report,
                            {"\r\n\r\n\"" + identity + "\" Supported by Veltrakon.\r\n", "\"" + keysPort + "\"\r\n"}))
