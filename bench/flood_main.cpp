@@ -20,23 +20,24 @@
 #include <vector>
 
 #include "app/run.h"
+#include "bench/flood_arguments.h"
 #include "midi/manager.h"
-#include "midi/port/simulated/instruments/numbered_flood.h"
+#include "midi/port/simulated/instruments/flood.h"
 #include "midi/port/simulated/simulated_service.h"
+
+namespace flood = port::sim::flood;
 
 int main(int argc, char** argv) {
   double devices = 16, perSecond = 16000, seconds = 4.5;
-  if (argc > 4 || !flood::ParsePositiveArgument(argc, argv, 1, devices) ||
-      !flood::ParsePositiveArgument(argc, argv, 2, perSecond) ||
-      !flood::ParsePositiveArgument(argc, argv, 3, seconds)) {
+  if (argc > 4 || !ParsePositiveArgument(argc, argv, 1, devices) || !ParsePositiveArgument(argc, argv, 2, perSecond) ||
+      !ParsePositiveArgument(argc, argv, 3, seconds)) {
     std::fprintf(stderr, "usage: portprobe-flood [DEVICES [PER_SECOND [SECONDS]]]\n");
     return 2;
   }
-  const auto deviceCount = static_cast<unsigned>(devices);
-  const auto perDevice = static_cast<uint32_t>(perSecond * seconds);
-  if (deviceCount == 0 || deviceCount > flood::kMaxDevices || perDevice > flood::kMaxSequence) {
-    std::fprintf(stderr, "portprobe-flood: at most %u devices and %u messages per device\n", flood::kMaxDevices,
-                 flood::kMaxSequence);
+  const flood::Plan plan = flood::Numbered(static_cast<unsigned>(devices), perSecond, seconds);
+  if (plan.devices.empty()) {
+    std::fprintf(stderr, "portprobe-flood: 1 to %u devices and 1 to %u messages per device\n", flood::kMaxDevices,
+                 flood::kShortMessageNumbers);
     return 2;
   }
 
@@ -44,13 +45,13 @@ int main(int argc, char** argv) {
   int code;
   {
     port::sim::SimulatedService service;
-    flood::AddNumberedFlood(service, deviceCount, perSecond, seconds, &lateness);
+    flood::Add(service, plan, &lateness);
     CMIDIManagerWin manager(service);
     code = RunTool(manager);
   }
   int64_t worst = 0;
   for (const auto& stream : lateness) worst = std::max(worst, stream->worstMicroseconds.load());
-  std::fprintf(stderr, "\nflood: %u devices x %u messages at %.0f/s each; latest delivery %.3f ms behind schedule\n",
-               deviceCount, perDevice, perSecond, static_cast<double>(worst) / 1e3);
+  std::fprintf(stderr, "\nflood: %zu devices x %u messages at %.0f/s each; latest delivery %.3f ms behind schedule\n",
+               plan.devices.size(), plan.eventsPerDevice, perSecond, static_cast<double>(worst) / 1e3);
   return code;
 }

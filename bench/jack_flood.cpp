@@ -30,9 +30,12 @@
 #include <string>
 #include <vector>
 
-#include "midi/port/simulated/instruments/numbered_flood.h"
+#include "bench/flood_arguments.h"
+#include "midi/port/simulated/instruments/flood.h"
 
 namespace {
+
+namespace flood = port::sim::flood;
 
 struct Flood {
   jack_client_t* client = nullptr;
@@ -80,7 +83,7 @@ int Process(jack_nframes_t frames, void* argument) {
       const uint64_t due = DueFrame(flood, k);
       if (due >= cycleEnd) break;
       const uint64_t offset = due + frames >= cycleEnd ? due + frames - cycleEnd : 0;
-      const uint32_t word = flood::MessageWord(static_cast<unsigned>(p), k);
+      const uint32_t word = flood::MessageWord(static_cast<unsigned>(p), k); // the numbered plan's event k
       const jack_midi_data_t bytes[3] = {static_cast<jack_midi_data_t>(word & 0xFF),
                                          static_cast<jack_midi_data_t>((word >> 8) & 0xFF),
                                          static_cast<jack_midi_data_t>((word >> 16) & 0xFF)};
@@ -118,22 +121,21 @@ int OnXrun(void* argument) {
 
 int main(int argc, char** argv) {
   double devices = 16, perSecond = 16000, seconds = 4;
-  if (argc > 5 || !flood::ParsePositiveArgument(argc, argv, 1, devices) ||
-      !flood::ParsePositiveArgument(argc, argv, 2, perSecond) ||
-      !flood::ParsePositiveArgument(argc, argv, 3, seconds)) {
+  if (argc > 5 || !ParsePositiveArgument(argc, argv, 1, devices) || !ParsePositiveArgument(argc, argv, 2, perSecond) ||
+      !ParsePositiveArgument(argc, argv, 3, seconds)) {
     std::fprintf(stderr, "usage: jack-flood [DEVICES [PER_SECOND [SECONDS [CONNECT_TO]]]]\n");
     return 2;
   }
   const char* connectTo = argc == 5 ? argv[4] : nullptr;
-  Flood flood;
-  flood.perSecond = perSecond;
-  flood.perDevice = static_cast<uint32_t>(perSecond * seconds);
-  const auto deviceCount = static_cast<unsigned>(devices);
-  if (deviceCount == 0 || deviceCount > flood::kMaxDevices || flood.perDevice > flood::kMaxSequence) {
-    std::fprintf(stderr, "jack-flood: at most %u devices and %u messages per device\n", flood::kMaxDevices,
-                 flood::kMaxSequence);
+  const flood::Plan plan = flood::Numbered(static_cast<unsigned>(devices), perSecond, seconds);
+  if (plan.devices.empty()) {
+    std::fprintf(stderr, "jack-flood: 1 to %u devices and 1 to %u messages per device\n", flood::kMaxDevices,
+                 flood::kShortMessageNumbers);
     return 2;
   }
+  Flood flood;
+  flood.perSecond = perSecond;
+  flood.perDevice = plan.eventsPerDevice;
 
   // Blocked before JACK starts its threads, so that they inherit the mask
   // and the signals wait for sigwait.
@@ -150,9 +152,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   flood.sampleRate = jack_get_sample_rate(flood.client);
-  for (unsigned device = 0; device < deviceCount; ++device) {
-    char name[32];
-    std::snprintf(name, sizeof name, "Flood %02u", device + 1);
+  for (const flood::Device& device : plan.devices) {
+    const char* name = device.name.c_str();
     jack_port_t* port = jack_port_register(flood.client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     if (port == nullptr) {
       std::fprintf(stderr, "jack-flood: cannot register port %s\n", name);
@@ -194,8 +195,9 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "jack-flood: %u ports x %u messages at %.0f/s: sent %llu, no room in the port buffer %llu, %s, %llu "
                "missed cycles\n",
-               deviceCount, flood.perDevice, perSecond, static_cast<unsigned long long>(flood.sent.load()),
-               static_cast<unsigned long long>(flood.noRoom.load()), flood.finished ? "finished" : "NOT finished",
+               static_cast<unsigned>(plan.devices.size()), flood.perDevice, perSecond,
+               static_cast<unsigned long long>(flood.sent.load()), static_cast<unsigned long long>(flood.noRoom.load()),
+               flood.finished ? "finished" : "NOT finished",
                static_cast<unsigned long long>(flood.missedCycles.load()));
   jack_client_close(flood.client);
   return 0;

@@ -8,10 +8,16 @@
 // of the report file it left and the peak beyond that size. The last line
 // gives the median and the spread (lowest to highest) of each figure.
 //
-// The peak resident memory counts shared pages too: a JACK client maps the
-// server's shared memory, which the server holds whatever the client does.
-// So the largest private memory (pages of the process's own, from
-// /proc/PID/smaps_rollup, looked at every 20 ms) is given beside it.
+// Why not /usr/bin/time -v and /proc: the kernel's figures are the same
+// (wait4's resource usage), but time prints CPU and wall time in hundredths
+// of a second, and an idle run of the tool uses about 6 ms of CPU in five
+// seconds; and /proc shows a process's private memory only at the moment it
+// is read, never its peak. So this program keeps exactly that: the times to
+// the microsecond, the largest private memory over the run (pages of the
+// process's own, from /proc/PID/smaps_rollup, looked at every 20 ms; the
+// peak resident set counts shared pages too, and a JACK client maps the
+// server's shared memory), the report's size taken off, and the median and
+// spread over the runs.
 //
 // The command's standard output goes to FILE (/dev/null by default), as when
 // a user redirects it; its standard error is this program's. CHECK, a shell

@@ -1,9 +1,20 @@
 // The one seam between the device layer and a MIDI service.
 //
-// Everything in midi/ and handlers/ reaches MIDI hardware only through a
-// port::MidiService. Each service (winmm on Windows, RtMidi on Linux and
-// macOS, the simulated service for tests and the demo) implements it in its
-// own folder; nothing outside that folder includes the implementation.
+// Everything in app/, midi/ and handlers/ reaches MIDI hardware only through
+// a port::MidiService. Each service implements it in a folder of its own:
+//  - winmm/: the Windows multimedia MIDI service, the product's;
+//  - rtmidi/: RtMidi, over the ALSA sequencer on Linux and CoreMIDI on macOS;
+//  - jack/: a JACK server, with one client for all ports;
+//  - null/: no service, no ports;
+//  - simulated/: virtual controllers, for the tests, portprobe-demo, the
+//    stand-in winmm.dll and jack-controllers.
+// shared/ is no service: it holds what the RtMidi and JACK layers both use
+// (the input port with its hand-over queue, the dispatcher, the wake-up and
+// the port-name rules).
+// The device layer never includes a service's implementation. Only the file
+// that makes a build's one service (posix_platform.cpp here, and each
+// service folder's own *_platform.cpp), a service's own tests and the
+// benchmarks do.
 //
 // The interface keeps the shape of the Windows multimedia MIDI calls: ports
 // are addressed by index, names are UTF-8, failures are the numeric winmm
@@ -81,29 +92,30 @@ class MidiService {
 
   virtual unsigned InputCount() = 0;
   // The port's name in UTF-8, or a failure code (kBadDeviceId, kInvalParam, ...).
-  virtual Result InputName(unsigned index, std::string& name) = 0;
-  virtual Result OpenInput(unsigned index, InputCallback callback, uintptr_t context, InputHandle& handle) = 0;
-  virtual Result StartInput(InputHandle handle) = 0;
-  virtual Result StopInput(InputHandle handle) = 0;
-  virtual Result PrepareInputBuffer(InputHandle handle, MidiHeader& header) = 0;
-  virtual Result AddInputBuffer(InputHandle handle, MidiHeader& header) = 0;
+  [[nodiscard]] virtual Result InputName(unsigned index, std::string& name) = 0;
+  [[nodiscard]] virtual Result OpenInput(unsigned index, InputCallback callback, uintptr_t context,
+                                         InputHandle& handle) = 0;
+  [[nodiscard]] virtual Result StartInput(InputHandle handle) = 0;
+  [[nodiscard]] virtual Result StopInput(InputHandle handle) = 0;
+  [[nodiscard]] virtual Result PrepareInputBuffer(InputHandle handle, MidiHeader& header) = 0;
+  [[nodiscard]] virtual Result AddInputBuffer(InputHandle handle, MidiHeader& header) = 0;
   // Releases the buffer. On a stopped port a buffer still queued is taken
   // back from the service first (winmm needs midiInReset for that); on a
   // running port a queued buffer is refused with kStillPlaying.
-  virtual Result UnprepareInputBuffer(InputHandle handle, MidiHeader& header) = 0;
+  [[nodiscard]] virtual Result UnprepareInputBuffer(InputHandle handle, MidiHeader& header) = 0;
   // After this returns, no event of this port reaches the callback any more and
   // none is running. The port stays open (the device layer never closes one).
   // Called before the context given at open is destroyed.
   virtual void DetachInput(InputHandle handle) = 0;
 
   virtual unsigned OutputCount() = 0;
-  virtual Result OutputName(unsigned index, std::string& name) = 0;
-  virtual Result OpenOutput(unsigned index, OutputHandle& handle) = 0;
-  virtual Result PrepareOutput(OutputHandle handle, MidiHeader& header) = 0;
+  [[nodiscard]] virtual Result OutputName(unsigned index, std::string& name) = 0;
+  [[nodiscard]] virtual Result OpenOutput(unsigned index, OutputHandle& handle) = 0;
+  [[nodiscard]] virtual Result PrepareOutput(OutputHandle handle, MidiHeader& header) = 0;
   // 0: the bytes are on their way; kNotReady: busy, try again; other: failure.
-  virtual Result SendLong(OutputHandle handle, MidiHeader& header) = 0;
+  [[nodiscard]] virtual Result SendLong(OutputHandle handle, MidiHeader& header) = 0;
   // 0: released; kStillPlaying: the service still holds the bytes.
-  virtual Result UnprepareOutput(OutputHandle handle, MidiHeader& header) = 0;
+  [[nodiscard]] virtual Result UnprepareOutput(OutputHandle handle, MidiHeader& header) = 0;
 
   // Events of the port that the service delivered to this layer and that
   // the layer could not keep (a full hand-over queue): what the report must

@@ -1,6 +1,10 @@
 // The platform service of Linux and macOS: RtMidi over CoreMIDI or the ALSA
 // sequencer; where neither is there, JACK, through the layer that serves all
 // ports with one client (jack_service.h says why not through RtMidi).
+//
+// RtMidi's own JACK path is therefore chosen only by a build without the
+// JACK layer, and no build here is one: it runs in tests only, as the way
+// to test the RtMidi layer on a machine without the ALSA sequencer.
 #include <cstdlib>
 #include <functional>
 #include <memory>

@@ -13,11 +13,12 @@
 
 #include "midi/listener.h"
 #include "midi/port/simulated/instruments/flood.h"
-#include "tests/reliability/flood_report.h"
+#include "midi/port/simulated/instruments/flood_check.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
 
+namespace flood = port::sim::flood;
 using std::chrono::milliseconds;
 
 // The sanitizers make every memory access dearer (ThreadSanitizer many
@@ -65,12 +66,12 @@ int Count(const std::string& text, const std::string& part) {
 
 TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
   const milliseconds duration = FloodDuration();
-  const port::sim::FloodPlan plan = port::sim::FullSpeedFlood(duration);
+  const flood::Plan plan = flood::FullSpeed(duration);
   ASSERT_EQ(plan.devices.size(), 16u);
   size_t consoleLines = 0;
   std::string report;
   port::sim::SimulatedService service;
-  port::sim::AddFlood(service, plan);
+  flood::Add(service, plan);
   {
     CountingConsole console;
     CMIDIManagerWin manager(service);
@@ -90,11 +91,10 @@ TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
     consoleLines = console.shortMessageLines;
   }
 
-  FloodReportCheck check(plan);
-  check.Read(report);
-  std::string problem;
-  EXPECT_TRUE(check.Complete(problem)) << problem;
-  EXPECT_EQ(check.ShortMessageLines(), consoleLines) << "the console shows what the report holds";
+  const flood::Tally tally = flood::CheckText(report, plan);
+  EXPECT_TRUE(tally.Exact()) << flood::Describe(tally);
+  EXPECT_EQ(static_cast<size_t>(Count(report, "got MIDI: ")), consoleLines)
+      << "the console shows what the report holds";
 
   // The dialogues went on between the flood's events.
   EXPECT_EQ(Count(report, "Updated device name: BCF2000 under flood"), 1);
@@ -106,24 +106,24 @@ TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
   // Time and memory under a flood are the benchmarks' (docs/performance.md).
 }
 
-// Counts each channel's notes as the decoder hands them on, after their
+// Counts each channel's messages as the decoder hands them on, after their
 // lines were logged.
 class NoteCounter final : public CMIDIListener {
  public:
-  void OnControlChange(CMIDIDevice*, uint8_t, uint8_t, uint8_t) override {}
-  void OnNoteOn(CMIDIDevice*, uint8_t channel, uint8_t, uint8_t) override { ++notes[channel]; }
-  void OnNoteOff(CMIDIDevice*, uint8_t, uint8_t, uint8_t) override {}
-  void OnPitchBend(CMIDIDevice*, uint8_t, uint16_t) override {}
+  void OnControlChange(CMIDIDevice*, uint8_t channel, uint8_t, uint8_t) override { ++messages[channel]; }
+  void OnNoteOn(CMIDIDevice*, uint8_t channel, uint8_t, uint8_t) override { ++messages[channel]; }
+  void OnNoteOff(CMIDIDevice*, uint8_t channel, uint8_t, uint8_t) override { ++messages[channel]; }
+  void OnPitchBend(CMIDIDevice*, uint8_t channel, uint16_t) override { ++messages[channel]; }
   void OnDevicesChanged(const std::vector<CMIDIDevice*>&) override {}
   bool EveryChannelHas(uint32_t count) const {
-    for (const std::atomic<uint32_t>& channel : notes) {
+    for (const std::atomic<uint32_t>& channel : messages) {
       if (channel < count) return false;
     }
     return true;
   }
 
  private:
-  std::array<std::atomic<uint32_t>, 16> notes{};
+  std::array<std::atomic<uint32_t>, 16> messages{};
 };
 
 // The tool's own run takes the report while the controllers go on sending:
@@ -131,10 +131,10 @@ class NoteCounter final : public CMIDIListener {
 // that waited would never end), and the report must hold an unbroken
 // beginning of every stream.
 TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
-  port::sim::FloodPlan plan = port::sim::FullSpeedFlood(milliseconds(0));
+  flood::Plan plan = flood::FullSpeed(milliseconds(0));
   plan.eventsPerDevice = 0; // until the port is stopped
   port::sim::SimulatedService service;
-  port::sim::AddFlood(service, plan);
+  flood::Add(service, plan);
   constexpr uint32_t kHeard = 200;
   std::string report;
   {
@@ -154,16 +154,11 @@ TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
     service.WaitUntilIdle();
     manager.Workers().WaitUntilNoneRunning();
   }
-  // The summary follows the capture; a unit cut off at the capture's end is
-  // left out by the reader.
-  const size_t summary = report.rfind("\r\n\r\n\"Midi Fighter Twister 1\"");
-  ASSERT_NE(summary, std::string::npos);
-  FloodReportCheck check(plan);
-  check.Read(report.substr(0, summary));
-  std::string problem;
-  EXPECT_TRUE(check.Complete(problem)) << problem;
+  ASSERT_NE(report.rfind("\r\n\r\n\"Midi Fighter Twister 1\""), std::string::npos) << "the summary is there";
+  const flood::Tally tally = flood::CheckText(report, plan);
+  EXPECT_TRUE(tally.Unbroken()) << flood::Describe(tally);
   for (size_t device = 0; device < plan.devices.size(); ++device) {
-    EXPECT_GE(check.EventsOf(device), kHeard) << "device " << device;
+    EXPECT_GE(tally.devices[device].logged, kHeard) << "device " << device;
   }
 }
 

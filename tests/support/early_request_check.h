@@ -32,8 +32,8 @@ class EarlyRequestCheck final : public ForwardingService {
     return early;
   }
 
-  port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
-                         port::InputHandle& handle) override {
+  [[nodiscard]] port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                                       port::InputHandle& handle) override {
     auto input = std::make_unique<Input>();
     input->check = this;
     input->callback = callback;
@@ -49,20 +49,20 @@ class EarlyRequestCheck final : public ForwardingService {
     if (result == port::kNoError) watched->handle = handle;
     return result;
   }
-  port::Result StartInput(port::InputHandle handle) override {
+  [[nodiscard]] port::Result StartInput(port::InputHandle handle) override {
     const port::Result result = inner.StartInput(handle);
     std::lock_guard<std::mutex> guard(lock);
     if (Input* input = Find(handle); input != nullptr && result == port::kNoError) input->started = true;
     return result;
   }
-  port::Result StopInput(port::InputHandle handle) override {
+  [[nodiscard]] port::Result StopInput(port::InputHandle handle) override {
     {
       std::lock_guard<std::mutex> guard(lock);
       if (Input* input = Find(handle); input != nullptr) input->started = false;
     }
     return inner.StopInput(handle);
   }
-  port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
+  [[nodiscard]] port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
     // Counted before the layer has it: a message may fill it at once.
     {
       std::lock_guard<std::mutex> guard(lock);
@@ -76,7 +76,7 @@ class EarlyRequestCheck final : public ForwardingService {
     return result;
   }
 
-  port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override {
+  [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override {
     const port::Result result = inner.OpenOutput(index, handle);
     if (result == port::kNoError) {
       std::string name;
@@ -86,7 +86,7 @@ class EarlyRequestCheck final : public ForwardingService {
     }
     return result;
   }
-  port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override {
+  [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override {
     {
       std::lock_guard<std::mutex> guard(lock);
       const auto output = std::find_if(outputs.begin(), outputs.end(),

@@ -9,37 +9,41 @@ class ForwardingService : public port::MidiService {
   explicit ForwardingService(port::MidiService& inner) : inner(inner) {}
 
   unsigned InputCount() override { return inner.InputCount(); }
-  port::Result InputName(unsigned index, std::string& name) override { return inner.InputName(index, name); }
-  port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
-                         port::InputHandle& handle) override {
+  [[nodiscard]] port::Result InputName(unsigned index, std::string& name) override {
+    return inner.InputName(index, name);
+  }
+  [[nodiscard]] port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                                       port::InputHandle& handle) override {
     return inner.OpenInput(index, callback, context, handle);
   }
-  port::Result StartInput(port::InputHandle handle) override { return inner.StartInput(handle); }
-  port::Result StopInput(port::InputHandle handle) override { return inner.StopInput(handle); }
-  port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
+  [[nodiscard]] port::Result StartInput(port::InputHandle handle) override { return inner.StartInput(handle); }
+  [[nodiscard]] port::Result StopInput(port::InputHandle handle) override { return inner.StopInput(handle); }
+  [[nodiscard]] port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
     return inner.PrepareInputBuffer(handle, header);
   }
-  port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
+  [[nodiscard]] port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
     return inner.AddInputBuffer(handle, header);
   }
-  port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
+  [[nodiscard]] port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override {
     return inner.UnprepareInputBuffer(handle, header);
   }
   void DetachInput(port::InputHandle handle) override { inner.DetachInput(handle); }
   uint64_t LostInputEvents(port::InputHandle handle) override { return inner.LostInputEvents(handle); }
 
   unsigned OutputCount() override { return inner.OutputCount(); }
-  port::Result OutputName(unsigned index, std::string& name) override { return inner.OutputName(index, name); }
-  port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override {
+  [[nodiscard]] port::Result OutputName(unsigned index, std::string& name) override {
+    return inner.OutputName(index, name);
+  }
+  [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override {
     return inner.OpenOutput(index, handle);
   }
-  port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override {
+  [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override {
     return inner.PrepareOutput(handle, header);
   }
-  port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override {
+  [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override {
     return inner.SendLong(handle, header);
   }
-  port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override {
+  [[nodiscard]] port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override {
     return inner.UnprepareOutput(handle, header);
   }
   void KeepAwake() override { inner.KeepAwake(); }

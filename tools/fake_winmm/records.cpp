@@ -14,7 +14,6 @@ namespace {
 struct Files {
   CRITICAL_SECTION lock;
   std::string directory; // read once, not from DllMain
-  bool violated = false;
   bool exiting = false;
   Files() {
     InitializeCriticalSection(&lock);
@@ -74,16 +73,11 @@ void RecordViolation(const std::string& text) {
   } else {
     EnterCriticalSection(&files.lock);
   }
-  files.violated = true;
   const std::string line = "fake winmm: " + text + "\n";
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   AppendLine(files.directory, "violations.txt", text);
   if (locked) LeaveCriticalSection(&files.lock);
-}
-
-bool AnyViolation() {
-  return TheFiles().violated;
 }
 
 void PrepareRecords() {

@@ -20,7 +20,6 @@ namespace fakewinmm {
 void RecordWire(const std::string& port, const uint8_t* bytes, size_t length);
 void RecordCall(const char* function, const std::string& port, unsigned result);
 void RecordViolation(const std::string& text);
-bool AnyViolation();
 // Reads FAKE_WINMM_OUT; called on first use of the stand-in.
 void PrepareRecords();
 // From DllMain at process exit: other threads are gone, perhaps mid-write.

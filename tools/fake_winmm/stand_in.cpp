@@ -211,6 +211,7 @@ MMRESULT StandIn::OpenInput(LPHMIDIIN handle, UINT id, DWORD_PTR callback, DWORD
   if (result != port::kNoError) {
     Guard guard(lock);
     inputs.erase(std::find(inputs.begin(), inputs.end(), input));
+    delete input; // a port that failed to open never calls back
     return result;
   }
   *handle = reinterpret_cast<HMIDIIN>(input);
@@ -256,7 +257,9 @@ MMRESULT StandIn::ResetInput(HMIDIIN handle) {
   if (stopped != port::kNoError) return stopped;
   for (Header* entry : queued) {
     if (service->UnprepareInputBuffer(input->port, entry->shadow) != port::kNoError) continue;
-    service->PrepareInputBuffer(input->port, entry->shadow);
+    // The shadow stays prepared for the program's next midiInAddBuffer. A
+    // scripted refusal here surfaces there, as kUnprepared.
+    (void)service->PrepareInputBuffer(input->port, entry->shadow);
     LPMIDIHDR header;
     {
       Guard guard(lock);
@@ -386,10 +389,15 @@ MMRESULT StandIn::OpenOutput(LPHMIDIOUT handle, UINT id, DWORD_PTR, DWORD_PTR, D
   // Output without a callback is all the tool uses.
   if ((flags & CALLBACK_TYPEMASK) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
   auto* output = new Output;
-  service->OutputName(id, output->name);
+  // The name only labels the call record: a port without one is recorded
+  // as nameless.
+  if (service->OutputName(id, output->name) != port::kNoError) output->name.clear();
   const port::Result result = service->OpenOutput(id, output->port);
   RecordCall("midiOutOpen", output->name, result);
-  if (result != port::kNoError) return result;
+  if (result != port::kNoError) {
+    delete output;
+    return result;
+  }
   {
     Guard guard(lock);
     outputs.push_back(output);

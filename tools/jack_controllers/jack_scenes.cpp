@@ -7,6 +7,7 @@
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
+#include "midi/port/simulated/instruments/flood.h"
 
 namespace jackctl {
 
@@ -100,20 +101,20 @@ void NanoKontrolNextCycleScene(std::vector<JackDevice>& devices) {
   devices.push_back(Device("nanoKONTROL2", 22, "nanokontrol2", EditedNanoKontrol()));
 }
 
-// kFloodDevices pads, each on its own channel, each sending kFloodMessages
-// notes kFloodPace apart: note = n % 128, velocity = n / 128, so that the
-// report shows whether every message came and in order.
+// The numbered flood of four devices, each 2000 short messages 1 ms apart
+// on its own channel (flood.h), so that flood-check can tell whether every
+// message came, once and in order.
 void FloodScene(std::vector<JackDevice>& devices) {
-  for (int pad = 0; pad < kFloodDevices; ++pad) {
+  const port::sim::flood::Plan plan = port::sim::flood::Numbered(4, 1000, 2);
+  for (uint8_t pad = 0; pad < plan.devices.size(); ++pad) {
     std::vector<ControllerEvent> script;
-    for (int n = 0; n < kFloodMessages; ++n) {
-      // The first after portprobe has opened all its ports: a new JACK
-      // client makes the server miss cycles while the graph changes.
-      const auto delay = n == 0 ? std::chrono::microseconds(milliseconds(1500)) : kFloodPace;
-      script.push_back(ControllerEvent::ShortMessage(static_cast<uint8_t>(0x90 | pad), static_cast<uint8_t>(n % 128),
-                                                     static_cast<uint8_t>(n / 128), delay));
+    for (uint32_t n = 0; n < plan.eventsPerDevice; ++n) {
+      script.push_back(port::sim::flood::Event(plan, pad, n));
     }
-    JackDevice device = Device("Flood Pad " + std::to_string(pad + 1), 40 + pad, "pad" + std::to_string(pad + 1),
+    // The first after portprobe has opened all its ports: a new JACK client
+    // makes the server miss cycles while the graph changes.
+    script.front().delay = milliseconds(1500);
+    JackDevice device = Device(plan.devices[pad].name, 40 + pad, "pad" + std::to_string(pad + 1),
                                std::make_shared<port::sim::ScriptedController>(std::move(script)));
     device.playback = false;
     devices.push_back(device);

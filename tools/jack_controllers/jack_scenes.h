@@ -35,9 +35,4 @@ std::string A2jPortName(const JackDevice& device, bool capture);
 bool BuildJackScene(const std::string& name, std::vector<JackDevice>& devices);
 std::vector<std::string> JackSceneNames();
 
-// Flood scene: devices, messages per device, and the pause between two.
-constexpr int kFloodDevices = 4;
-constexpr int kFloodMessages = 2000;
-constexpr std::chrono::microseconds kFloodPace{1000};
-
 } // namespace jackctl

@@ -94,22 +94,22 @@ class JackService final : public port::MidiService {
   bool Connected();
 
   unsigned InputCount() override;
-  port::Result InputName(unsigned index, std::string& name) override;
-  port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
-                         port::InputHandle& handle) override;
-  port::Result StartInput(port::InputHandle handle) override;
-  port::Result StopInput(port::InputHandle handle) override;
-  port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result InputName(unsigned index, std::string& name) override;
+  [[nodiscard]] port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                                       port::InputHandle& handle) override;
+  [[nodiscard]] port::Result StartInput(port::InputHandle handle) override;
+  [[nodiscard]] port::Result StopInput(port::InputHandle handle) override;
+  [[nodiscard]] port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
   void DetachInput(port::InputHandle handle) override;
 
   unsigned OutputCount() override;
-  port::Result OutputName(unsigned index, std::string& name) override;
-  port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
-  port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
-  port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
-  port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result OutputName(unsigned index, std::string& name) override;
+  [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
+  [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
 
   void Shutdown() override;
   // Ends delivery and closes the client, which takes its ports off the
@@ -142,12 +142,12 @@ class JackService final : public port::MidiService {
 
   std::vector<Listed> List(bool inputs);
   bool Usable() const;                           // under lock
-  port::Result Activate();                       // under lock
+  [[nodiscard]] port::Result Activate();         // under lock
   void* RegisterPort(bool input, size_t number); // under lock; jack_port_t*
   void WaitUntilConnected(void* ownPort, const std::string& rawName);
   shared::InputPort* FindInput(port::InputHandle handle);
   OutputEntry* FindOutput(port::OutputHandle handle);
-  port::Result Queue(OutputEntry& output, const uint8_t* bytes, size_t length);
+  [[nodiscard]] port::Result Queue(OutputEntry& output, const uint8_t* bytes, size_t length);
 
   const size_t inputQueueBytes;
   std::mutex lock;

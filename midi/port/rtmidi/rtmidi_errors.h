@@ -32,7 +32,7 @@
 
 namespace port::rtmidi {
 
-port::Result ResultFromRtMidiError(RtMidiError::Type type);
+[[nodiscard]] port::Result ResultFromRtMidiError(RtMidiError::Type type);
 
 class ErrorSink {
  public:
@@ -42,7 +42,7 @@ class ErrorSink {
   // Forgets earlier errors, before a call whose outcome is wanted.
   void Clear() { first.store(kNone, std::memory_order_relaxed); }
   // The first failure since Clear, as a result code; kNoError for none.
-  port::Result Result() const;
+  [[nodiscard]] port::Result Result() const;
 
  private:
   static constexpr int kNone = -1;

@@ -88,25 +88,23 @@ class RtMidiService final : public port::MidiService {
   explicit RtMidiService(RtMidi::Api api, size_t inputQueueBytes = shared::InputPort::kQueueBytes);
   ~RtMidiService() override;
 
-  RtMidi::Api Api() const { return api; }
-
   unsigned InputCount() override;
-  port::Result InputName(unsigned index, std::string& name) override;
-  port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
-                         port::InputHandle& handle) override;
-  port::Result StartInput(port::InputHandle handle) override;
-  port::Result StopInput(port::InputHandle handle) override;
-  port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result InputName(unsigned index, std::string& name) override;
+  [[nodiscard]] port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                                       port::InputHandle& handle) override;
+  [[nodiscard]] port::Result StartInput(port::InputHandle handle) override;
+  [[nodiscard]] port::Result StopInput(port::InputHandle handle) override;
+  [[nodiscard]] port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
   void DetachInput(port::InputHandle handle) override;
 
   unsigned OutputCount() override;
-  port::Result OutputName(unsigned index, std::string& name) override;
-  port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
-  port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
-  port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
-  port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result OutputName(unsigned index, std::string& name) override;
+  [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
+  [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
 
   void Shutdown() override;
   // Ends delivery and closes every client this layer opened on the MIDI
@@ -143,10 +141,10 @@ class RtMidiService final : public port::MidiService {
   template <class Midi>
   std::vector<Listed> List(Midi& midi, shared::Direction direction);
   template <class Midi>
-  port::Result FindByRawName(Midi& midi, const std::string& rawName, unsigned& index);
+  [[nodiscard]] port::Result FindByRawName(Midi& midi, const std::string& rawName, unsigned& index);
   shared::InputPort* FindInput(port::InputHandle handle);
   OutputEntry* FindOutput(port::OutputHandle handle);
-  port::Result SendMessages(OutputEntry& output, const uint8_t* bytes, size_t length);
+  [[nodiscard]] port::Result SendMessages(OutputEntry& output, const uint8_t* bytes, size_t length);
 
   const RtMidi::Api api;
   const size_t inputQueueBytes;

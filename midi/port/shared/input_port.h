@@ -71,11 +71,11 @@ class InputPort {
   Clock::time_point Pump(Clock::time_point now);
 
   void DeliverOpen();
-  port::Result Start();
-  port::Result Stop();
-  port::Result PrepareBuffer(port::MidiHeader& header);
-  port::Result AddBuffer(port::MidiHeader& header);
-  port::Result UnprepareBuffer(port::MidiHeader& header);
+  [[nodiscard]] port::Result Start();
+  [[nodiscard]] port::Result Stop();
+  [[nodiscard]] port::Result PrepareBuffer(port::MidiHeader& header);
+  [[nodiscard]] port::Result AddBuffer(port::MidiHeader& header);
+  [[nodiscard]] port::Result UnprepareBuffer(port::MidiHeader& header);
   void Detach();
 
   // Messages lost because the hand-over queue was full.

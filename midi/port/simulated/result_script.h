@@ -26,7 +26,7 @@ class ResultScript {
   ResultScript(std::deque<port::Result> upcoming, port::Result thereafter)
       : upcoming(std::move(upcoming)), thereafter(thereafter) {}
 
-  port::Result Next() {
+  [[nodiscard]] port::Result Next() {
     if (upcoming.empty()) return thereafter;
     const port::Result code = upcoming.front();
     upcoming.pop_front();

@@ -131,11 +131,6 @@ SimulatedService::~SimulatedService() {
   Shutdown();
 }
 
-void SimulatedService::SetTiming(ServiceTiming serviceTiming) {
-  std::lock_guard<std::mutex> guard(lock);
-  timing = serviceTiming;
-}
-
 unsigned SimulatedService::AddInput(std::string name, InputFaults faults) {
   std::lock_guard<std::mutex> guard(lock);
   auto input = std::make_unique<InputPort>();

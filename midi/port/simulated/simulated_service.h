@@ -113,27 +113,26 @@ class SimulatedService final : public port::MidiService {
 
   // --- port::MidiService ---
   unsigned InputCount() override;
-  port::Result InputName(unsigned index, std::string& name) override;
-  port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
-                         port::InputHandle& handle) override;
-  port::Result StartInput(port::InputHandle handle) override;
-  port::Result StopInput(port::InputHandle handle) override;
-  port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result InputName(unsigned index, std::string& name) override;
+  [[nodiscard]] port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
+                                       port::InputHandle& handle) override;
+  [[nodiscard]] port::Result StartInput(port::InputHandle handle) override;
+  [[nodiscard]] port::Result StopInput(port::InputHandle handle) override;
+  [[nodiscard]] port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
   void DetachInput(port::InputHandle handle) override;
   unsigned OutputCount() override;
-  port::Result OutputName(unsigned index, std::string& name) override;
-  port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
-  port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
-  port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
-  port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result OutputName(unsigned index, std::string& name) override;
+  [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
+  [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
   void KeepAwake() override;
   void Pause(unsigned milliseconds) override;
   void Shutdown() override;
 
   // --- building the scene (before the run) ---
-  void SetTiming(ServiceTiming timing);
   unsigned AddInput(std::string name, InputFaults faults = {});
   unsigned AddOutput(std::string name, OutputFaults faults = {});
   // Connects a controller to an input port (its events) and an output port
@@ -220,7 +219,7 @@ class SimulatedService final : public port::MidiService {
   void CheckHeldSendsLocked();
   // The next result of a call's script; a call scripted never to return
   // waits here, the lock let go, until released.
-  port::Result Outcome(ResultScript& script, std::unique_lock<std::mutex>& guard);
+  [[nodiscard]] port::Result Outcome(ResultScript& script, std::unique_lock<std::mutex>& guard);
 
   std::mutex lock;
   std::condition_variable wake;           // the dispatcher: new events, shutdown

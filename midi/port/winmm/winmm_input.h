@@ -49,13 +49,13 @@ class WinmmInput final {
   WinmmInput& operator=(const WinmmInput&) = delete;
 
   unsigned Count();
-  Result Name(unsigned index, std::string& name);
-  Result Open(unsigned index, InputCallback callback, uintptr_t context, InputHandle& handle);
-  Result Start(InputHandle handle);
-  Result Stop(InputHandle handle);
-  Result Prepare(InputHandle handle, MidiHeader& header);
-  Result Add(InputHandle handle, MidiHeader& header);
-  Result Unprepare(InputHandle handle, MidiHeader& header);
+  [[nodiscard]] Result Name(unsigned index, std::string& name);
+  [[nodiscard]] Result Open(unsigned index, InputCallback callback, uintptr_t context, InputHandle& handle);
+  [[nodiscard]] Result Start(InputHandle handle);
+  [[nodiscard]] Result Stop(InputHandle handle);
+  [[nodiscard]] Result Prepare(InputHandle handle, MidiHeader& header);
+  [[nodiscard]] Result Add(InputHandle handle, MidiHeader& header);
+  [[nodiscard]] Result Unprepare(InputHandle handle, MidiHeader& header);
   void Detach(InputHandle handle);
   void Shutdown();
 

@@ -20,11 +20,11 @@ namespace port::winmm {
 class WinmmOutput final {
  public:
   unsigned Count();
-  Result Name(unsigned index, std::string& name);
-  Result Open(unsigned index, OutputHandle& handle);
-  Result Prepare(OutputHandle handle, MidiHeader& header);
-  Result Send(OutputHandle handle, MidiHeader& header);
-  Result Unprepare(OutputHandle handle, MidiHeader& header);
+  [[nodiscard]] Result Name(unsigned index, std::string& name);
+  [[nodiscard]] Result Open(unsigned index, OutputHandle& handle);
+  [[nodiscard]] Result Prepare(OutputHandle handle, MidiHeader& header);
+  [[nodiscard]] Result Send(OutputHandle handle, MidiHeader& header);
+  [[nodiscard]] Result Unprepare(OutputHandle handle, MidiHeader& header);
 };
 
 } // namespace port::winmm

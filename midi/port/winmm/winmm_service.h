@@ -29,25 +29,36 @@ namespace port::winmm {
 class WinmmService final : public MidiService {
  public:
   unsigned InputCount() override { return input.Count(); }
-  Result InputName(unsigned index, std::string& name) override { return input.Name(index, name); }
-  Result OpenInput(unsigned index, InputCallback callback, uintptr_t context, InputHandle& handle) override {
+  [[nodiscard]] Result InputName(unsigned index, std::string& name) override { return input.Name(index, name); }
+  [[nodiscard]] Result OpenInput(unsigned index, InputCallback callback, uintptr_t context,
+                                 InputHandle& handle) override {
     return input.Open(index, callback, context, handle);
   }
-  Result StartInput(InputHandle handle) override { return input.Start(handle); }
-  Result StopInput(InputHandle handle) override { return input.Stop(handle); }
-  Result PrepareInputBuffer(InputHandle handle, MidiHeader& header) override { return input.Prepare(handle, header); }
-  Result AddInputBuffer(InputHandle handle, MidiHeader& header) override { return input.Add(handle, header); }
-  Result UnprepareInputBuffer(InputHandle handle, MidiHeader& header) override {
+  [[nodiscard]] Result StartInput(InputHandle handle) override { return input.Start(handle); }
+  [[nodiscard]] Result StopInput(InputHandle handle) override { return input.Stop(handle); }
+  [[nodiscard]] Result PrepareInputBuffer(InputHandle handle, MidiHeader& header) override {
+    return input.Prepare(handle, header);
+  }
+  [[nodiscard]] Result AddInputBuffer(InputHandle handle, MidiHeader& header) override {
+    return input.Add(handle, header);
+  }
+  [[nodiscard]] Result UnprepareInputBuffer(InputHandle handle, MidiHeader& header) override {
     return input.Unprepare(handle, header);
   }
   void DetachInput(InputHandle handle) override { input.Detach(handle); }
 
   unsigned OutputCount() override { return output.Count(); }
-  Result OutputName(unsigned index, std::string& name) override { return output.Name(index, name); }
-  Result OpenOutput(unsigned index, OutputHandle& handle) override { return output.Open(index, handle); }
-  Result PrepareOutput(OutputHandle handle, MidiHeader& header) override { return output.Prepare(handle, header); }
-  Result SendLong(OutputHandle handle, MidiHeader& header) override { return output.Send(handle, header); }
-  Result UnprepareOutput(OutputHandle handle, MidiHeader& header) override { return output.Unprepare(handle, header); }
+  [[nodiscard]] Result OutputName(unsigned index, std::string& name) override { return output.Name(index, name); }
+  [[nodiscard]] Result OpenOutput(unsigned index, OutputHandle& handle) override { return output.Open(index, handle); }
+  [[nodiscard]] Result PrepareOutput(OutputHandle handle, MidiHeader& header) override {
+    return output.Prepare(handle, header);
+  }
+  [[nodiscard]] Result SendLong(OutputHandle handle, MidiHeader& header) override {
+    return output.Send(handle, header);
+  }
+  [[nodiscard]] Result UnprepareOutput(OutputHandle handle, MidiHeader& header) override {
+    return output.Unprepare(handle, header);
+  }
 
   // Resets the system and display idle timers once (no ES_CONTINUOUS), so a
   // controller in use keeps the computer and its screen awake.

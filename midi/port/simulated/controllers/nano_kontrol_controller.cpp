@@ -107,11 +107,6 @@ std::vector<uint8_t> NanoKontrolController::Scene() const {
   return Dump();
 }
 
-std::vector<uint8_t> NanoKontrolController::StoredScene() const {
-  std::lock_guard<std::mutex> guard(lock);
-  return stored;
-}
-
 int NanoKontrolController::DumpRequests() const {
   std::lock_guard<std::mutex> guard(lock);
   return dumpRequests;

@@ -47,8 +47,7 @@ class NanoKontrolController final : public VirtualController {
   explicit NanoKontrolController(Settings settings);
   void OnReceive(const uint8_t* bytes, size_t length, ControllerLink& link) override;
 
-  std::vector<uint8_t> Scene() const;       // the scene it holds now, as it would dump it
-  std::vector<uint8_t> StoredScene() const; // the scene last written (its first scene at start)
+  std::vector<uint8_t> Scene() const; // the scene it holds now, as it would dump it
   int DumpRequests() const;
   int Uploads() const;
   int WriteRequests() const;

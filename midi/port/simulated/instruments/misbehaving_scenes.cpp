@@ -130,7 +130,7 @@ void BuildHungSend(SimulatedService& service) {
 
 bool BuildMisbehavingScenario(const std::string& name, SimulatedService& service) {
   static const std::map<std::string, std::function<void(SimulatedService&)>> kScenarios = {
-      {"flood", [](SimulatedService& service) { AddFlood(service, FullSpeedFlood(milliseconds(5000))); }},
+      {"flood", [](SimulatedService& service) { flood::Add(service, flood::FullSpeed(milliseconds(5000))); }},
       {"runaway-sysex", BuildRunawaySysEx},
       {"oversized-sysex", BuildOversizedSysEx},
       {"garbage-replies", BuildGarbageReplies},

@@ -12,8 +12,8 @@
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 #include "midi/port/simulated/demo_scene.h"
 #include "midi/port/simulated/instruments/controllers/unplugging_controller.h"
+#include "midi/port/simulated/instruments/flood.h"
 #include "midi/port/simulated/instruments/misbehaving_scenes.h"
-#include "midi/port/simulated/instruments/numbered_flood.h"
 
 namespace port::sim {
 
@@ -177,7 +177,10 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
         3) {
       return false;
     }
-    return flood::AddNumberedFlood(service, devices, perSecond, seconds);
+    const flood::Plan plan = flood::Numbered(devices, perSecond, seconds);
+    if (plan.devices.empty()) return false;
+    flood::Add(service, plan);
+    return true;
   }
   static const std::map<std::string, std::function<void(SimulatedService&)>> kScenarios = {
       {"demo", BuildDemoScene},

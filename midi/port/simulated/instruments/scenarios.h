@@ -30,7 +30,7 @@ namespace port::sim {
 //                    with a real-time byte inside, and unfinished at the end
 //  "unplugged"       a nanoKONTROL2 unplugged in the middle of its dialogue
 //  "numbered-flood DEVICES PER_SECOND SECONDS"
-//                    the benchmarks' flood (numbered_flood.h)
+//                    the benchmarks' numbered flood (flood.h)
 // and the floods and misbehaving controllers of misbehaving_scenes.h.
 bool BuildScenario(const std::string& name, SimulatedService& service);
 std::vector<std::string> ScenarioNames();

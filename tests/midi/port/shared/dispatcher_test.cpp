@@ -39,8 +39,8 @@ TEST(Dispatcher, HandedOverMessagesReachTheCallbackOnTheLayersThreadInOrder) {
   InputPort portB(Record, reinterpret_cast<uintptr_t>(&second), dispatcher.Wake());
   ASSERT_TRUE(dispatcher.Add(&portA));
   ASSERT_TRUE(dispatcher.Add(&portB));
-  portA.Start();
-  portB.Start();
+  ASSERT_EQ(portA.Start(), port::kNoError);
+  ASSERT_EQ(portB.Start(), port::kNoError);
 
   constexpr int kMessages = 3000; // more than one turn of a port
   std::thread producer([&] {

@@ -90,16 +90,16 @@ TEST(InputPort, MessagesBeforeTheStartOrAfterAStopAreLost) {
   // even though the start comes before the layer's thread looks.
   bench.Receive({0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0xF7});
   bench.Receive({0x90, 0x01, 0x01});
-  bench.port.Start();
+  ASSERT_EQ(bench.port.Start(), port::kNoError);
   bench.QueueBuffer(512);
   bench.port.Pump(bench.Later());
   EXPECT_TRUE(bench.events.empty());
 
   bench.Receive({0x90, 0x02, 0x02});
-  bench.port.Stop();
+  ASSERT_EQ(bench.port.Stop(), port::kNoError);
   bench.port.Pump(bench.Later()); // queued while started, looked at after the stop
   bench.Receive({0x90, 0x03, 0x03});
-  bench.port.Start();
+  ASSERT_EQ(bench.port.Start(), port::kNoError);
   bench.Receive({0x90, 0x04, 0x04});
   bench.port.Pump(bench.Later());
   ASSERT_EQ(bench.events.size(), 1u);
@@ -108,7 +108,7 @@ TEST(InputPort, MessagesBeforeTheStartOrAfterAStopAreLost) {
 
 TEST(InputPort, SysExFillsTheQueuedBufferAndIsReportedAsLongData) {
   Bench bench;
-  bench.port.Start();
+  ASSERT_EQ(bench.port.Start(), port::kNoError);
   bench.QueueBuffer(512);
   const Bytes reply = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0x42, 0xF7};
   bench.Receive(reply);
@@ -121,7 +121,7 @@ TEST(InputPort, SysExFillsTheQueuedBufferAndIsReportedAsLongData) {
 
 TEST(InputPort, LongSysExContinuesInEachBufferGivenBack) {
   Bench bench;
-  bench.port.Start();
+  ASSERT_EQ(bench.port.Start(), port::kNoError);
   bench.QueueBuffer(4);
   // As the device layer does: the buffer goes back from inside the callback.
   bench.onEvent = [&bench](const Event& event) {
@@ -142,7 +142,7 @@ TEST(InputPort, LongSysExContinuesInEachBufferGivenBack) {
 
 TEST(InputPort, SysExWithoutABufferIsDroppedAndTheRestFlows) {
   Bench bench;
-  bench.port.Start();
+  ASSERT_EQ(bench.port.Start(), port::kNoError);
   bench.Receive({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7});
   bench.Receive({0x90, 0x3C, 0x64});
   bench.port.Pump(bench.Later());
@@ -160,7 +160,7 @@ TEST(InputPort, SysExWithoutABufferIsDroppedAndTheRestFlows) {
 
 TEST(InputPort, StopGivesTheQueuedBufferBackSoItCanBeReleased) {
   Bench bench;
-  bench.port.Start();
+  ASSERT_EQ(bench.port.Start(), port::kNoError);
   bench.QueueBuffer(512);
   EXPECT_EQ(bench.port.UnprepareBuffer(bench.header), port::kStillPlaying);
   EXPECT_EQ(bench.port.Stop(), port::kNoError);
@@ -171,7 +171,7 @@ TEST(InputPort, StopGivesTheQueuedBufferBackSoItCanBeReleased) {
 
 TEST(InputPort, ABufferBeingFilledIsNotReleasedFromAnotherThread) {
   Bench bench;
-  bench.port.Start();
+  ASSERT_EQ(bench.port.Start(), port::kNoError);
   bench.QueueBuffer(512);
   std::mutex lock;
   std::condition_variable changed;
@@ -203,19 +203,18 @@ TEST(InputPort, ABufferBeingFilledIsNotReleasedFromAnotherThread) {
 
 TEST(InputPort, StopAndDetachFromInsideACallbackDoNotWaitForThemselves) {
   Bench bench;
-  bench.port.Start();
+  ASSERT_EQ(bench.port.Start(), port::kNoError);
   bench.onEvent = [&bench](const Event&) {
-    bench.port.Stop();
+    ASSERT_EQ(bench.port.Stop(), port::kNoError);
     bench.port.Detach();
   };
   bench.Receive({0x90, 0x3C, 0x64, 0x3D, 0x64});
   bench.port.Pump(bench.Later());
   EXPECT_EQ(bench.events.size(), 1u); // the second note came after the stop
-  bench.port.Start();
+  EXPECT_EQ(bench.port.Start(), port::kInvalidHandle) << "a detached port stays stopped";
   bench.Receive({0x90, 0x3C, 0x64});
   bench.port.Pump(bench.Later());
   EXPECT_EQ(bench.events.size(), 1u);
-  EXPECT_EQ(bench.port.Start(), port::kInvalidHandle);
 }
 
 TEST(InputPort, OpenIsDeliveredOnTheCallersThread) {

@@ -12,7 +12,9 @@
 #include <iostream>
 #include <string>
 
-#include "midi/port/simulated/instruments/numbered_flood.h"
+#include "midi/port/simulated/instruments/flood_check.h"
+
+namespace flood = port::sim::flood;
 
 int main(int argc, char** argv) {
   const bool accounted = argc == 5 && std::string(argv[4]) == "--accounted";
@@ -25,14 +27,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "flood-check: cannot read %s\n", argv[1]);
     return 2;
   }
+  // The rate does not change what is sent, only when.
   const unsigned long devices = std::strtoul(argv[2], nullptr, 10);
-  const unsigned long perDevice = std::strtoul(argv[3], nullptr, 10);
-  if (devices == 0 || devices > flood::kMaxDevices || perDevice > flood::kMaxSequence) {
-    std::fprintf(stderr, "flood-check: at most %u devices and %u messages per device\n", flood::kMaxDevices,
-                 flood::kMaxSequence);
+  const double perDevice = std::strtod(argv[3], nullptr);
+  const flood::Plan plan = flood::Numbered(static_cast<unsigned>(devices), perDevice, 1);
+  if (plan.devices.empty()) {
+    std::fprintf(stderr, "flood-check: 1 to %u devices and 1 to %u messages per device\n", flood::kMaxDevices,
+                 flood::kShortMessageNumbers);
     return 2;
   }
-  const flood::Tally tally = flood::CheckLog(log, static_cast<unsigned>(devices), static_cast<uint32_t>(perDevice));
+  const flood::Tally tally = flood::CheckLog(log, plan);
   std::cout << argv[1] << ": " << flood::Describe(tally) << "\n";
   return tally.Exact() || (accounted && tally.Accounted()) ? 0 : 1;
 }
