@@ -1,10 +1,10 @@
-// The RtMidi layer's own thread: it runs the device layer's input callback
-// for every open input port.
+// The thread of its own that the RtMidi layer and the JACK layer each run:
+// it runs the device layer's input callback for every open input port.
 //
-// RtMidi calls back on the MIDI service's thread, for JACK the real-time
-// process thread, where nothing may wait; the input logic logs, decodes and
-// may send replies that wait for a busy port. So RtMidi's callback only
-// queues (input_port.h) and this thread delivers, one port's events in
+// RtMidi calls back on the MIDI service's thread, and the JACK layer gets
+// its messages on JACK's real-time process thread: neither may wait, while
+// the input logic logs, decodes and may send replies that wait for a busy
+// port. So those callbacks only queue (input_port.h) and this thread delivers, one port's events in
 // order and never two at once. One thread serves all ports, as winmm calls
 // back on one thread per driver; a port with a flood of messages gets its
 // turn in slices so that the others are not starved.

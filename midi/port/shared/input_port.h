@@ -1,8 +1,9 @@
-// One open input port of the RtMidi layer: the hand-over of its messages
-// from RtMidi's thread to the layer's thread, and their delivery to the
-// device layer's callback as winmm-style events.
+// One open input port of the RtMidi or JACK layer: the hand-over of its
+// messages from the service's thread (RtMidi's callback, JACK's process
+// callback) to the layer's thread, and their delivery to the device layer's
+// callback as winmm-style events.
 //
-// RtMidi hands over every message whole. On the layer's thread each becomes:
+// The service hands over every message whole. On the layer's thread each becomes:
 //  - a System Exclusive message (F0 first): copied into the port's queued
 //    long-message buffer and reported as kEventLongData. With no buffer
 //    queued (a device without a handler has none) it is dropped, as the

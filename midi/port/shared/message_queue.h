@@ -1,5 +1,6 @@
 // A queue of whole MIDI messages from one producer thread to one consumer
-// thread: the hand-over from RtMidi's callback to the layer's own thread.
+// thread: the hand-over from the service's callback (RtMidi's, or JACK's
+// process callback) to the layer's own thread.
 //
 // The producer is the MIDI service's thread. For JACK that is the real-time
 // process thread, which must never block, lock or allocate, or the whole

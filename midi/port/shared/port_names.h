@@ -1,4 +1,4 @@
-// How the RtMidi layer names ports.
+// How the RtMidi and JACK layers name ports.
 //
 // The device layer pairs an input with the output of exactly the same name.
 // The ALSA sequencer and CoreMIDI give both directions of a device one name.
@@ -8,7 +8,7 @@
 // "a2j:BCF2000 [20] (playback): BCF2000 MIDI 1"); JACK's own ports are
 // "system:midi_capture_1" and "system:midi_playback_1". The direction marker
 // is removed so that both halves carry one name and pair. Everything else is
-// kept as RtMidi gives it, whatever its length.
+// kept as the service gives it, whatever its length.
 #pragma once
 
 #include <string>

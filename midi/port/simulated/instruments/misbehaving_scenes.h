@@ -1,5 +1,5 @@
 // Named scenarios of floods and of controllers that misbehave, played like
-// the others through BuildScenario (scenes.h):
+// the others through BuildScenario (scenarios.h):
 //  "flood"                sixteen controllers sending at the USB-MIDI
 //                         full-speed rate for five seconds, with System
 //                         Exclusive in packets and long messages between
