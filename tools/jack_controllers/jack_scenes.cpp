@@ -106,15 +106,15 @@ void NanoKontrolNextCycleScene(std::vector<JackDevice>& devices) {
 // message came, once and in order.
 void FloodScene(std::vector<JackDevice>& devices) {
   const port::sim::flood::Plan plan = port::sim::flood::Numbered(4, 1000, 2);
-  for (uint8_t pad = 0; pad < plan.devices.size(); ++pad) {
+  for (size_t pad = 0; pad < plan.devices.size(); ++pad) {
     std::vector<ControllerEvent> script;
     for (uint32_t n = 0; n < plan.eventsPerDevice; ++n) {
-      script.push_back(port::sim::flood::Event(plan, pad, n));
+      script.push_back(port::sim::flood::Event(plan, static_cast<uint8_t>(pad), n));
     }
     // The first after portprobe has opened all its ports: a new JACK client
     // makes the server miss cycles while the graph changes.
     script.front().delay = milliseconds(1500);
-    JackDevice device = Device(plan.devices[pad].name, 40 + pad, "pad" + std::to_string(pad + 1),
+    JackDevice device = Device(plan.devices[pad].name, 40 + static_cast<int>(pad), "pad" + std::to_string(pad + 1),
                                std::make_shared<port::sim::ScriptedController>(std::move(script)));
     device.playback = false;
     devices.push_back(device);
