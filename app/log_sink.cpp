@@ -1,4 +1,5 @@
 #include "app/log_sink.h"
+#include "app/log_texts.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -265,7 +266,7 @@ void LogStopwatch() {
   const double interval = static_cast<double>(now - sink.lastMark) / 1000000000.0;
   sink.lastMark = now;
   char text[128];
-  const int length = std::snprintf(text, sizeof text, "Run Time: %f  Interval Time: %f", runTime, interval);
+  const int length = std::snprintf(text, sizeof text, logtext::kStopwatch, runTime, interval);
   const TextPiece line{text, length > 0 ? static_cast<size_t>(length) : 0};
   WriteLocked(sink, {line, kConsoleLineEnd}, {line, kCaptureLineEnd});
 }

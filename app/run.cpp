@@ -9,6 +9,7 @@
 
 #include "app/console_setup.h"
 #include "app/log_sink.h"
+#include "app/log_texts.h"
 #include "app/report_export.h"
 #include "app/watchdog.h"
 #include "midi/manager.h"
@@ -114,7 +115,7 @@ int RunProbe(CMIDIManager& manager, const std::function<void()>& wait,
       switch (handover.WatchdogTakes(report)) {
         case Handover::Take::Build: {
           const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline->after).count();
-          LogPrintf(kGaveUpText, static_cast<unsigned>(seconds));
+          LogPrintf(logtext::kGaveUp, static_cast<unsigned>(seconds));
           // A lock the stuck call holds is waited for once, not twice.
           const bool listFree = manager.LogLostEventsWithin(kListPatience);
           ReportText capture = logsink::TakeCapture();

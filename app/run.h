@@ -60,7 +60,3 @@ constexpr std::chrono::milliseconds kConsolePatience{1000};
 // once at the start and again at the end), with room to spare; and well
 // within half a minute, which is as long as a user waits before giving up.
 constexpr std::chrono::milliseconds kRunDeadline{20000};
-
-// The line the watchdog adds to the report of a run it had to end.
-constexpr const char* kGaveUpText =
-    "Portprobe stopped waiting after %u seconds: a call to the MIDI service did not return.\n";

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/log_sink.h"
+#include "app/log_texts.h"
 #include "midi/device.h"
 
 namespace {
@@ -26,7 +27,7 @@ uint32_t CBCF2000::GetSysExBufferSize() {
 
 void CBCF2000::Start() {
   awaitingIdentity = true;
-  LogLine("Send identiy request");
+  LogLine(logtext::kIdentityRequest);
   LogStopwatch();
   SendSysEx(kBCIdentityRequest.data(), static_cast<uint16_t>(kBCIdentityRequest.size()));
 }
@@ -34,7 +35,7 @@ void CBCF2000::Start() {
 void CBCF2000::OnSysEx(const uint8_t* bytes, uint16_t length) {
   if (!awaitingIdentity) return;
   if (length < kShortestReply) return;
-  LogLine("Got identity response");
+  LogLine(logtext::kIdentityReply);
   LogStopwatch();
 
   char model;
@@ -49,12 +50,12 @@ void CBCF2000::OnSysEx(const uint8_t* bytes, uint16_t length) {
 
   // Neither line is closed: the next logged text continues it.
   if (length < kShortestNamedReply) {
-    LogPrintf("Bad response, no device name.");
+    LogPrintf("%s", logtext::kNoDeviceName);
   } else {
     // Everything between the 7-byte header and the final byte, as it is.
     std::string name(reinterpret_cast<const char*>(bytes) + 7, length - 8u);
     device->name.Set(name);
-    LogPrintf("Updated device name: %s", name.c_str());
+    LogPrintf(logtext::kDeviceRenamed, name.c_str());
   }
   device->modelCode = model;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/log_sink.h"
+#include "app/log_texts.h"
 
 namespace {
 
@@ -60,11 +61,11 @@ void CKorgNanoControl::CheckScene(const uint8_t* bytes, uint16_t length) {
   // Header included: a controller on another global channel differs in
   // byte 2 and is brought back to the image's channel.
   if (std::equal(kNanoSceneImage.begin(), kNanoSceneImage.end(), bytes)) {
-    LogPrintf("current settings are good!\n");
+    LogPrintf("%s", logtext::kSceneGood);
     state = Idle;
     return;
   }
-  LogPrintf("current settings are bad!\n");
+  LogPrintf("%s", logtext::kSceneBad);
   state = AwaitingUploadAck;
   SendSceneImage();
 }
@@ -80,11 +81,11 @@ void CKorgNanoControl::OnUploadAck(const uint8_t* bytes, uint16_t length) {
 
 void CKorgNanoControl::OnWriteAck(const uint8_t* bytes, uint16_t length) {
   if (AcknowledgementSays(bytes, length, kNanoWriteDone)) {
-    LogPrintf("data upload success!\n");
+    LogPrintf("%s", logtext::kUploadSucceeded);
     state = Idle;
     return;
   }
-  LogPrintf("data upload failed!!\n");
+  LogPrintf("%s", logtext::kUploadFailed);
   CountFailure();
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/log_sink.h"
+#include "app/log_texts.h"
 #include "handlers/handler.h"
 #include "midi/device.h"
 #include "midi/listener.h"
@@ -22,7 +23,7 @@ void GiveBufferBack(CMIDIDeviceWin* device) {
 void OnShortMessage(CMIDIDeviceWin* device, uintptr_t word) {
   const uint8_t packet[3] = {static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>((word >> 8) & 0xFF),
                              static_cast<uint8_t>((word >> 16) & 0xFF)};
-  LogPrintf("got MIDI: %X %X %X\n", packet[0], packet[1], packet[2]);
+  LogPrintf(logtext::kShortMessage, packet[0], packet[1], packet[2]);
   device->manager.DecodeShortMessage(packet, device);
   device->service.KeepAwake();
 }
@@ -40,7 +41,7 @@ void OnLongMessage(CMIDIDeviceWin* device) {
 }
 
 void DropOversizedSysEx(CMIDIDevice* device) {
-  LogPrintf("SysEx message longer than %u bytes dropped.\n", static_cast<unsigned>(kMaxSysExLength));
+  LogPrintf(logtext::kSysExTooLong, static_cast<unsigned>(kMaxSysExLength));
   device->sysexBuffer.clear();
   device->sysexBuffer.shrink_to_fit();
 }
@@ -51,10 +52,10 @@ void MidiInProc(port::InputHandle, uint32_t message, uintptr_t context, uintptr_
   auto* device = reinterpret_cast<CMIDIDeviceWin*>(context);
   switch (message) {
     case port::kEventOpen:
-      LogPrintf("MIM_OPEN\n");
+      LogPrintf("%s", logtext::kPortOpened);
       break;
     case port::kEventClose:
-      LogPrintf("MIM_CLOSE\n");
+      LogPrintf("%s", logtext::kPortClosed);
       break;
     case port::kEventData:
       OnShortMessage(device, param1);
@@ -63,10 +64,10 @@ void MidiInProc(port::InputHandle, uint32_t message, uintptr_t context, uintptr_
       OnLongMessage(device);
       break;
     case port::kEventError:
-      LogPrintf("MIM_ERROR\n");
+      LogPrintf("%s", logtext::kBrokenShortMessage);
       break;
     case port::kEventLongError:
-      LogPrintf("MIM_LONGERROR\n");
+      LogPrintf("%s", logtext::kBrokenLongMessage);
       if (device->inputHeader.lpData != nullptr) GiveBufferBack(device);
       break;
     default:
@@ -147,6 +148,6 @@ void AppendSysExPacket(const uint8_t* packet, CMIDIDevice* device) {
 void CMIDIDevice::OnSysExReceived(const uint8_t* bytes, uint16_t length) {
   // One piece: with other devices and the workers logging meanwhile, a dump
   // apart from its heading could be read as another device's.
-  LogLineAndHexDump("SysEx message received:", bytes, length);
+  LogLineAndHexDump(logtext::kSysExReceived, bytes, length);
   if (handler != nullptr) handler->OnSysEx(bytes, length);
 }

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/log_sink.h"
+#include "app/log_texts.h"
 #include "handlers/factory.h"
 #include "handlers/handler.h"
 #include "midi/device.h"
@@ -21,15 +22,15 @@ constexpr unsigned kRetryPauseMs = 10;
 const char* OpenFailureText(port::Result code) {
   switch (code) {
     case port::kBadDeviceId:
-      return "MMSYSERR_BADDEVICEID\n";
+      return logtext::kBadDeviceId;
     case port::kAllocated:
-      return "MMSYSERR_ALLOCATED: The device is already in use.\n";
+      return logtext::kAlreadyInUse;
     case port::kNoMem:
-      return "MMSYSERR_NOMEM: Memory allocation error, or device already in use.\n";
+      return logtext::kNoMemory;
     case port::kInvalFlag:
-      return "MMSYSERR_INVALFLAG\n";
+      return logtext::kInvalidFlag;
     case port::kInvalParam:
-      return "MMSYSERR_INVALPARAM\n";
+      return logtext::kInvalidParameter;
     default:
       return nullptr;
   }
@@ -95,13 +96,13 @@ void CMIDIManager::StartDialogue(CMIDIDevice* device) {
 namespace {
 
 void Describe(const std::vector<CMIDIDevice*>& listed, std::string& text) {
-  if (listed.empty()) text = "No midi devices found.";
+  if (listed.empty()) text = logtext::kNoDevices;
   for (CMIDIDevice* device : listed) {
     const std::string name = device->name.Get();
     text += '"';
     text.append(name.c_str()); // up to the first zero byte
     text += '"';
-    if (device->supported) text += " Supported by Veltrakon.";
+    if (device->supported) text += logtext::kSupported;
     text += "\r\n";
   }
   text += "\r\n";
@@ -111,7 +112,7 @@ void LogLost(const std::vector<CMIDIDevice*>& listed) {
   for (CMIDIDevice* device : listed) {
     const uint64_t lost = static_cast<CMIDIDeviceWin*>(device)->LostInputEvents();
     if (lost == 0) continue;
-    LogPrintf("%llu MIDI events lost on \"%s\".\n", static_cast<unsigned long long>(lost), device->name.Get().c_str());
+    LogPrintf(logtext::kEventsLost, static_cast<unsigned long long>(lost), device->name.Get().c_str());
   }
 }
 
@@ -198,18 +199,18 @@ void CMIDIManagerWin::Start() {
     const port::Result code =
         service.OpenInput(index, MidiInProc, reinterpret_cast<uintptr_t>(record.get()), record->inputHandle);
     if (code != port::kNoError) {
-      LogPrintf("Error opening midi\n");
+      LogPrintf("%s", logtext::kOpenFailed);
       record.reset();
       const char* text = OpenFailureText(code);
       if (text != nullptr) {
         LogPrintf("%s", text);
       } else {
-        LogPrintf("Unknown error code: %d\n", static_cast<int>(code));
+        LogPrintf(logtext::kUnknownErrorCode, static_cast<int>(code));
       }
       continue;
     }
     record->Identify(index);
-    LogPrintf("MIDI device found: %s\n", record->name.Get().c_str());
+    LogPrintf(logtext::kDeviceFound, record->name.Get().c_str());
     if (AttachDevice(record.get())) {
       // Input first, with its buffer queued, and only then the handler's
       // first request: the current Windows service drops a reply that comes
@@ -262,7 +263,7 @@ void CMIDIManagerWin::SendSysEx(const uint8_t* bytes, uint16_t length, CMIDIDevi
     service.Pause(kRetryPauseMs);
     result = service.SendLong(device->outputHandle, header);
   }
-  if (result != port::kNoError) LogPrintf("midi send failed!\n");
+  if (result != port::kNoError) LogPrintf("%s", logtext::kSendFailed);
 
   for (int attempt = 1;; ++attempt) {
     if (service.UnprepareOutput(device->outputHandle, header) != port::kStillPlaying) return;

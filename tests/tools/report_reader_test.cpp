@@ -1,0 +1,227 @@
+// The report reader on the reports of the simulated scenarios, as they are
+// and as a mail program mangles them, and on texts it must not misread.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "midi/manager.h"
+#include "midi/port/simulated/instruments/flood.h"
+#include "midi/port/simulated/instruments/scenarios.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/probe_harness.h"
+#include "tools/report_reader/findings.h"
+#include "tools/report_reader/midi_text.h"
+#include "tools/report_reader/render.h"
+
+namespace {
+
+std::string ReportOf(const std::string& scenario) {
+  ConsoleCapture console;
+  port::sim::SimulatedService service;
+  EXPECT_TRUE(port::sim::BuildScenario(scenario, service)) << scenario;
+  CMIDIManagerWin manager(service);
+  return RunOver(service, manager, console, EarlyRequests::Allowed).report;
+}
+
+std::vector<std::string> Texts(const reader::Reading& reading) {
+  std::vector<std::string> texts;
+  for (const reader::Finding& finding : reading.findings) texts.push_back(finding.text);
+  return texts;
+}
+
+// As a mail program sends it on: bare line feeds, lines longer than 72
+// columns broken at their last blank (which goes) or, without one, at 72;
+// quoted twice; a greeting before and a signature after.
+std::string Mailed(const std::string& report) {
+  std::string body;
+  size_t at = 0;
+  while (at < report.size()) {
+    size_t end = report.find('\n', at);
+    if (end == std::string::npos) end = report.size();
+    std::string line = report.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    while (line.size() > 72) {
+      size_t cut = line.rfind(' ', 72);
+      const bool atBlank = cut != std::string::npos && cut > 0;
+      if (!atBlank) cut = 72;
+      body += "> > " + line.substr(0, cut) + "\n";
+      line = line.substr(atBlank ? cut + 1 : cut);
+    }
+    body += "> > " + line + "\n";
+  }
+  return "Hello support,\n\nthe tool said:\n\n" + body + "\nThanks,\n-- \nA user\n";
+}
+
+struct Expected {
+  const char* scenario;
+  std::vector<std::string> findings; // each among the reading's, in this order
+};
+
+// What each scenario proves, written from its definition (scenarios.cpp,
+// misbehaving_scenes.cpp) and the tool's texts, not from the reader.
+const std::vector<Expected>& Scenarios() {
+  static const std::vector<Expected> kScenarios = {
+      {"none", {"No MIDI device was found (\"No midi devices found.\")."}},
+      {"nano-good-scene",
+       {"Device \"nanoKONTROL2\": nanoKONTROL2, supported.",
+        "nanoKONTROL2 \"nanoKONTROL2\": its scene is the one the tool needs (\"current settings are good!\").",
+        "nanoKONTROL2 \"nanoKONTROL2\": a scene dump equal to the tool's stored image."}},
+      {"nano-channel",
+       {"nanoKONTROL2 \"nanoKONTROL2\": a scene dump with 1 byte of 402 different from the tool's stored image, at "
+        "offset 2 (43, stored 40): the global MIDI channel only.",
+        "nanoKONTROL2 \"nanoKONTROL2\": the scene was rewritten and the write confirmed (\"data upload success!\")."}},
+      {"nano-failing",
+       {"nanoKONTROL2 \"nanoKONTROL2\": the upload was not acknowledged as received 5 times (another answer came "
+        "back; the tool logs no line for it).",
+        "nanoKONTROL2 \"nanoKONTROL2\": writing the scene failed 5 times (\"data upload failed!!\").",
+        "nanoKONTROL2 \"nanoKONTROL2\": the tool gave up after 10 failures; the controller keeps its own scene."}},
+      {"bcf2000-rename",
+       {"Device \"BCF2000 Stage\": BCF2000, supported; renamed by its identity reply from port name \"BCF2000\", the "
+        "reply claiming a BCF2000.",
+        "Identity request sent to 1 BC device (\"Send identiy request\").",
+        "BC device \"BCF2000 Stage\" answered the identity request and was renamed by it."}},
+      {"xtouch-mini",
+       {"Device \"X-TOUCH MINI\": X-TOUCH MINI, supported.",
+        "X-TOUCH MINI \"X-TOUCH MINI\": the tool sends its reset stream when the port has an output of the same name; "
+        "the report does not log the stream and shows no answer.",
+        "Device \"X-TOUCH MINI\" sent 1 note on, 1 note off, 2 control change; channel 11."}},
+      {"unusable-ports",
+       {"No MIDI device was found (\"No midi devices found.\").",
+        "A port could not be opened (\"Error opening midi\"; the report does not say which): the port is in use by "
+        "another program.",
+        "A port could not be opened (\"Error opening midi\"; the report does not say which): error code 5."}},
+      {"busy-output",
+       {"Device \"BCR2000\": BCR2000, supported.", "1 BC device gave no accepted identity reply within the run.",
+        "A message to a controller could not be sent (\"midi send failed!\") 1 time."}},
+      {"sysex-on-the-wire",
+       {"The driver reported a broken or unfinished System Exclusive message (\"MIM_LONGERROR\") 1 time."}},
+      {"unplugged",
+       {"nanoKONTROL2 \"nanoKONTROL2\": no confirmed write seen within the run.",
+        "A message to a controller could not be sent (\"midi send failed!\") 1 time.",
+        "A port reported itself closed, as an unplugged device does (\"MIM_CLOSE\") 1 time."}},
+      {"runaway-sysex",
+       {"A System Exclusive message longer than 65535 bytes was dropped as it came in; the device sent it, the tool "
+        "kept none of it."}},
+      {"wrong-length-replies",
+       {"1 identity reply carried no device name (\"Bad response, no device name.\").",
+        "2 nanoKONTROL2s sent no scene within the run (no answer seen)."}},
+      {"reply-flood",
+       {"nanoKONTROL2 \"nanoKONTROL2\": the tool gave up after 10 failures; the controller keeps its own scene."}},
+      {"garbage-replies",
+       {"BC device \"BCF2000\": no accepted identity reply within the run.",
+        "nanoKONTROL2 \"nanoKONTROL2\": no scene came back within the run (no answer seen)."}},
+  };
+  return kScenarios;
+}
+
+TEST(ReportReader, EachScenarioGivesWhatItProvesAndTheSameWhenMailed) {
+  for (const Expected& expected : Scenarios()) {
+    const std::string report = ReportOf(expected.scenario);
+    const reader::Reading reading = reader::Read(report);
+    const std::vector<std::string> texts = Texts(reading);
+    auto from = texts.begin();
+    for (const std::string& finding : expected.findings) {
+      const auto at = std::find(from, texts.end(), finding);
+      EXPECT_NE(at, texts.end()) << expected.scenario << ": missing or out of order: " << finding << "\n"
+                                 << reader::FindingsOnly(reading);
+      if (at != texts.end()) from = at + 1;
+    }
+    EXPECT_TRUE(reading.notUnderstood.empty()) << expected.scenario << "\n" << reader::FindingsOnly(reading);
+
+    const reader::Reading mailed = reader::Read(Mailed(report));
+    EXPECT_EQ(reader::FindingsOnly(mailed), reader::FindingsOnly(reading)) << expected.scenario;
+    // The quoted report starts after the four lines of greeting.
+    EXPECT_EQ(mailed.firstLine, reading.firstLine + 4) << expected.scenario;
+  }
+}
+
+TEST(ReportReader, AFloodIsCountedWhateverTheMailDoesToIt) {
+  ConsoleCapture console;
+  port::sim::SimulatedService service;
+  port::sim::flood::Add(service, port::sim::flood::FullSpeed(std::chrono::milliseconds(100)));
+  CMIDIManagerWin manager(service);
+  const std::string report = RunOver(service, manager, console, EarlyRequests::Allowed).report;
+  const reader::Reading reading = reader::Read(report);
+  EXPECT_TRUE(reading.notUnderstood.empty()) << reader::FindingsOnly(reading);
+  const std::vector<std::string> texts = Texts(reading);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Device \"Flood Keyboard 15\": no known family, not supported."),
+            texts.end());
+  // 16 devices, 1600 events each: the counts are the report's, whatever
+  // the mail program did to its lines.
+  EXPECT_EQ(reader::FindingsOnly(reader::Read(Mailed(report))), reader::FindingsOnly(reading));
+}
+
+TEST(ReportReader, LinesItCannotPlaceAreShownAndTheRestIsRead) {
+  const std::string report =
+      "Some reply text\r\n"
+      "MIM_OPEN\n"
+      "MIDI device found: Keys\n"
+      "got MIDI: 90 3C 64\n"
+      "got MIDI: 90 3C\n" // a byte short
+      "SysEx message received:\r\n"
+      "{ 0xF0, 0x7E,};\r\n" // well-formed dump of an unfinished message
+      "SysEx message received:\r\n"
+      "{ 0xF0, 0xZZ,};\r\n" // not a dump
+      "\r\n\r\n\"Keys\"\r\n"
+      "-- \nsignature\n";
+  const reader::Reading reading = reader::Read(report);
+  ASSERT_TRUE(reading.found);
+  EXPECT_EQ(reading.firstLine, 2u);
+  EXPECT_EQ(reading.lastLine, 12u);
+  ASSERT_EQ(reading.notUnderstood.size(), 3u) << reader::FindingsOnly(reading);
+  EXPECT_EQ(reading.notUnderstood[0].lines[0], 5u);
+  EXPECT_EQ(reading.notUnderstood[0].text, "got MIDI: 90 3C");
+  EXPECT_EQ(reading.notUnderstood[1].lines[0], 8u);
+  EXPECT_EQ(reading.notUnderstood[2].lines[0], 9u);
+  const std::vector<std::string> texts = Texts(reading);
+  EXPECT_NE(
+      std::find(texts.begin(), texts.end(), "Device \"Keys\" sent 1 note on, 1 System Exclusive message; channel 1."),
+      texts.end())
+      << reader::FindingsOnly(reading);
+
+  const reader::Reading nothing = reader::Read("Dear support,\nit does not work.\n");
+  EXPECT_FALSE(nothing.found);
+  EXPECT_EQ(Texts(nothing), std::vector<std::string>{"No Portprobe report found in this text."});
+}
+
+TEST(ReportReader, DeviceTextCannotDriveTheTerminalOrThePage) {
+  const std::string report = ReportOf("hostile-names");
+  const reader::Reading reading = reader::Read(report);
+  const std::string text = reader::RenderText(reading);
+  EXPECT_EQ(text.find('\x1B'), std::string::npos);
+  EXPECT_NE(text.find("Stage\\x1B[31m\\x0D\\x086n\\x7F"), std::string::npos) << text;
+  const std::string page =
+      reader::RenderHtml(reader::Read("MIDI device found: <script>x</script>\n\r\n\r\n\"<b>\"\r\n"));
+  EXPECT_EQ(page.find("<script>x"), std::string::npos);
+  EXPECT_NE(page.find("&lt;script&gt;x&lt;/script&gt;"), std::string::npos);
+}
+
+TEST(ReportReader, MessagesReadAsAMusicianReadsThem) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    const char* meaning;
+  };
+  const Case cases[] = {
+      {{0x90, 0x3C, 0x64}, "Note On, channel 1, C4 (60), velocity 100"},
+      {{0x9F, 0x15, 0x00}, "Note On with velocity 0 (a Note Off), channel 16, A0 (21)"},
+      {{0x8A, 0x17, 0x00}, "Note Off, channel 11, B0 (23), velocity 0"},
+      {{0xB0, 0x07, 0x64}, "Control Change, channel 1, controller 7, value 100"},
+      {{0xE0, 0x00, 0x40}, "Pitch Bend, channel 1, 0"},
+      {{0xE1, 0x7F, 0x7F}, "Pitch Bend, channel 2, 8191"},
+      {{0xF8, 0x00, 0x00}, "Timing Clock"},
+      {{0x06, 0x01, 0xF7}, "data bytes without a status (part of a System Exclusive sent in packets)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(reader::DescribeShortMessage(c.bytes), c.meaning);
+  EXPECT_EQ(reader::DescribeSysEx({0xF0, 0x00, 0x20, 0x32, 0x00, 0x15, 0x02, 'B', 'C', 'R', 0xF7}),
+            "System Exclusive, 11 bytes, Behringer: identity reply: BCR2000, 'BCR'");
+  EXPECT_EQ(reader::DescribeSysEx({0xF0, 0x42, 0x40, 0x00, 0x01, 0x13, 0x00, 0x5F, 0x21, 0x00, 0xF7}),
+            "System Exclusive, 11 bytes, Korg: nanoKONTROL2: scene written");
+  EXPECT_EQ(reader::DescribeSysEx({0xF0, 0x7E}),
+            "System Exclusive, 2 bytes, universal, non-real time (not one whole message)");
+}
+
+} // namespace

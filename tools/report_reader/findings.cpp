@@ -1,0 +1,595 @@
+#include "tools/report_reader/findings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "app/log_texts.h"
+#include "handlers/nano_kontrol.h"
+#include "midi/model_code.h"
+#include "tools/report_reader/midi_text.h"
+#include "tools/report_reader/report_parser.h"
+
+namespace reader {
+
+namespace {
+
+constexpr int kMostSceneFailures = 10; // the nanoKONTROL2 dialogue's bound
+
+std::string FamilyName(char modelCode) {
+  switch (modelCode) {
+    case 'B':
+      return "MIDI Mix";
+    case 'D':
+      return "nanoKONTROL2";
+    case 'E':
+      return "iCON iControls Pro";
+    case 'F':
+      return "X-TOUCH MINI";
+    case 'K':
+      return "X-TOUCH COMPACT";
+    case 'G':
+      return "BCF2000";
+    case 'H':
+      return "BCR2000";
+    case 'I':
+      return "Midi Fighter Twister";
+    case 'J':
+      return "Launchpad Mini";
+    case 'M':
+      return "Platform-M";
+    default:
+      return "no known family";
+  }
+}
+
+// Names compared as a mail program may have left them: a wrap can add or
+// take away a blank.
+std::string WithoutBlanks(const std::string& text) {
+  std::string packed;
+  for (const char c : text) {
+    if (c != ' ') packed += c;
+  }
+  return packed;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return WithoutBlanks(a) == WithoutBlanks(b);
+}
+
+std::string Plural(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+bool IsBCReply(const Entry& entry) {
+  return entry.kind == Kind::SysEx && entry.bytes.size() >= 8 && entry.bytes[0] == 0xF0 && entry.bytes[1] == 0x00 &&
+         entry.bytes[2] == 0x20 && entry.bytes[3] == 0x32 && entry.bytes[6] == 0x02 &&
+         (entry.bytes[5] == 0x14 || entry.bytes[5] == 0x15);
+}
+
+bool IsNanoScene(const Entry& entry) {
+  const std::vector<uint8_t>& b = entry.bytes;
+  return entry.kind == Kind::SysEx && b.size() == kNanoSceneImage.size() && b[1] == 0x42 && (b[2] & 0xF0) == 0x40 &&
+         b[3] == 0x00 && b[4] == 0x01 && b[5] == 0x13;
+}
+
+struct Device {
+  std::string portName; // as found, which decides its family
+  std::string name;     // as the summary lists it
+  bool supported = false;
+  char family = kUnknownPortCode;
+  std::vector<size_t> lines;
+  bool renamed = false;
+};
+
+class Reader {
+ public:
+  explicit Reader(const Report& report) : entries(report.entries) {}
+
+  void Run(Reading& reading) {
+    Devices();
+    Dialogues();
+    Failures();
+    Traffic();
+    reading.findings = std::move(findings);
+    for (const Entry& entry : entries) {
+      if (entry.kind == Kind::NotUnderstood) reading.notUnderstood.push_back({entry.text, {entry.line}});
+    }
+  }
+
+ private:
+  void Add(std::string text, std::vector<size_t> lines) {
+    std::sort(lines.begin(), lines.end());
+    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    findings.push_back({std::move(text), std::move(lines)});
+  }
+
+  std::vector<const Entry*> All(Kind kind) const {
+    std::vector<const Entry*> found;
+    for (const Entry& entry : entries) {
+      if (entry.kind == kind) found.push_back(&entry);
+    }
+    return found;
+  }
+
+  static std::vector<size_t> LinesOf(const std::vector<const Entry*>& some) {
+    std::vector<size_t> lines;
+    for (const Entry* entry : some) lines.push_back(entry->line);
+    return lines;
+  }
+
+  void Devices() {
+    const std::vector<const Entry*> listed = All(Kind::SummaryDevice);
+    const std::vector<const Entry*> found = All(Kind::DeviceFound);
+    const std::vector<const Entry*> renames = All(Kind::DeviceRenamed);
+    if (!All(Kind::NoDevices).empty()) {
+      Add("No MIDI device was found (\"" + std::string(logtext::kNoDevices) + "\").", LinesOf(All(Kind::NoDevices)));
+    }
+    if (listed.empty() && All(Kind::NoDevices).empty()) {
+      Add("The device summary is missing: the report is cut short, or this is not the whole paste.", {});
+    }
+    // The summary lists the devices in the order they were found, leaving
+    // out those the tool could not take on: each listed device is the next
+    // found one of its name, or, renamed by an identity reply, the next
+    // found BC port.
+    std::vector<bool> taken(found.size(), false);
+    size_t next = 0;
+    for (size_t index = 0; index < listed.size(); ++index) {
+      Device device;
+      device.name = listed[index]->name;
+      device.supported = listed[index]->supported;
+      device.lines.push_back(listed[index]->line);
+      const bool renamedName = std::any_of(renames.begin(), renames.end(),
+                                           [&](const Entry* rename) { return SameName(rename->name, device.name); });
+      const Entry* foundLine = nullptr;
+      for (size_t candidate = next; candidate < found.size() && foundLine == nullptr; ++candidate) {
+        const char family = ClassifyPortName(found[candidate]->name).modelCode;
+        if (SameName(found[candidate]->name, device.name) || (renamedName && (family == 'G' || family == 'H'))) {
+          foundLine = found[candidate];
+          taken[candidate] = true;
+          next = candidate + 1;
+        }
+      }
+      device.portName = foundLine != nullptr ? foundLine->name : device.name;
+      if (foundLine != nullptr) device.lines.push_back(foundLine->line);
+      const bool unreadable = device.portName.empty() && device.name.empty();
+      device.family = unreadable ? kUnreadablePortCode : ClassifyPortName(device.portName).modelCode;
+
+      std::string text = "Device \"" + device.name + "\": ";
+      if (unreadable) {
+        text += "a port whose name and capabilities could not be read; not supported";
+      } else {
+        text += FamilyName(device.family) + (device.supported ? ", supported" : ", not supported");
+      }
+      if (foundLine != nullptr && !SameName(device.portName, device.name)) {
+        for (const Entry* rename : renames) {
+          if (!SameName(rename->name, device.name)) continue;
+          device.renamed = true;
+          device.lines.push_back(rename->line);
+          text += "; renamed by its identity reply from port name \"" + device.portName + "\"";
+          const std::string model = ClaimedModel(*rename);
+          if (!model.empty()) text += ", the reply claiming a " + model;
+        }
+      }
+      text += ".";
+      Add(text, device.lines);
+      devices.push_back(device);
+    }
+    for (size_t index = 0; index < found.size(); ++index) {
+      if (taken[index] || listed.empty()) continue;
+      if (found[index]->name.empty()) {
+        Add("A port whose name and capabilities could not be read was found and left out of the summary.",
+            {found[index]->line});
+      } else {
+        Add("Port \"" + found[index]->name + "\" was found but is not in the summary.", {found[index]->line});
+      }
+    }
+  }
+
+  // The model byte of the identity reply logged last before a rename.
+  std::string ClaimedModel(const Entry& rename) const {
+    const Entry* reply = nullptr;
+    for (const Entry& entry : entries) {
+      if (&entry == &rename) break;
+      if (IsBCReply(entry)) reply = &entry;
+    }
+    if (reply == nullptr) return "";
+    return reply->bytes[5] == 0x14 ? "BCF2000" : "BCR2000";
+  }
+
+  std::vector<const Device*> OfFamilies(std::initializer_list<char> families) const {
+    std::vector<const Device*> some;
+    for (const Device& device : devices) {
+      if (std::find(families.begin(), families.end(), device.family) != families.end()) some.push_back(&device);
+    }
+    return some;
+  }
+
+  void Dialogues() {
+    BCDialogue();
+    NanoDialogue();
+    for (const Device* device : OfFamilies({'F'})) {
+      Add("X-TOUCH MINI \"" + device->name +
+              "\": the tool sends its reset stream when the port has an output of the same name; the report "
+              "does not log the stream and shows no answer.",
+          device->lines);
+    }
+  }
+
+  void BCDialogue() {
+    const std::vector<const Device*> bcs = OfFamilies({'G', 'H'});
+    if (bcs.empty()) return;
+    const std::vector<const Entry*> requests = All(Kind::IdentityRequest);
+    const std::vector<const Entry*> replies = All(Kind::IdentityReply);
+    const std::vector<const Entry*> nameless = All(Kind::NoDeviceName);
+    if (!requests.empty()) {
+      Add("Identity request sent to " + Plural(requests.size(), "BC device", "BC devices") + " (\"" +
+              logtext::kIdentityRequest + "\").",
+          LinesOf(requests));
+    }
+    size_t answered = 0;
+    for (const Device* device : bcs) {
+      if (device->renamed) {
+        ++answered;
+        Add("BC device \"" + device->name + "\" answered the identity request and was renamed by it.", device->lines);
+      }
+    }
+    if (!nameless.empty()) {
+      answered += nameless.size();
+      std::vector<size_t> lines = LinesOf(nameless);
+      std::string text = Plural(nameless.size(), "identity reply", "identity replies") + " carried no device name (\"" +
+                         logtext::kNoDeviceName + "\")";
+      if (bcs.size() == 1) text = "BC device \"" + bcs[0]->name + "\": " + text;
+      Add(text + ".", lines);
+    }
+    const size_t unanswered = bcs.size() > answered ? bcs.size() - answered : 0;
+    if (unanswered == 0) return;
+    std::string text;
+    if (bcs.size() == 1) {
+      text = "BC device \"" + bcs[0]->name + "\": no accepted identity reply within the run";
+    } else {
+      text = Plural(unanswered, "BC device", "BC devices") + " gave no accepted identity reply within the run";
+    }
+    // Every accepted reply is logged as "Got identity response" too.
+    const size_t refused = replies.size() > answered ? replies.size() - answered : 0;
+    if (refused != 0) {
+      text += " (" + Plural(refused, "message", "messages") + " of 8 bytes or more examined as a reply, \"" +
+              logtext::kIdentityReply + "\", and not accepted)";
+    }
+    Add(text + ".", refused != 0 ? LinesOf(replies) : LinesOf(requests));
+  }
+
+  void NanoDialogue() {
+    const std::vector<const Device*> nanos = OfFamilies({'D'});
+    if (nanos.empty()) return;
+    const std::string who = nanos.size() == 1 ? "nanoKONTROL2 \"" + nanos[0]->name + "\""
+                                              : std::string("A nanoKONTROL2 (the report cannot tell which)");
+    const std::vector<const Entry*> good = All(Kind::SceneGood);
+    const std::vector<const Entry*> bad = All(Kind::SceneBad);
+    const std::vector<const Entry*> success = All(Kind::UploadSucceeded);
+    const std::vector<const Entry*> failed = All(Kind::UploadFailed);
+    for (const Entry* entry : good)
+      Add(who + ": its scene is the one the tool needs (\"current settings are good!\").", {entry->line});
+    for (const Entry* entry : bad)
+      Add(who + ": its scene differed from the tool's (\"current settings are bad!\"); the tool uploaded its own.",
+          {entry->line});
+    // A controller that sends its scene again and again (a stuck loop)
+    // gets one finding for all the equal dumps.
+    std::map<std::string, std::vector<size_t>> scenes;
+    std::vector<std::string> order;
+    for (const Entry& entry : entries) {
+      if (!IsNanoScene(entry)) continue;
+      const std::string text = SceneDifference(entry);
+      if (scenes[text].empty()) order.push_back(text);
+      scenes[text].push_back(entry.line);
+    }
+    for (const std::string& text : order) {
+      const size_t count = scenes[text].size();
+      Add(who + ": " + (count == 1 ? "a scene dump" : std::to_string(count) + " scene dumps, each") + " " + text + ".",
+          scenes[text]);
+    }
+    for (const Entry* entry : success) {
+      Add(who + ": the scene was rewritten and the write confirmed (\"data upload success!\").", {entry->line});
+    }
+    if (nanos.size() == 1 && !bad.empty()) {
+      FollowSceneUpload(who, *bad.front());
+    } else if (!failed.empty()) {
+      Add(who + ": writing the scene failed " + Plural(failed.size(), "time", "times") + " (\"data upload failed!!\").",
+          LinesOf(failed));
+    }
+    if (good.size() + bad.size() < nanos.size()) {
+      std::vector<size_t> lines;
+      for (const Device* device : nanos) lines.insert(lines.end(), device->lines.begin(), device->lines.end());
+      const size_t silent = nanos.size() - good.size() - bad.size();
+      Add(nanos.size() == 1
+              ? who + ": no scene came back within the run (no answer seen)."
+              : Plural(silent, "nanoKONTROL2", "nanoKONTROL2s") + " sent no scene within the run (no answer seen).",
+          lines);
+    }
+  }
+
+  // The upload after "current settings are bad!", as the tool follows it:
+  // every message of the controller while an acknowledgement is awaited is
+  // one, and one that does not say "done" is a failure. Only a refused
+  // write is logged as such; a refused upload shows as its
+  // acknowledgement alone.
+  void FollowSceneUpload(const std::string& who, const Entry& bad) {
+    enum { Upload, Write, Done } state = Upload;
+    std::vector<size_t> uploadLines, writeLines;
+    size_t failures = 0;
+    size_t gaveUpAt = 0;
+    bool after = false;
+    for (const Entry& entry : entries) {
+      if (&entry == &bad) after = true;
+      if (!after || state == Done || entry.kind != Kind::SysEx || !IsNanoMessage(entry)) continue;
+      const bool says =
+          entry.bytes.size() > 8 && entry.bytes[8] == (state == Upload ? kNanoUploadDone : kNanoWriteDone);
+      if (says) {
+        state = state == Upload ? Write : Done;
+        continue;
+      }
+      (state == Upload ? uploadLines : writeLines).push_back(entry.line);
+      state = Upload;
+      if (++failures == kMostSceneFailures) {
+        gaveUpAt = entry.line;
+        state = Done;
+      }
+    }
+    if (!uploadLines.empty()) {
+      Add(who + ": the upload was not acknowledged as received " + Plural(uploadLines.size(), "time", "times") +
+              " (another answer came back; the tool logs no line for it).",
+          uploadLines);
+    }
+    if (!writeLines.empty()) {
+      std::vector<size_t> lines = writeLines;
+      const std::vector<size_t> logged = LinesOf(All(Kind::UploadFailed));
+      lines.insert(lines.end(), logged.begin(), logged.end());
+      Add(who + ": writing the scene failed " + Plural(writeLines.size(), "time", "times") +
+              " (\"data upload failed!!\").",
+          lines);
+    }
+    if (gaveUpAt != 0) {
+      Add(who + ": the tool gave up after " + std::to_string(kMostSceneFailures) +
+              " failures; the controller keeps its own scene.",
+          {gaveUpAt});
+    } else if (state != Done) {
+      Add(who + ": no confirmed write seen within the run.", {bad.line});
+    }
+  }
+
+  static bool IsNanoMessage(const Entry& entry) {
+    const std::vector<uint8_t>& b = entry.bytes;
+    return b.size() >= 6 && b[0] == 0xF0 && b[1] == 0x42 && b[3] == 0x00 && b[4] == 0x01 && b[5] == 0x13;
+  }
+
+  // How a scene dump differs from the stored image, as the end of a sentence.
+  static std::string SceneDifference(const Entry& scene) {
+    std::vector<size_t> offsets;
+    for (size_t at = 0; at < kNanoSceneImage.size(); ++at) {
+      if (scene.bytes[at] != kNanoSceneImage[at]) offsets.push_back(at);
+    }
+    if (offsets.empty()) return "equal to the tool's stored image";
+    std::string text =
+        "with " + Plural(offsets.size(), "byte", "bytes") + " of 402 different from the tool's stored image, at offset";
+    text += offsets.size() == 1 ? " " : "s ";
+    char item[48];
+    for (size_t index = 0; index < offsets.size() && index < 40; ++index) {
+      std::snprintf(item, sizeof item, "%s%zu (%02X, stored %02X)", index == 0 ? "" : ", ", offsets[index],
+                    scene.bytes[offsets[index]], kNanoSceneImage[offsets[index]]);
+      text += item;
+    }
+    if (offsets.size() > 40) text += ", ...";
+    if (offsets.size() == 1 && offsets[0] == 2) text += ": the global MIDI channel only";
+    return text;
+  }
+
+  void Failures() {
+    for (size_t index = 0; index < entries.size(); ++index) {
+      const Entry& entry = entries[index];
+      if (entry.kind != Kind::OpenFailed) continue;
+      const Entry* reason = index + 1 < entries.size() ? &entries[index + 1] : nullptr;
+      std::string text = "A port could not be opened (\"Error opening midi\"; the report does not say which)";
+      std::vector<size_t> lines = {entry.line};
+      if (reason != nullptr && (reason->kind == Kind::OpenFailure || reason->kind == Kind::UnknownErrorCode)) {
+        lines.push_back(reason->line);
+        text += ": " + OpenFailureWords(*reason);
+      }
+      Add(text + ".", lines);
+    }
+    const auto counted = [this](Kind kind, const std::string& what) {
+      const std::vector<const Entry*> some = All(kind);
+      if (!some.empty()) Add(what + " " + Plural(some.size(), "time", "times") + ".", LinesOf(some));
+    };
+    counted(Kind::SendFailed, "A message to a controller could not be sent (\"midi send failed!\")");
+    counted(Kind::BrokenShort, "The driver reported a broken short message (\"MIM_ERROR\")");
+    counted(Kind::BrokenLong,
+            "The driver reported a broken or unfinished System Exclusive message (\"MIM_LONGERROR\")");
+    counted(Kind::PortClosed, "A port reported itself closed, as an unplugged device does (\"MIM_CLOSE\")");
+    for (const Entry* entry : All(Kind::SysExTooLong)) {
+      Add("A System Exclusive message longer than " + std::to_string(entry->number) +
+              " bytes was dropped as it came in; the device sent it, the tool kept none of it.",
+          {entry->line});
+    }
+    for (const Entry* entry : All(Kind::EventsLost)) {
+      Add(std::to_string(entry->number) + " MIDI events from \"" + entry->name +
+              "\" were lost: the tool could not take them as fast as they came.",
+          {entry->line});
+    }
+    for (const Entry* entry : All(Kind::GaveUp)) {
+      Add("The run was ended after " + std::to_string(entry->number) +
+              " seconds: a call to the MIDI service never returned (a driver hang).",
+          {entry->line});
+    }
+  }
+
+  static std::string OpenFailureWords(const Entry& reason) {
+    if (reason.kind == Kind::UnknownErrorCode) return "error code " + reason.text;
+    const std::string text = reason.text + "\n";
+    if (text == logtext::kAlreadyInUse) return "the port is in use by another program";
+    if (text == logtext::kNoMemory) return "out of memory, or the port is in use by another program";
+    if (text == logtext::kBadDeviceId) return "the port was gone by then";
+    return "the driver refused the request (" + reason.text + ")";
+  }
+
+  void Traffic() {
+    const std::vector<const Entry*> messages = All(Kind::ShortMessage);
+    const std::vector<const Entry*> sysex = All(Kind::SysEx);
+    std::map<std::string, size_t> kinds;
+    std::set<unsigned> channels;
+    for (const Entry* entry : messages) {
+      ++kinds[ShortMessageKind(entry->bytes)];
+      const unsigned channel = ChannelOf(entry->bytes);
+      if (channel != 0) channels.insert(channel);
+    }
+    std::string counts;
+    for (const char* kind : {"note on", "note off", "control change", "pitch bend", "other"}) {
+      if (kinds[kind] == 0) continue;
+      if (!counts.empty()) counts += ", ";
+      counts += std::to_string(kinds[kind]) + " " + kind;
+    }
+    if (!sysex.empty()) {
+      if (!counts.empty()) counts += ", ";
+      counts += Plural(sysex.size(), "System Exclusive message", "System Exclusive messages");
+    }
+    if (!channels.empty()) {
+      counts += "; channel";
+      counts += channels.size() == 1 ? " " : "s ";
+      bool first = true;
+      for (const unsigned channel : channels) {
+        counts += (first ? "" : ", ") + std::to_string(channel);
+        first = false;
+      }
+    }
+    std::vector<size_t> lines = LinesOf(messages);
+    const std::vector<size_t> sysexLines = LinesOf(sysex);
+    lines.insert(lines.end(), sysexLines.begin(), sysexLines.end());
+    if (devices.empty()) {
+      if (!counts.empty()) Add("Input logged: " + counts + ".", lines);
+      return;
+    }
+    if (messages.empty() && sysex.empty()) {
+      for (const Device& device : devices) {
+        Add("Device \"" + device.name + "\": no input seen: was a control moved?", device.lines);
+      }
+      return;
+    }
+    if (devices.size() == 1) {
+      Add("Device \"" + devices[0].name + "\" sent " + counts + ".", lines);
+      return;
+    }
+    Add("Input logged from the " + std::to_string(devices.size()) + " devices: " + counts +
+            ". The report names no device on these lines, so it cannot tell which device sent what, except where "
+            "a message's content tells (identity replies, KORG scenes).",
+        lines);
+    if (messages.empty()) {
+      for (const Device& device : devices) {
+        if (device.family == 'G' || device.family == 'H' || device.family == 'D') continue;
+        Add("Device \"" + device.name + "\": no input seen: was a control moved? (only System Exclusive was logged)",
+            device.lines);
+      }
+    }
+  }
+
+  const std::vector<Entry>& entries;
+  std::vector<Device> devices;
+  std::vector<Finding> findings;
+};
+
+std::string Logged(const Entry& entry) {
+  char text[64];
+  switch (entry.kind) {
+    case Kind::ShortMessage:
+      std::snprintf(text, sizeof text, "got MIDI: %X %X %X", entry.bytes[0], entry.bytes[1], entry.bytes[2]);
+      return text;
+    case Kind::SysEx:
+      return std::string(logtext::kSysExReceived) + " (" + std::to_string(entry.bytes.size()) + " bytes)";
+    case Kind::DeviceFound:
+      return "MIDI device found: " + entry.name;
+    case Kind::DeviceRenamed:
+      return "Updated device name: " + entry.name;
+    case Kind::EventsLost:
+      return std::to_string(entry.number) + " MIDI events lost on \"" + entry.name + "\".";
+    case Kind::SummaryDevice:
+      return "\"" + entry.name + "\"" + (entry.supported ? logtext::kSupported : "");
+    default:
+      return entry.text;
+  }
+}
+
+std::string Meaning(const Entry& entry) {
+  switch (entry.kind) {
+    case Kind::PortOpened:
+      return "an input port opened";
+    case Kind::PortClosed:
+      return "an input port closed: the device was unplugged, or its driver closed it";
+    case Kind::BrokenShort:
+      return "the driver received a broken short message";
+    case Kind::BrokenLong:
+      return "the driver received a broken or unfinished System Exclusive message";
+    case Kind::ShortMessage:
+      return DescribeShortMessage(entry.bytes);
+    case Kind::SysEx:
+      return DescribeSysEx(entry.bytes);
+    case Kind::SysExTooLong:
+      return "a System Exclusive message too long to keep was dropped";
+    case Kind::EventsLost:
+      return "events the tool could not take in time";
+    case Kind::OpenFailed:
+      return "an input port could not be opened (which one, the report does not say)";
+    case Kind::OpenFailure:
+      return "why the port could not be opened";
+    case Kind::UnknownErrorCode:
+      return "why the port could not be opened: an error code the tool does not know";
+    case Kind::DeviceFound:
+      return "an input port opened and was named";
+    case Kind::SendFailed:
+      return "a message to a controller could not be sent";
+    case Kind::IdentityRequest:
+      return "the identity request goes to a BCF2000/BCR2000";
+    case Kind::IdentityReply:
+      return "a message of 8 bytes or more examined as the identity reply";
+    case Kind::NoDeviceName:
+      return "the identity reply carried no name";
+    case Kind::DeviceRenamed:
+      return "the identity reply renamed the device";
+    case Kind::SceneGood:
+      return "the nanoKONTROL2's scene is the one needed";
+    case Kind::SceneBad:
+      return "the nanoKONTROL2's scene differs; the tool uploads its own";
+    case Kind::UploadSucceeded:
+      return "the nanoKONTROL2 wrote the scene";
+    case Kind::UploadFailed:
+      return "the nanoKONTROL2 did not confirm the write";
+    case Kind::Stopwatch:
+      return "time since the first stopwatch mark, and since the previous one, in seconds";
+    case Kind::GaveUp:
+      return "the run was ended: a driver call did not return";
+    case Kind::SummaryDevice:
+      return entry.supported ? "a device of the summary, supported" : "a device of the summary";
+    case Kind::NoDevices:
+      return "the summary: no device";
+    case Kind::NotUnderstood:
+      return "not understood";
+  }
+  return "not understood";
+}
+
+} // namespace
+
+Reading Read(const std::string& pasted) {
+  const Report report = ParseReport(pasted);
+  Reading reading;
+  reading.found = report.found;
+  if (!report.found) {
+    reading.findings.push_back({"No Portprobe report found in this text.", {}});
+    return reading;
+  }
+  reading.firstLine = report.firstLine;
+  reading.lastLine = report.lastLine;
+  Reader(report).Run(reading);
+  for (const Entry& entry : report.entries) reading.log.push_back({entry.line, Logged(entry), Meaning(entry)});
+  return reading;
+}
+
+} // namespace reader

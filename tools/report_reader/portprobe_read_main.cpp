@@ -1,0 +1,52 @@
+// portprobe-read [FILE] [--html PAGE]
+//
+// Reads a Portprobe report as support staff receive it (pasted into an
+// e-mail, perhaps quoted and wrapped) from FILE, or from standard input, and
+// prints what it proves: findings first, then the decoded log. With --html,
+// also writes the same as one self-contained page.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "tools/report_reader/findings.h"
+#include "tools/report_reader/render.h"
+
+int main(int argc, char** argv) {
+  const char* input = nullptr;
+  const char* html = nullptr;
+  for (int at = 1; at < argc; ++at) {
+    if (std::strcmp(argv[at], "--html") == 0 && at + 1 < argc) {
+      html = argv[++at];
+    } else if (input == nullptr && argv[at][0] != '-') {
+      input = argv[at];
+    } else {
+      std::fprintf(stderr, "usage: portprobe-read [FILE] [--html PAGE]\n");
+      return 2;
+    }
+  }
+  std::string pasted;
+  if (input != nullptr) {
+    std::ifstream file(input, std::ios::binary);
+    if (!file) {
+      std::fprintf(stderr, "portprobe-read: cannot read %s\n", input);
+      return 2;
+    }
+    pasted.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  } else {
+    pasted.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  }
+  const reader::Reading reading = reader::Read(pasted);
+  std::fputs(reader::RenderText(reading).c_str(), stdout);
+  if (html != nullptr) {
+    std::ofstream page(html, std::ios::binary);
+    page << reader::RenderHtml(reading);
+    if (!page) {
+      std::fprintf(stderr, "portprobe-read: cannot write %s\n", html);
+      return 1;
+    }
+  }
+  return reading.found ? 0 : 1;
+}

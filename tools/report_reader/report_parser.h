@@ -1,0 +1,73 @@
+// The report as support staff receive it, read back into what the tool
+// logged: one entry per logged text, each with the line of the pasted text
+// it starts on.
+//
+// A report arrives pasted into an e-mail: its line ends CR LF or bare LF,
+// perhaps quoted with "> " (one or more levels), long lines wrapped by the
+// mail program at 72 to 78 columns (hex dumps included), and reply text or
+// a signature around it. The parser undoes what it can: quote marks come
+// off, a line that is not understood alone is tried joined to the next
+// ones, a hex dump runs until its "};", and text before the first and after
+// the last understood line is the e-mail's, not the report's. Inside the
+// report, a line it cannot place becomes a NotUnderstood entry, and it goes
+// on. No input makes it fail: every byte string is some list of entries.
+//
+// The texts come from the tool's own table (app/log_texts.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace reader {
+
+enum class Kind {
+  PortOpened,       // MIM_OPEN
+  PortClosed,       // MIM_CLOSE
+  BrokenShort,      // MIM_ERROR
+  BrokenLong,       // MIM_LONGERROR
+  ShortMessage,     // got MIDI: bytes
+  SysEx,            // SysEx message received: and its dump (bytes)
+  SysExTooLong,     // number: the limit
+  EventsLost,       // number, name
+  OpenFailed,       // Error opening midi
+  OpenFailure,      // text: the winmm code's line that follows it
+  UnknownErrorCode, // number
+  DeviceFound,      // name
+  SendFailed,       // midi send failed!
+  IdentityRequest,  // Send identiy request
+  IdentityReply,    // Got identity response
+  NoDeviceName,     // Bad response, no device name.
+  DeviceRenamed,    // name
+  SceneGood,        // current settings are good!
+  SceneBad,         // current settings are bad!
+  UploadSucceeded,  // data upload success!
+  UploadFailed,     // data upload failed!!
+  Stopwatch,        // text
+  GaveUp,           // number: seconds
+  SummaryDevice,    // name, supported
+  NoDevices,        // No midi devices found.
+  NotUnderstood,    // text
+};
+
+struct Entry {
+  Kind kind = Kind::NotUnderstood;
+  size_t line = 0; // of the pasted text, from 1
+  std::string name;
+  std::string text;
+  std::vector<uint8_t> bytes;
+  uint64_t number = 0;
+  bool supported = false;
+};
+
+struct Report {
+  std::vector<Entry> entries;
+  bool found = false; // anything of a report at all
+  size_t firstLine = 0;
+  size_t lastLine = 0;
+};
+
+Report ParseReport(const std::string& pasted);
+
+} // namespace reader
