@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what is needed, then builds and runs every test of every preset,
-# the real Linux programs' on a JACK server and the Windows build's under
-# Wine.
+# the real Linux programs' on a JACK server, the report reader's page in a
+# headless browser and the Windows build's under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,6 +16,8 @@ for preset in default asan tsan; do
   echo "=== $preset: portprobe on a JACK server ==="
   tests/jack/run-jack-tests.sh "build/$preset"
   if [ "$preset" = default ]; then
+    echo "=== the report reader's page in headless Chromium ==="
+    tests/web/run-web-tests.sh build/default
     # The benchmarks only have to run here (a second or two); the figures
     # come from scripts/run-benchmarks.sh on a quiet machine.
     echo "=== benchmarks, smoke run ==="

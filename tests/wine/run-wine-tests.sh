@@ -322,8 +322,8 @@ echo "--- release archive"
 ARCHIVE=$(ls "$BUILD"/portprobe-*-win64.zip 2>/dev/null | head -1)
 if [ -n "$ARCHIVE" ]; then
   CONTENT=$(cmake -E tar tf "$ARCHIVE" | sed 's|^[^/]*/||' | sort | tr '\n' ' ')
-  if [ "$CONTENT" = "README.txt portprobe.exe " ]; then
-    pass "$(basename "$ARCHIVE") holds portprobe.exe and README.txt"
+  if [ "$CONTENT" = "README.txt portprobe-reader.html portprobe.exe " ]; then
+    pass "$(basename "$ARCHIVE") holds portprobe.exe, README.txt and the report reader's page"
   else
     fail "release archive holds: $CONTENT"
   fi

@@ -82,11 +82,14 @@ std::string RenderText(const Reading& reading) {
 }
 
 std::string RenderHtml(const Reading& reading) {
-  std::string page =
-      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe report</title>\n"
-      "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
-      ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n";
-  page += "<p>" + Escaped(Where(reading)) + "</p>\n<h2>Findings</h2>\n<ul id=\"findings\">\n";
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe report</title>\n"
+         "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
+         ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n" +
+         RenderHtmlBody(reading) + "</body></html>\n";
+}
+
+std::string RenderHtmlBody(const Reading& reading) {
+  std::string page = "<p>" + Escaped(Where(reading)) + "</p>\n<h2>Findings</h2>\n<ul id=\"findings\">\n";
   for (const Finding& finding : reading.findings) {
     page += "<li>" + Escaped(finding.text) + "<span class=\"line\">" + Escaped(Lines(finding.lines)) + "</span></li>\n";
   }
@@ -106,7 +109,7 @@ std::string RenderHtml(const Reading& reading) {
     }
     page += "</table>\n";
   }
-  return page + "</body></html>\n";
+  return page;
 }
 
 } // namespace reader

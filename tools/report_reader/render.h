@@ -10,6 +10,8 @@ namespace reader {
 
 std::string RenderText(const Reading& reading);
 std::string RenderHtml(const Reading& reading);
+// The page's content alone, for a page of its own (the web reader's).
+std::string RenderHtmlBody(const Reading& reading);
 // The findings alone, without the lines they point to: what two pastes of
 // one report, mangled differently, must have in common.
 std::string FindingsOnly(const Reading& reading);
