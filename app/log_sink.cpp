@@ -129,12 +129,14 @@ constexpr TextPiece kCaptureLineEnd{"\r\n", 2};
 // pieces are queued as one text and the capture's pieces appended, so that
 // each call lands whole, and the console and the report show the calls in
 // the same order.
-void WriteLocked(Sink& sink, std::initializer_list<TextPiece> console, std::initializer_list<TextPiece> capture) {
+[[gnu::always_inline]] inline void WriteLocked(Sink& sink, std::initializer_list<TextPiece> console,
+                                               std::initializer_list<TextPiece> capture) {
   sink.console.PushLocked(console.begin(), console.size());
   for (const TextPiece& piece : capture) sink.capture.Append(piece.text, piece.length);
 }
 
-void Write(std::initializer_list<TextPiece> console, std::initializer_list<TextPiece> capture) {
+[[gnu::always_inline]] inline void Write(std::initializer_list<TextPiece> console,
+                                         std::initializer_list<TextPiece> capture) {
   Sink& sink = TheSink();
   std::lock_guard<std::mutex> guard(sink.lock);
   WriteLocked(sink, console, capture);
