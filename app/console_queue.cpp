@@ -65,14 +65,7 @@ void ConsoleQueue::PushLocked(const char* text, size_t length) {
 
 void ConsoleQueue::PushLocked(const TextPiece* pieces, size_t count) {
   size_t length = 0;
-  uint64_t lineEnds = 0;
-  char last = '\0';
-  for (size_t i = 0; i < count; ++i) {
-    if (pieces[i].length == 0) continue;
-    length += pieces[i].length;
-    lineEnds += LineEnds(pieces[i].text, pieces[i].length);
-    last = pieces[i].text[pieces[i].length - 1];
-  }
+  for (size_t i = 0; i < count; ++i) length += pieces[i].length;
   if (length == 0) return;
   if (!StartLocked()) {
     for (size_t i = 0; i < count; ++i) {
@@ -85,10 +78,14 @@ void ConsoleQueue::PushLocked(const TextPiece* pieces, size_t count) {
   const size_t room = leavingOut ? limit / 2 : limit;
   if (pending.size() + length > room || (leavingOut && !leftOutEndsLine)) {
     // The console has taken nothing for a while: this text is for the
-    // report only. Counted in line ends, at least one for what was cut.
+    // report only. Counted in line ends, at least one for what was cut;
+    // counted only here, so that text the console takes costs no count.
     leavingOut = true;
-    leftOutSinceRoom += lineEnds;
-    leftOutEndsLine = last == '\n';
+    for (size_t i = 0; i < count; ++i) {
+      if (pieces[i].length == 0) continue;
+      leftOutSinceRoom += LineEnds(pieces[i].text, pieces[i].length);
+      leftOutEndsLine = pieces[i].text[pieces[i].length - 1] == '\n';
+    }
     return;
   }
   if (leavingOut) {
