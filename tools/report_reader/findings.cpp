@@ -115,6 +115,7 @@ class Reader {
 
   static std::vector<size_t> LinesOf(const std::vector<const Entry*>& some) {
     std::vector<size_t> lines;
+    lines.reserve(some.size());
     for (const Entry* entry : some) lines.push_back(entry->line);
     return lines;
   }
@@ -286,8 +287,10 @@ class Reader {
     }
     for (const std::string& text : order) {
       const size_t count = scenes[text].size();
-      Add(who + ": " + (count == 1 ? "a scene dump" : std::to_string(count) + " scene dumps, each") + " " + text + ".",
-          scenes[text]);
+      std::string finding = who + ": ";
+      finding += count == 1 ? "a scene dump" : std::to_string(count) + " scene dumps, each";
+      finding += " " + text + ".";
+      Add(finding, scenes[text]);
     }
     for (const Entry* entry : success) {
       Add(who + ": the scene was rewritten and the write confirmed (\"data upload success!\").", {entry->line});
