@@ -17,7 +17,10 @@
 namespace port::rtmidi {
 
 // RtMidi::UNSPECIFIED when there is no MIDI service to use. withJack false:
-// JACK is not looked for (the caller reaches it another way).
+// JACK is not looked for (the caller reaches it another way). Every build
+// here has the JACK layer and asks without JACK, so RtMidi's own JACK path
+// runs only in the tests, as the way to test this layer on a machine
+// without the ALSA sequencer.
 RtMidi::Api ChooseApi(bool withJack = true);
 
 bool AlsaSequencerAvailable();
