@@ -30,8 +30,9 @@ build=$(cd "${1:-$root/build/default}" && pwd)
 expected="$root/tests/jack/expected"
 portprobe="$build/portprobe"
 flood_check="$build/tools/flood_check/flood-check"
+reader="$build/tools/report_reader/portprobe-read"
 controllers="$build/tools/jack_controllers/jack-controllers"
-for program in "$portprobe" "$controllers" "$flood_check"; do
+for program in "$portprobe" "$controllers" "$flood_check" "$reader"; do
   [ -x "$program" ] || { echo "missing $program (build first)"; exit 1; }
 done
 
@@ -258,6 +259,13 @@ check_wire() { # check_wire DIR WHAT
   done
 }
 
+# The report reader's findings in a report, against
+# tests/jack/expected/NAME.findings.
+check_findings() { # REPORT NAME WHAT
+  "$reader" "$1" --findings >"$1.findings" || true
+  same "$expected/$2.findings" "$1.findings" "$3: the report reader's findings"
+}
+
 case_controllers_to_file() {
   dir="$work/controllers-file-$attempt"
   start_controllers controllers "$dir"
@@ -274,6 +282,7 @@ case_controllers_to_file() {
   { expected_capture; expected_summary; } >"$dir/expected-report"
   mask_stopwatch <"$dir/portprobe-report.txt" >"$dir/report-masked"
   same "$dir/expected-report" "$dir/report-masked" "controllers: the report"
+  check_findings "$dir/portprobe-report.txt" controllers controllers
   { expected_capture | tr -d '\r'
     printf 'Portprobe finished, report saved to portprobe-report.txt; attach it to an email.'; } >"$dir/expected-console"
   mask_stopwatch <"$dir/console.txt" >"$dir/console-masked"
@@ -341,6 +350,7 @@ case_next_cycle() { # SCENE DEVICE-FILE SUMMARY-LINE
   { expected_next_cycle "$1"; crlf "" "" "$3" ""; } >"$dir/expected-report"
   mask_stopwatch <"$dir/portprobe-report.txt" >"$dir/report-masked"
   same "$dir/expected-report" "$dir/report-masked" "$1: the report"
+  check_findings "$dir/portprobe-report.txt" "$1" "$1"
   { expected_next_cycle "$1" | tr -d '\r'
     printf 'Portprobe finished, report saved to portprobe-report.txt; attach it to an email.'; } >"$dir/expected-console"
   mask_stopwatch <"$dir/console.txt" >"$dir/console-masked"
@@ -376,6 +386,7 @@ case_flood() {
   else
     fail "flood: $(cat "$dir/flood-check.txt")"
   fi
+  check_findings "$report" flood flood
   for pad in 1 2 3 4; do
     grep -qF "\"a2j:Flood 0$pad [4$((pad - 1))]: Flood 0$pad MIDI 1\"" "$report" || fail "flood: device $pad missing from the summary"
   done

@@ -13,9 +13,11 @@
 #    breach of winmm's rules (a request that reaches a controller before its
 #    input can answer is one);
 #  - a flood of four ports: no message missing without the report saying so;
+#  - each scenario's report read by the report reader: its expected findings;
 #  - portprobe-demo.exe puts its whole demo on the clipboard;
 #  - the stand-in catches a program that breaks those rules;
-#  - the release archive holds the program and its readme.
+#  - the release archive holds the program, its readme and the report
+#    reader's page.
 # Everything runs in a fresh Wine prefix that is deleted afterwards.
 #
 # Usage: tests/wine/run-wine-tests.sh [--show SCENARIO [classic|current]]
@@ -26,6 +28,10 @@ cd "$(dirname "$0")/../.."
 ROOT=$PWD
 BUILD=$ROOT/build/mingw
 EXPECTED=$ROOT/tests/wine/expected
+# The report reader reads each report as support staff would (the Linux
+# build's; CI builds the default preset first).
+READER=$ROOT/build/default/tools/report_reader/portprobe-read
+[ -x "$READER" ] || { echo "missing $READER (build the default preset first)"; exit 1; }
 
 SHOW=""
 SHOW_SERVICE=classic
@@ -151,8 +157,8 @@ run_program() { # scenario, program, arguments...
   fi
   # Console text comes back with CR LF; the report from the reader as hex.
   tr -d '\r' <"$RUN/stdout.txt" | mask_stopwatch >"$RUN/console.txt"
-  tr -d '\r' <"$RUN/reader.txt" | perl -ne 'print pack("H*", $1) if /^CF_TEXT \d+ ([0-9a-f]*)$/' |
-    mask_stopwatch >"$RUN/report.txt"
+  tr -d '\r' <"$RUN/reader.txt" | perl -ne 'print pack("H*", $1) if /^CF_TEXT \d+ ([0-9a-f]*)$/' >"$RUN/report-as-pasted.txt"
+  mask_stopwatch <"$RUN/report-as-pasted.txt" >"$RUN/report.txt"
   tr -d '\r' <"$RUN/reader.txt" | sed -n 's/^CF_TEXT \([0-9]*\) .*/\1/p' >"$RUN/text-size.txt"
   tr -d '\r' <"$RUN/reader.txt" | sed -n 's/^CF_UNICODETEXT \(.*\)/\1/p' >"$RUN/unicode.txt"
 }
@@ -219,6 +225,8 @@ for expected in "$EXPECTED"/*.report; do
   same "$scenario: report" "$RUN/expected.report" "$RUN/report.txt"
   decode "$EXPECTED/$name.console" >"$RUN/expected.console"
   same "$scenario: console" "$RUN/expected.console" "$RUN/console.txt"
+  "$READER" "$RUN/report-as-pasted.txt" --findings >"$RUN/findings.txt" || true
+  same "$scenario: the report reader's findings" "$EXPECTED/$name.findings" "$RUN/findings.txt"
   touch "$RUN/wire.txt" "$RUN/calls.txt"
   same "$scenario: bytes on the wire" "$EXPECTED/$name.wire" "$RUN/wire.txt"
   # Calls of one port keep their order; ports may interleave.

@@ -1,9 +1,11 @@
-// portprobe-read [FILE] [--html PAGE]
+// portprobe-read [FILE] [--html PAGE] [--findings]
 //
 // Reads a Portprobe report as support staff receive it (pasted into an
 // e-mail, perhaps quoted and wrapped) from FILE, or from standard input, and
 // prints what it proves: findings first, then the decoded log. With --html,
-// also writes the same as one self-contained page.
+// also writes the same as one self-contained page. With --findings, prints
+// the findings alone, without their lines (what the end-to-end tests
+// compare with their expected findings).
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -17,13 +19,16 @@
 int main(int argc, char** argv) {
   const char* input = nullptr;
   const char* html = nullptr;
+  bool findingsOnly = false;
   for (int at = 1; at < argc; ++at) {
     if (std::strcmp(argv[at], "--html") == 0 && at + 1 < argc) {
       html = argv[++at];
+    } else if (std::strcmp(argv[at], "--findings") == 0) {
+      findingsOnly = true;
     } else if (input == nullptr && argv[at][0] != '-') {
       input = argv[at];
     } else {
-      std::fprintf(stderr, "usage: portprobe-read [FILE] [--html PAGE]\n");
+      std::fprintf(stderr, "usage: portprobe-read [FILE] [--html PAGE] [--findings]\n");
       return 2;
     }
   }
@@ -39,7 +44,8 @@ int main(int argc, char** argv) {
     pasted.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   }
   const reader::Reading reading = reader::Read(pasted);
-  std::fputs(reader::RenderText(reading).c_str(), stdout);
+  const std::string text = findingsOnly ? reader::FindingsOnly(reading) : reader::RenderText(reading);
+  std::fputs(text.c_str(), stdout);
   if (html != nullptr) {
     std::ofstream page(html, std::ios::binary);
     page << reader::RenderHtml(reading);
