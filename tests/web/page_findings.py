@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
-"""The findings as the page shows them and as portprobe-read prints them,
-each as "- TEXT  [lines ...]" lines; exits 1 when they differ or are none.
+"""The findings as the page showed them (paste.js) and as portprobe-read
+prints them, each as "- TEXT  [lines ...]" lines; exits 1 when they differ
+or are none.
 A terminal is shown control characters escaped (\\xNN, as the tool's
 console shows them) and a page is not, so the page's text is escaped the
 same way before the two are compared.
-usage: page_findings.py DOM CLI_OUTPUT"""
-import html
-import re
+usage: page_findings.py PAGE_FINDINGS CLI_OUTPUT"""
 import sys
 
 
@@ -23,16 +22,9 @@ def terminal_safe(text):
     return shown
 
 
-dom = open(sys.argv[1], encoding='utf-8').read()
+shown = open(sys.argv[1], encoding='utf-8').read()
 cli = open(sys.argv[2], encoding='utf-8').read()
-
-listing = re.search(r'<ul id="findings">(.*?)</ul>', dom, re.S)
-page = []
-if listing:
-    for item in re.findall(r'<li>(.*?)</li>', listing.group(1), re.S):
-        match = re.match(r'(.*?)<span class="line">(.*?)</span>$', item, re.S)
-        text, lines = (match.group(1), match.group(2)) if match else (item, '')
-        page.append('- ' + terminal_safe(html.unescape(text)) + html.unescape(lines))
+page = [terminal_safe(line) for line in shown.split('\n') if line.startswith('- ')]
 
 printed = []
 inside = False

@@ -1,0 +1,80 @@
+// node paste.js PAGE TEXT_FILE PROFILE_DIR
+//
+// Opens PAGE in headless Chromium, pastes the text of TEXT_FILE into its
+// text box as a user's paste arrives (focus, then the text inserted at the
+// caret: the browser fires the same input event), and prints the findings
+// the page then shows, one "- FINDING" line each.
+//
+// Chromium is driven over its DevTools protocol on a pipe
+// (--remote-debugging-pipe: JSON messages, each ended by a zero byte, on
+// file descriptors 3 and 4), so no network port and no library is needed.
+'use strict';
+const { spawn } = require('child_process');
+const fs = require('fs');
+const path = require('path');
+
+const [page, textFile, profile] = process.argv.slice(2);
+const text = fs.readFileSync(textFile, 'utf8');
+
+const browser = spawn('chromium', ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+  `--user-data-dir=${profile}`, '--remote-debugging-pipe', 'about:blank'],
+{ stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+const toBrowser = browser.stdio[3];
+const fromBrowser = browser.stdio[4];
+
+let nextId = 0;
+const waiting = new Map();
+let pending = Buffer.alloc(0);
+fromBrowser.on('data', (chunk) => {
+  pending = Buffer.concat([pending, chunk]);
+  for (let end = pending.indexOf(0); end >= 0; end = pending.indexOf(0)) {
+    const message = JSON.parse(pending.subarray(0, end).toString('utf8'));
+    pending = pending.subarray(end + 1);
+    const reply = waiting.get(message.id);
+    if (reply) {
+      waiting.delete(message.id);
+      reply(message);
+    }
+  }
+});
+
+function send(method, params = {}, sessionId = undefined) {
+  return new Promise((resolve, reject) => {
+    const message = { id: ++nextId, method, params };
+    if (sessionId) message.sessionId = sessionId;
+    waiting.set(message.id, (reply) => (reply.error ? reject(new Error(`${method}: ${reply.error.message}`))
+      : resolve(reply.result)));
+    toBrowser.write(`${JSON.stringify(message)}\0`);
+  });
+}
+
+async function evaluate(sessionId, expression) {
+  const { result, exceptionDetails } = await send('Runtime.evaluate', { expression, returnByValue: true }, sessionId);
+  if (exceptionDetails) throw new Error(`${expression}: ${exceptionDetails.text}`);
+  return result.value;
+}
+
+async function main() {
+  const { targetId } = await send('Target.createTarget', { url: `file://${path.resolve(page)}` });
+  const { sessionId } = await send('Target.attachToTarget', { targetId, flatten: true });
+  // Until the page has loaded and its reader is there.
+  for (let tries = 0; ; ++tries) {
+    const ready = await evaluate(sessionId,
+      "document.readyState === 'complete' && typeof Module === 'object' && typeof Module._portprobe_read_html === 'function'");
+    if (ready) break;
+    if (tries === 300) throw new Error('the page did not load');
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  await evaluate(sessionId, "document.getElementById('pasted').focus()");
+  await send('Input.insertText', { text }, sessionId);
+  const shown = await evaluate(sessionId,
+    "Array.from(document.querySelectorAll('#findings > li')).map((item) => item.textContent)");
+  for (const finding of shown) process.stdout.write(`- ${finding}\n`);
+  await send('Browser.close').catch(() => {});
+}
+
+main().then(() => process.exit(0), (error) => {
+  process.stderr.write(`paste.js: ${error.message}\n`);
+  browser.kill();
+  process.exit(1);
+});
