@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
   // Timed as the Windows MIDI service most users now have: sends done
   // inside the call, controllers answering within a millisecond.
-  port::sim::SimulatedService service(port::sim::ServiceTiming::CurrentWindows());
+  port::sim::SimulatedService service(port::sim::ServiceModel::CurrentWindows());
   const std::string scenario = argc > 1 ? argv[1] : "demo";
   if (!port::sim::BuildScenario(scenario, service)) {
     std::fprintf(stderr, "portprobe-demo: no scenario named \"%s\"; there are:", scenario.c_str());

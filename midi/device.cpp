@@ -1,5 +1,7 @@
 #include "midi/device.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 
 #include "app/log_sink.h"
@@ -27,6 +29,16 @@ std::string UpToFirstZero(const std::string& text) {
   return zero == std::string::npos ? text : text.substr(0, zero);
 }
 
+// The device behind a port, in lower case, or "" when the service cannot
+// tell. Windows MIDI Services gives device interface paths in lower case,
+// the classic stack as the driver wrote them.
+std::string DeviceOf(port::MidiService& service, port::Direction direction, unsigned index) {
+  std::string device;
+  if (service.DeviceOf(direction, index, device) != port::kNoError) return std::string();
+  for (char& c : device) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return device;
+}
+
 } // namespace
 
 CMIDIDeviceWin::~CMIDIDeviceWin() {
@@ -51,6 +63,7 @@ void CMIDIDeviceWin::Identify(unsigned portIndex) {
     }
     return;
   }
+  inputIndex = portIndex;
   name.Set(UpToFirstZero(portName));
 
   // Every readable port is paired, whatever it turns out to be, so that even
@@ -77,6 +90,42 @@ void CMIDIDeviceWin::OpenMatchingOutput() {
     }
     // A later port of the same name may still open.
   }
+  OpenOnlyOutputOfSameDevice();
+}
+
+// Windows MIDI Services names the ports of a device that names its USB jacks
+// after those jacks ("nanoKONTROL2 _ SLIDER/KNOB" in, "nanoKONTROL2 _ CTRL"
+// out), so its input finds no output of its own name. The service tells
+// which ports belong to one device; an output of that device whose name no
+// input of it carries is the input's partner when it is the only one. With
+// two or more (a BCF2000's DIN sockets) nothing tells which, and none is
+// taken.
+void CMIDIDeviceWin::OpenOnlyOutputOfSameDevice() {
+  const std::string device = DeviceOf(service, port::Direction::Input, inputIndex);
+  if (device.empty()) return;
+
+  std::vector<std::string> inputNamesOfDevice;
+  const unsigned inputs = service.InputCount();
+  for (unsigned index = 0; index < inputs; ++index) {
+    std::string inputName;
+    if (service.InputName(index, inputName) != port::kNoError) continue;
+    if (DeviceOf(service, port::Direction::Input, index) == device) inputNamesOfDevice.push_back(UpToFirstZero(inputName));
+  }
+
+  int candidates = 0;
+  unsigned only = 0;
+  const unsigned outputs = service.OutputCount();
+  for (unsigned index = 0; index < outputs; ++index) {
+    std::string outputName;
+    if (service.OutputName(index, outputName) != port::kNoError) continue;
+    if (DeviceOf(service, port::Direction::Output, index) != device) continue;
+    const std::string shown = UpToFirstZero(outputName);
+    if (std::find(inputNamesOfDevice.begin(), inputNamesOfDevice.end(), shown) != inputNamesOfDevice.end()) continue;
+    ++candidates;
+    only = index;
+  }
+  if (candidates != 1) return;
+  if (service.OpenOutput(only, outputHandle) == port::kNoError) outputOpen = true;
 }
 
 void CMIDIDeviceWin::StartInput() {

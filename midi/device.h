@@ -72,12 +72,17 @@ class CMIDIDeviceWin : public CMIDIDevice {
 
   // Reads the port's name, pairs the output of the same name and classifies.
   void Identify(unsigned portIndex);
+  // The output of exactly the input's name, the first that opens; failing
+  // that, the one output of the input's own device that no input of it
+  // shares a name with.
   void OpenMatchingOutput();
   // With a handler, queues the long-message buffer; then starts input.
   void StartInput();
   // Events of this port the port layer received but could not keep.
   uint64_t LostInputEvents() { return service.LostInputEvents(inputHandle); }
 
+  // The input port's index, as Identify was given it.
+  unsigned inputIndex = 0;
   port::InputHandle inputHandle = nullptr;
   port::OutputHandle outputHandle = nullptr;
   port::MidiHeader inputHeader;
@@ -90,6 +95,7 @@ class CMIDIDeviceWin : public CMIDIDevice {
 
  private:
   void QueueInputBuffer();
+  void OpenOnlyOutputOfSameDevice();
 
   std::unique_ptr<uint8_t[]> inputBuffer;
 };

@@ -44,6 +44,7 @@ constexpr Result kInvalidHandle = 5; // MMSYSERR_INVALHANDLE
 constexpr Result kNoDriver = 6;      // MMSYSERR_NODRIVER: the device is gone
 constexpr Result kAllocated = 4;     // MMSYSERR_ALLOCATED
 constexpr Result kNoMem = 7;         // MMSYSERR_NOMEM
+constexpr Result kNotSupported = 8;  // MMSYSERR_NOTSUPPORTED
 constexpr Result kInvalFlag = 10;    // MMSYSERR_INVALFLAG
 constexpr Result kInvalParam = 11;   // MMSYSERR_INVALPARAM
 constexpr Result kUnprepared = 64;   // MIDIERR_UNPREPARED
@@ -75,6 +76,9 @@ struct MidiHeader {
   uint32_t dwFlags = 0;
   void* layerState = nullptr; // owned by the service that prepared the header
 };
+
+// Which list of ports an index counts in.
+enum class Direction { Input, Output };
 
 struct InputPortTag;
 struct OutputPortTag;
@@ -116,6 +120,18 @@ class MidiService {
   [[nodiscard]] virtual Result SendLong(OutputHandle handle, MidiHeader& header) = 0;
   // 0: released; kStillPlaying: the service still holds the bytes.
   [[nodiscard]] virtual Result UnprepareOutput(OutputHandle handle, MidiHeader& header) = 0;
+
+  // The device behind port `index` of the list `direction` names, as a text
+  // the service gives every port of one physical device alike (winmm: the
+  // device interface path; compared without regard to ASCII case) and two
+  // units of one model differently. kNotSupported where the service cannot
+  // tell; an empty text with kNoError means it could not tell either.
+  [[nodiscard]] virtual Result DeviceOf(Direction direction, unsigned index, std::string& device) {
+    (void)direction;
+    (void)index;
+    (void)device;
+    return kNotSupported;
+  }
 
   // Events of the port that the service delivered to this layer and that
   // the layer could not keep (a full hand-over queue): what the report must

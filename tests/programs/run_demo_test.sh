@@ -16,8 +16,9 @@ tail -c 200 console.txt | grep -q 'Portprobe finished, report saved to portprobe
 report=portprobe-report.txt
 for line in 'MIDI device found: BCF2000' 'Send identiy request' 'Got identity response' \
     'Updated device name: BCF2000 Stage' 'got MIDI: 90 3C 64' 'SysEx message received:' \
-    '{ 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7,};' '"USB Keyboard"' '"BCF2000 Stage" Supported by Veltrakon.' \
-    'current settings are bad!' 'data upload success!' 'got MIDI: BA 1 46' '"nanoKONTROL2" Supported by Veltrakon.' \
+    '"USB Keyboard"' '"BCF2000 Stage" Supported by Veltrakon.' 'MIDI device found: nanoKONTROL2 _ SLIDER/KNOB' \
+    'current settings are bad!' 'data upload success!' 'got MIDI: BA 1 46' \
+    '"nanoKONTROL2 _ SLIDER/KNOB" Supported by Veltrakon.' \
     '"X-TOUCH MINI" Supported by Veltrakon.' '"Midi Fighter Twister" Supported by Veltrakon.'; do
   grep -qF "$line" "$report" || { echo "report lacks: $line"; cat "$report"; exit 1; }
 done

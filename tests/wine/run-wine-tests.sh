@@ -210,6 +210,12 @@ same "no ports: console" "$WORK/no-ports.console" "$RUN/console.txt"
 check_unicode "no ports"
 [ "$RUN_STATUS" = 0 ] || fail "no ports: exit status $RUN_STATUS"
 
+# A scenario's file for the service $SERVICE: expected/$SERVICE/ holds those
+# that differ from the rest.
+expected_file() { # scenario, extension
+  if [ -f "$EXPECTED/$SERVICE/$1.$2" ]; then echo "$EXPECTED/$SERVICE/$1.$2"; else echo "$EXPECTED/$1.$2"; fi
+}
+
 for expected in "$EXPECTED"/*.report; do
   # Both services unless the scenario names one (the hangs take 20 s a run).
   services="classic current"
@@ -221,17 +227,17 @@ for expected in "$EXPECTED"/*.report; do
   scenario="$scenario ($SERVICE)"
   name=$(basename "$expected" .report)
   [ "$RUN_STATUS" = 0 ] || fail "$scenario: exit status $RUN_STATUS"
-  decode "$expected" >"$RUN/expected.report"
+  decode "$(expected_file "$name" report)" >"$RUN/expected.report"
   same "$scenario: report" "$RUN/expected.report" "$RUN/report.txt"
-  decode "$EXPECTED/$name.console" >"$RUN/expected.console"
+  decode "$(expected_file "$name" console)" >"$RUN/expected.console"
   same "$scenario: console" "$RUN/expected.console" "$RUN/console.txt"
   "$READER" "$RUN/report-as-pasted.txt" --findings >"$RUN/findings.txt" || true
-  same "$scenario: the report reader's findings" "$EXPECTED/$name.findings" "$RUN/findings.txt"
+  same "$scenario: the report reader's findings" "$(expected_file "$name" findings)" "$RUN/findings.txt"
   touch "$RUN/wire.txt" "$RUN/calls.txt"
-  same "$scenario: bytes on the wire" "$EXPECTED/$name.wire" "$RUN/wire.txt"
+  same "$scenario: bytes on the wire" "$(expected_file "$name" wire)" "$RUN/wire.txt"
   # Calls of one port keep their order; ports may interleave.
   LC_ALL=C sort -s -k2,2 "$RUN/calls.txt" >"$RUN/calls.sorted"
-  same "$scenario: output calls" "$EXPECTED/$name.calls" "$RUN/calls.sorted"
+  same "$scenario: output calls" "$(expected_file "$name" calls)" "$RUN/calls.sorted"
   check_unicode "$scenario"
   if [ -s "$RUN/violations.txt" ]; then
     fail "$scenario: portprobe.exe broke winmm's rules:"

@@ -69,19 +69,19 @@ StandIn* StandIn::IfBuilt() {
   return built.load();
 }
 
-StandIn::StandIn() : service(new port::sim::SimulatedService(ServiceTimingFromEnvironment())) {
+StandIn::StandIn() : service(new port::sim::SimulatedService(ServiceModelFromEnvironment())) {
   InitializeCriticalSection(&lock);
   const char* scenario = std::getenv("FAKE_WINMM_SCENARIO");
   const std::string name = scenario != nullptr ? scenario : "";
   if (!port::sim::BuildScenario(name, *service)) RecordViolation("no scenario named '" + name + "'");
 }
 
-port::sim::ServiceTiming StandIn::ServiceTimingFromEnvironment() {
+port::sim::ServiceModel StandIn::ServiceModelFromEnvironment() {
   const char* kind = std::getenv("FAKE_WINMM_SERVICE");
   const std::string chosen = kind != nullptr ? kind : "classic";
-  if (chosen == "current") return port::sim::ServiceTiming::CurrentWindows();
+  if (chosen == "current") return port::sim::ServiceModel::CurrentWindows();
   if (chosen != "classic") RecordViolation("no service behaviour named '" + chosen + "'");
-  return port::sim::ServiceTiming::Classic();
+  return port::sim::ServiceModel::Classic();
 }
 
 void StandIn::RecordEarlyRequests() {

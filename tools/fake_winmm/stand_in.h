@@ -9,7 +9,7 @@
 // FAKE_WINMM_SERVICE says which Windows service to behave as: "classic" (the
 // default), or "current" for Windows MIDI Services behind winmm, where a
 // send is done inside midiOutLongMsg and controllers answer within a
-// millisecond (port::sim::ServiceTiming).
+// millisecond (port::sim::ServiceModel).
 //
 // It also holds the program to winmm's rules and records every breach
 // (records.h):
@@ -97,7 +97,7 @@ class StandIn {
   };
 
   StandIn();
-  static port::sim::ServiceTiming ServiceTimingFromEnvironment();
+  static port::sim::ServiceModel ServiceModelFromEnvironment();
   // Records the requests that found their controller's input unready.
   void RecordEarlyRequests();
   static void Delivered(port::InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1,

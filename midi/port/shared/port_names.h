@@ -13,9 +13,11 @@
 
 #include <string>
 
+#include "midi/port/port.h"
+
 namespace port::shared {
 
-enum class Direction { Input, Output };
+using port::Direction;
 
 // The name shown in the log and used for pairing. jack: the name is a JACK
 // port name; other services' names are returned unchanged.

@@ -14,9 +14,11 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A keyboard nobody has a dialogue with: its notes, controls and System
-// Exclusive are logged, the long message is dropped (no buffer without a
-// handler) but the same bytes cut into packets are assembled.
+// A keyboard nobody has a dialogue with: its notes and controls are
+// logged; its System Exclusive is dropped by the port (no buffer without a
+// handler). A driver of the classic stack that passes the same bytes on cut
+// into short-message packets gets them assembled; Windows MIDI Services
+// reads packets like any bytes and drops them too.
 std::vector<ControllerEvent> KeyboardScript() {
   std::vector<ControllerEvent> script = {
       ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(200)),
@@ -38,6 +40,10 @@ void AddUnreadablePort(SimulatedService& service) {
 }
 
 } // namespace
+
+UsbDevice NanoKontrolJacks() {
+  return {"nanoKONTROL2", {"nanoKONTROL2 _ SLIDER/KNOB"}, {"nanoKONTROL2 _ CTRL"}};
+}
 
 // A port pair named nanoKONTROL2 with the controller behind it.
 void AddNanoKontrol(SimulatedService& service, NanoKontrolController::Settings settings) {
@@ -64,7 +70,9 @@ void BuildDemoScene(SimulatedService& service) {
   NanoKontrolController::Settings nano = NanoKontrolController::HoldingAnEditedScene();
   // Answers after the other ports are found, so its dialogue reads as one.
   nano.replyDelay = milliseconds(40);
-  AddNanoKontrol(service, std::move(nano));
+  // It names its USB jacks: on the current Windows its ports are named
+  // after them, each direction differently.
+  service.AddUsbDevice(NanoKontrolJacks(), std::make_shared<NanoKontrolController>(std::move(nano)));
   AddXTouchMini(service);
   AddTwister(service);
   service.AddDevice("USB Keyboard", std::make_shared<ScriptedController>(KeyboardScript()));

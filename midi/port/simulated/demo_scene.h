@@ -11,6 +11,10 @@ namespace port::sim {
 
 void BuildDemoScene(SimulatedService& service);
 
+// A nanoKONTROL2 as it names its USB jacks: "nanoKONTROL2 _ SLIDER/KNOB"
+// (the host's input) and "nanoKONTROL2 _ CTRL" (the host's output).
+UsbDevice NanoKontrolJacks();
+
 // A port pair named nanoKONTROL2 with the controller behind it.
 void AddNanoKontrol(SimulatedService& service, NanoKontrolController::Settings settings);
 // An X-TOUCH MINI that turns a knob and presses a button.

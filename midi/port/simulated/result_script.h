@@ -13,6 +13,10 @@ namespace port::sim {
 // such a call until the test releases it (or the service shuts down), and
 // then lets it succeed.
 constexpr port::Result kNeverReturns = 0xFFFFFFFFu;
+// For a send only: the device stops taking data. The send waits the
+// model's stalled-send limit, then fails with MMSYSERR_ERROR, and every
+// later send on the port fails at once (ServiceModel).
+constexpr port::Result kStalls = 0xFFFFFFFEu;
 
 class ResultScript {
  public:

@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "midi/port/shared/message_splitter.h"
+#include "midi/port/simulated/windows_port_names.h"
 
 namespace port::sim {
 
@@ -44,7 +45,7 @@ ControllerEvent ControllerEvent::SysExMessage(std::vector<uint8_t> bytes, std::c
 
 // The link a controller sends through: schedules on its input port. What a
 // controller sends while it is handling a message it received is its answer,
-// which takes the timing's answer latency at least.
+// which takes the model's answer latency at least.
 class SimulatedService::PortLink final : public ControllerLink {
  public:
   PortLink(SimulatedService& service, InputPort* input) : service(service), input(input) {}
@@ -69,6 +70,7 @@ struct SimulatedService::Controller {
 
 struct SimulatedService::InputPort {
   std::string name;
+  std::string devicePath;
   InputFaults faults;
   bool open = false;
   bool started = false;
@@ -94,8 +96,18 @@ struct SimulatedService::InputPort {
   bool inSysEx = false;
   bool sysExBegun = false; // a byte of it has been written
   bool skipping = false;   // it found no buffer: its rest is dropped
+  // A wait for a buffer ran out: messages that find none are dropped at
+  // once, until one finds a buffer at its F0.
+  bool discardingSysEx = false;
   port::MidiHeader* filling = nullptr;
   uint32_t fillCount = 0;
+  // Events due, by due time, then in the order sent; the port's delivery
+  // thread takes them off.
+  std::multimap<Clock::time_point, Pending> queue;
+  std::condition_variable wake; // the delivery thread: new events, shutdown
+  std::thread thread;
+  std::thread::id threadId;
+  bool reading = false; // in the middle of an event
   // A callback of this port is running, on that thread.
   bool inCallback = false;
   std::thread::id callbackThread;
@@ -108,9 +120,12 @@ struct SimulatedService::InputPort {
 
 struct SimulatedService::OutputPort {
   std::string name;
+  std::string devicePath;
   OutputFaults faults;
   bool open = false;
   bool unplugged = false;
+  // The device stopped taking data: every send fails at once.
+  bool stalled = false;
   std::shared_ptr<Controller> controller;
   OutputRecord record;
   int preparedHeaders = 0; // prepared and not yet released
@@ -120,31 +135,48 @@ struct SimulatedService::OutputPort {
     std::vector<uint8_t> bytesAtSend;
   };
   std::vector<Held> held;
+  // Headers of stalled sends the service never gives back.
+  std::vector<port::MidiHeader*> keptForGood;
 };
 
-SimulatedService::SimulatedService(ServiceTiming serviceTiming) : timing(serviceTiming) {
-  dispatcher = std::thread([this] { DispatchLoop(); });
-  dispatcherId = dispatcher.get_id();
-}
+SimulatedService::SimulatedService(ServiceModel serviceModel) : model(serviceModel) {}
 
 SimulatedService::~SimulatedService() {
   Shutdown();
 }
 
-unsigned SimulatedService::AddInput(std::string name, InputFaults faults) {
+unsigned SimulatedService::AddInput(std::string name, InputFaults faults, std::string devicePath) {
   std::lock_guard<std::mutex> guard(lock);
+  return AddInputLocked(std::move(name), std::move(faults), std::move(devicePath));
+}
+
+unsigned SimulatedService::AddOutput(std::string name, OutputFaults faults, std::string devicePath) {
+  std::lock_guard<std::mutex> guard(lock);
+  return AddOutputLocked(std::move(name), std::move(faults), std::move(devicePath));
+}
+
+std::string SimulatedService::OwnDevicePathLocked() {
+  return DeviceInterfacePath("Port " + std::to_string(++portsOfTheirOwn), 1, model.lowerCaseDevicePaths);
+}
+
+unsigned SimulatedService::AddInputLocked(std::string name, InputFaults faults, std::string devicePath) {
   auto input = std::make_unique<InputPort>();
   input->name = std::move(name);
   input->faults = std::move(faults);
+  input->devicePath = devicePath.empty() ? OwnDevicePathLocked() : std::move(devicePath);
+  InputPort* port = input.get();
   inputs.push_back(std::move(input));
+  // One delivery thread per port, as the Windows service has.
+  port->thread = std::thread([this, port] { DeliveryLoop(*port); });
+  port->threadId = port->thread.get_id();
   return static_cast<unsigned>(inputs.size() - 1);
 }
 
-unsigned SimulatedService::AddOutput(std::string name, OutputFaults faults) {
-  std::lock_guard<std::mutex> guard(lock);
+unsigned SimulatedService::AddOutputLocked(std::string name, OutputFaults faults, std::string devicePath) {
   auto output = std::make_unique<OutputPort>();
   output->name = std::move(name);
   output->faults = std::move(faults);
+  output->devicePath = devicePath.empty() ? OwnDevicePathLocked() : std::move(devicePath);
   outputs.push_back(std::move(output));
   return static_cast<unsigned>(outputs.size() - 1);
 }
@@ -162,9 +194,69 @@ void SimulatedService::Connect(std::shared_ptr<VirtualController> model, int inp
 }
 
 void SimulatedService::AddDevice(const std::string& name, std::shared_ptr<VirtualController> controller) {
-  const unsigned input = AddInput(name);
-  const unsigned output = AddOutput(name);
+  unsigned input;
+  unsigned output;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    const std::string device = OwnDevicePathLocked();
+    input = AddInputLocked(name, {}, device);
+    output = AddOutputLocked(name, {}, device);
+  }
   Connect(std::move(controller), static_cast<int>(input), static_cast<int>(output));
+}
+
+DevicePorts SimulatedService::AddUsbDevice(const UsbDevice& device, std::shared_ptr<VirtualController> controller) {
+  DevicePorts ports;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    const unsigned unit = ++usbUnits[device.name];
+    const std::string path = DeviceInterfacePath(device.name, unit, model.lowerCaseDevicePaths);
+    for (size_t at = 0; at < device.inputJacks.size(); ++at) {
+      const std::string name = WindowsPortName(model.naming, device.name, device.inputJacks[at], port::Direction::Input,
+                                               static_cast<unsigned>(at + 1), unit);
+      ports.inputs.push_back(AddInputLocked(name, {}, path));
+    }
+    for (size_t at = 0; at < device.outputJacks.size(); ++at) {
+      const std::string name = WindowsPortName(model.naming, device.name, device.outputJacks[at],
+                                               port::Direction::Output, static_cast<unsigned>(at + 1), unit);
+      ports.outputs.push_back(AddOutputLocked(name, {}, path));
+    }
+  }
+  Connect(std::move(controller), ports.inputs.empty() ? -1 : static_cast<int>(ports.inputs.front()),
+          ports.outputs.empty() ? -1 : static_cast<int>(ports.outputs.front()));
+  return ports;
+}
+
+namespace {
+
+// What a loopback port pair does: what is sent to its output comes back at
+// its input.
+class Loopback final : public VirtualController {
+ public:
+  void OnReceive(const uint8_t* bytes, size_t length, ControllerLink& link) override {
+    link.SendSysEx(std::vector<uint8_t>(bytes, bytes + length));
+  }
+};
+
+} // namespace
+
+void SimulatedService::AddServiceSynth() {
+  std::lock_guard<std::mutex> guard(lock);
+  const std::string path = DeviceInterfacePath("General MIDI Synth", 1, model.lowerCaseDevicePaths);
+  AddInputLocked("General MIDI Synth", {}, path);
+  AddOutputLocked("General MIDI Synth", {}, path);
+}
+
+void SimulatedService::AddLoopback(const std::string& name) {
+  unsigned input;
+  unsigned output;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    const std::string path = DeviceInterfacePath("Loopback " + name, 1, model.lowerCaseDevicePaths);
+    input = AddInputLocked(name, {}, path);
+    output = AddOutputLocked(name, {}, path);
+  }
+  Connect(std::make_shared<Loopback>(), static_cast<int>(input), static_cast<int>(output));
 }
 
 void SimulatedService::SetPausesSleep(bool sleep) {
@@ -210,8 +302,8 @@ void SimulatedService::QueueLocked(InputPort& input, ControllerEvent event, std:
                                    std::chrono::microseconds earliest) {
   const Clock::time_point due = std::max(Clock::now() + earliest, input.lastDue) + event.delay;
   input.lastDue = due;
-  queue.emplace(due, Pending{&input, std::move(event), std::move(stream)});
-  wake.notify_all();
+  input.queue.emplace(due, Pending{&input, std::move(event), std::move(stream)});
+  input.wake.notify_all();
 }
 
 bool SimulatedService::ListeningLocked(const InputPort& input) const {
@@ -219,15 +311,15 @@ bool SimulatedService::ListeningLocked(const InputPort& input) const {
          !shuttingDown;
 }
 
-void SimulatedService::DispatchLoop() {
+void SimulatedService::DeliveryLoop(InputPort& input) {
+  std::multimap<Clock::time_point, Pending>& queue = input.queue;
   std::unique_lock<std::mutex> guard(lock);
   while (!shuttingDown) {
     if (!queue.empty() && queue.begin()->first <= Clock::now()) {
       const Clock::time_point due = queue.begin()->first;
       Pending pending = std::move(queue.begin()->second);
       queue.erase(queue.begin());
-      InputPort& input = *pending.input;
-      reading = &input;
+      input.reading = true;
       Deliver(input, pending.event, due, guard);
       ControllerEvent next;
       // A stream ends with its port's input: after a stop nobody listens.
@@ -238,15 +330,15 @@ void SimulatedService::DispatchLoop() {
         input.lastDue = std::max(input.lastDue, nextDue);
         queue.emplace(nextDue, Pending{&input, std::move(next), std::move(pending.stream)});
       }
-      reading = nullptr;
+      input.reading = false;
       settled.notify_all();
       continue;
     }
     settled.notify_all();
     if (queue.empty()) {
-      wake.wait(guard);
+      input.wake.wait(guard);
     } else {
-      wake.wait_until(guard, queue.begin()->first);
+      input.wake.wait_until(guard, queue.begin()->first);
     }
   }
   settled.notify_all();
@@ -268,14 +360,14 @@ void SimulatedService::Callback(InputPort& input, uint32_t message, uintptr_t pa
   settled.notify_all();
 }
 
-void SimulatedService::WaitOutDelivery(const InputPort& input, std::unique_lock<std::mutex>& guard) {
-  // From inside a delivery there is nothing to wait for: the dispatcher
-  // looks at the port again before it goes on.
-  if (std::this_thread::get_id() == dispatcherId) return;
-  const std::thread::id self = std::this_thread::get_id();
-  settled.wait(guard, [this, &input, self] {
-    return shuttingDown || ((!input.inCallback || input.callbackThread == self) && reading != &input);
-  });
+void SimulatedService::WaitOutDelivery(const InputPort& input, const char* call, std::unique_lock<std::mutex>& guard) {
+  // Windows waits for the port's running callback to return, whatever the
+  // caller holds. From inside that callback the wait would never end.
+  if (std::this_thread::get_id() == input.threadId) {
+    if (input.inCallback) selfWaits.push_back(input.name + ": " + call + " from inside the port's own callback");
+    return;
+  }
+  settled.wait(guard, [this, &input] { return shuttingDown || (!input.inCallback && !input.reading); });
 }
 
 void SimulatedService::Deliver(InputPort& input, ControllerEvent& event, Clock::time_point due,
@@ -290,26 +382,30 @@ void SimulatedService::Deliver(InputPort& input, ControllerEvent& event, Clock::
   input.arrival = std::max(due, input.lastCallbackDone);
   switch (event.kind) {
     case ControllerEvent::Kind::Short:
-      Callback(input, port::kEventData, event.word, guard);
+      if (model.readsTheWire) {
+        ReadWord(input, event.word, guard);
+      } else {
+        Callback(input, port::kEventData, event.word, guard);
+      }
       break;
     case ControllerEvent::Kind::InvalidShort:
-      Callback(input, port::kEventError, event.word, guard);
+      ReportBroken(input, port::kEventError, event.word, guard);
       break;
     case ControllerEvent::Kind::Close:
       Callback(input, port::kEventClose, 0, guard);
       break;
     case ControllerEvent::Kind::RawEvent:
-      Callback(input, event.word, 0, guard);
+      ReportBroken(input, event.word, 0, guard);
       break;
     case ControllerEvent::Kind::Unplug:
       Unplug(input, guard);
       break;
     case ControllerEvent::Kind::SysEx:
-      ReadBytes(input, event.bytes, guard);
+      ReadBytes(input, event.bytes.data(), event.bytes.size(), guard);
       break;
     case ControllerEvent::Kind::InvalidLong: {
       // What the driver could make of a broken message, in one buffer.
-      if (input.filling == nullptr && !TakeBuffer(input, input.arrival + timing.bufferWaitAtStart, guard)) {
+      if (input.filling == nullptr && !TakeBuffer(input, input.arrival + model.bufferWaitAtStart, guard)) {
         ++input.record.droppedLongMessages;
         return;
       }
@@ -324,9 +420,18 @@ void SimulatedService::Deliver(InputPort& input, ControllerEvent& event, Clock::
   }
 }
 
-void SimulatedService::ReadBytes(InputPort& input, const std::vector<uint8_t>& bytes,
+void SimulatedService::ReadWord(InputPort& input, uint32_t word, std::unique_lock<std::mutex>& guard) {
+  const uint8_t bytes[3] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
+                            static_cast<uint8_t>(word >> 16)};
+  // A message of known length is as long as its status says; anything else
+  // (a System Exclusive packet, a stray data byte) is the packet's three bytes.
+  const size_t length = IsRealTime(bytes[0]) ? 1 : port::shared::ShortMessageLength(bytes[0]);
+  ReadBytes(input, bytes, length != 0 ? length : 3, guard);
+}
+
+void SimulatedService::ReadBytes(InputPort& input, const uint8_t* bytes, size_t count,
                                  std::unique_lock<std::mutex>& guard) {
-  for (size_t at = 0; at < bytes.size(); ++at) {
+  for (size_t at = 0; at < count; ++at) {
     if (!ListeningLocked(input)) return;
     const uint8_t byte = bytes[at];
     // Real-time messages are single bytes that may stand anywhere, inside
@@ -353,17 +458,21 @@ void SimulatedService::ReadBytes(InputPort& input, const std::vector<uint8_t>& b
       continue;
     }
     if (!IsStatus(byte)) {
-      Callback(input, port::kEventError, byte, guard); // a data byte of no message
+      ReportBroken(input, port::kEventError, byte, guard); // a data byte of no message
       continue;
     }
     const size_t length = port::shared::ShortMessageLength(byte);
     uint32_t word = byte;
     size_t have = 1;
-    while (have < length && at + 1 < bytes.size() && !IsStatus(bytes[at + 1])) {
+    while (have < length && at + 1 < count && !IsStatus(bytes[at + 1])) {
       word |= static_cast<uint32_t>(bytes[++at]) << (8 * have);
       ++have;
     }
-    Callback(input, length != 0 && have == length ? port::kEventData : port::kEventError, word, guard);
+    if (length != 0 && have == length) {
+      Callback(input, port::kEventData, word, guard);
+    } else {
+      ReportBroken(input, port::kEventError, word, guard);
+    }
   }
 }
 
@@ -376,13 +485,18 @@ void SimulatedService::ReadSysExByte(InputPort& input, uint8_t byte, std::unique
     // The byte came when the service got to it: after the event's arrival
     // and after the callback that handed the last buffer back.
     const Clock::time_point came = std::max(input.arrival, input.lastCallbackDone);
-    const auto wait = input.sysExBegun ? timing.bufferWaitInMiddle : timing.bufferWaitAtStart;
-    if (!TakeBuffer(input, came + wait, guard)) {
+    const auto wait = input.sysExBegun ? model.bufferWaitInMiddle : model.bufferWaitAtStart;
+    // After a wait that ran out, a message that finds no buffer at its F0 is
+    // not waited for.
+    const bool waits = input.sysExBegun || !input.discardingSysEx;
+    if (!TakeBuffer(input, waits ? came + wait : came, guard)) {
       ++input.record.droppedLongMessages;
+      if (waits && wait.count() > 0) input.discardingSysEx = true;
       input.skipping = byte != kSysExEnd;
       input.inSysEx = input.skipping;
       return;
     }
+    if (!input.sysExBegun) input.discardingSysEx = false;
   }
   input.filling->lpData[input.fillCount++] = byte;
   input.sysExBegun = true;
@@ -418,6 +532,15 @@ void SimulatedService::HandBack(InputPort& input, uint32_t message, std::unique_
   Callback(input, message, reinterpret_cast<uintptr_t>(header), guard);
 }
 
+void SimulatedService::ReportBroken(InputPort& input, uint32_t message, uintptr_t param1,
+                                    std::unique_lock<std::mutex>& guard) {
+  if (model.readsTheWire) {
+    ++input.record.brokenNotReported;
+    return;
+  }
+  Callback(input, message, param1, guard);
+}
+
 void SimulatedService::Unplug(InputPort& input, std::unique_lock<std::mutex>& guard) {
   // Whatever the port held, it keeps: its buffers never come back.
   input.unplugged = true;
@@ -427,8 +550,8 @@ void SimulatedService::Unplug(InputPort& input, std::unique_lock<std::mutex>& gu
 }
 
 bool SimulatedService::IdleLocked() const {
-  if (!queue.empty() || reading != nullptr) return false;
-  return std::none_of(inputs.begin(), inputs.end(), [](const auto& input) { return input->inCallback; });
+  return std::none_of(inputs.begin(), inputs.end(),
+                      [](const auto& input) { return !input->queue.empty() || input->reading || input->inCallback; });
 }
 
 void SimulatedService::WaitUntilIdle() {
@@ -464,6 +587,11 @@ int SimulatedService::CorruptedHeldSends() {
 std::vector<std::string> SimulatedService::EarlyRequests() {
   std::lock_guard<std::mutex> guard(lock);
   return earlyRequests;
+}
+
+std::vector<std::string> SimulatedService::SelfWaits() {
+  std::lock_guard<std::mutex> guard(lock);
+  return selfWaits;
 }
 
 port::Result SimulatedService::Outcome(ResultScript& script, std::unique_lock<std::mutex>& guard) {
@@ -576,7 +704,7 @@ port::Result SimulatedService::StopInput(port::InputHandle handle) {
   if (input->unplugged) return port::kNoDriver;
   input->started = false;
   buffersChanged.notify_all();
-  WaitOutDelivery(*input, guard);
+  WaitOutDelivery(*input, "midiInStop", guard);
   // A message cut off by the stop: its partly filled buffer comes back as
   // an invalid long message. Empty buffers stay queued, as on Windows.
   input->inSysEx = input->skipping = false;
@@ -644,8 +772,8 @@ void SimulatedService::DetachInput(port::InputHandle handle) {
   input->filling = nullptr;
   input->parkedStreams.clear();
   buffersChanged.notify_all();
-  // A callback already running on the dispatcher must finish first.
-  WaitOutDelivery(*input, guard);
+  // A callback already running on the port's thread must finish first.
+  WaitOutDelivery(*input, "the detach", guard);
 }
 
 // --- output ports ---
@@ -699,18 +827,20 @@ port::Result SimulatedService::SendLong(port::OutputHandle handle, port::MidiHea
     OutputPort* output = FindOutput(handle);
     if (output == nullptr) return port::kInvalidHandle;
     ++output->record.sendCalls;
+    if (output->stalled) return port::kError;
     const port::Result result = Outcome(output->faults.send, guard);
+    if (result == kStalls) return Stall(*output, header, guard);
     if (result != port::kNoError) return result;
     if (output->unplugged) return port::kNoDriver;
     if ((header.dwFlags & port::kHeaderPrepared) == 0) return port::kUnprepared;
     output->record.messages.emplace_back(header.lpData, header.lpData + header.dwBufferLength);
-    if (timing.sendDoneInCall) {
+    if (model.sendDoneInCall) {
       header.dwFlags = (header.dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
     } else {
       header.dwFlags |= port::kHeaderInQueue;
     }
     controller = output->controller;
-    answerLatency = timing.answerLatency;
+    answerLatency = model.answerLatency;
     const InputPort* answers = controller ? controller->input : nullptr;
     if (answers != nullptr) {
       const bool fromItsDelivery = answers->inCallback && answers->callbackThread == std::this_thread::get_id();
@@ -730,12 +860,29 @@ port::Result SimulatedService::SendLong(port::OutputHandle handle, port::MidiHea
   return port::kNoError;
 }
 
+port::Result SimulatedService::Stall(OutputPort& output, port::MidiHeader& header, std::unique_lock<std::mutex>& guard) {
+  // Part of the message may be on its way; the device takes no more, and
+  // the call waits for it as long as the service does.
+  header.dwFlags |= port::kHeaderInQueue;
+  ++output.record.stalledSends;
+  hangsChanged.wait_for(guard, model.stalledSendLimit, [this] { return shuttingDown; });
+  output.stalled = true;
+  if (model.stalledSendComesBack) {
+    header.dwFlags = (header.dwFlags & ~port::kHeaderInQueue) | port::kHeaderDone;
+  } else {
+    output.keptForGood.push_back(&header);
+  }
+  return port::kError;
+}
+
 port::Result SimulatedService::UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
   std::lock_guard<std::mutex> guard(lock);
   OutputPort* output = FindOutput(handle);
   if (output == nullptr) return port::kInvalidHandle;
   ++output->record.releaseCalls;
-  const port::Result result = output->faults.release.Next();
+  const bool keptForGood =
+      std::find(output->keptForGood.begin(), output->keptForGood.end(), &header) != output->keptForGood.end();
+  const port::Result result = keptForGood ? port::kStillPlaying : output->faults.release.Next();
   auto held = std::find_if(output->held.begin(), output->held.end(),
                            [&header](const OutputPort::Held& entry) { return entry.header == &header; });
   if (result == port::kStillPlaying) {
@@ -767,6 +914,19 @@ void SimulatedService::CheckHeldSendsLocked() {
   }
 }
 
+port::Result SimulatedService::DeviceOf(port::Direction direction, unsigned index, std::string& device) {
+  std::lock_guard<std::mutex> guard(lock);
+  const bool input = direction == port::Direction::Input;
+  if (index >= (input ? inputs.size() : outputs.size())) return port::kBadDeviceId;
+  if (model.deviceQuery == DeviceQuery::NotSupported) return port::kNotSupported;
+  const port::Result result = input ? inputs[index]->faults.device.Next() : outputs[index]->faults.device.Next();
+  if (result != port::kNoError) return result;
+  device = model.deviceQuery == DeviceQuery::Empty ? std::string()
+           : input                                 ? inputs[index]->devicePath
+                                                   : outputs[index]->devicePath;
+  return port::kNoError;
+}
+
 void SimulatedService::KeepAwake() {
   std::lock_guard<std::mutex> guard(lock);
   ++keepAwakeCalls;
@@ -783,18 +943,30 @@ void SimulatedService::Pause(unsigned milliseconds) {
 }
 
 void SimulatedService::Shutdown() {
+  std::vector<std::thread*> threads;
   {
     std::lock_guard<std::mutex> guard(lock);
     if (!shuttingDown) {
       shuttingDown = true;
       CheckHeldSendsLocked();
     }
-    wake.notify_all();
+    for (auto& input : inputs) {
+      input->wake.notify_all();
+      threads.push_back(&input->thread);
+    }
     settled.notify_all();
     buffersChanged.notify_all();
     hangsChanged.notify_all();
   }
-  if (dispatcher.joinable() && std::this_thread::get_id() != dispatcherId) dispatcher.join();
+  // No port is added once the service shuts down, so the list stays put.
+  for (std::thread* thread : threads) {
+    if (!thread->joinable()) continue;
+    if (std::this_thread::get_id() == thread->get_id()) {
+      thread->detach(); // shut down from inside its own delivery
+    } else {
+      thread->join();
+    }
+  }
 }
 
 bool SimulatedService::ShuttingDown() {

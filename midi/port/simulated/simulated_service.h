@@ -6,7 +6,7 @@
 // created by name; each can be scripted to fail any call with any code.
 // Controllers attached to a port pair react to what is sent to the output
 // port by sending events to the input port, which the service delivers on
-// its own dispatcher thread, in time order, as a driver thread would:
+// that port's own delivery thread, in time order, as the driver would:
 //  - an event is delivered only while the port's input is started: what
 //    comes before midiInStart, or after midiInStop, is lost, as Windows
 //    loses it;
@@ -18,8 +18,14 @@
 //    own; a message that has not ended keeps its partly filled buffer until
 //    more comes or input stops, which hands it back as "invalid long
 //    message". A message that finds no queued buffer waits for one as long
-//    as the timing says (ServiceTiming), then is dropped whole, or, when it
-//    was begun, its rest is;
+//    as the model says (ServiceModel), then is dropped whole, or, when it
+//    was begun, its rest is; after such a wait later ones that find no
+//    buffer are dropped at once;
+//  - ports are named, and tell their device, as the model's Windows does:
+//    AddUsbDevice names a device's ports by its rules (windows_port_names.h);
+//  - each input port has a delivery thread of its own, so two ports'
+//    callbacks run at the same time; a stop or detach waits, without limit,
+//    for a callback of its port that is running;
 //  - "port opened" is delivered inside OpenInput, on the caller's thread;
 //  - a device can be unplugged in the middle of the run: its input reports
 //    "port closed", its calls answer MMSYSERR_NODRIVER, and the buffers it
@@ -54,38 +60,14 @@
 #include "midi/port/port.h"
 #include "midi/port/simulated/instruments/records.h"
 #include "midi/port/simulated/result_script.h"
+#include "midi/port/simulated/service_model.h"
 #include "midi/port/simulated/virtual_controller.h"
 
 namespace port::sim {
 
-// How fast the service and its controllers are. Each preset is as strict as
-// the Windows stack it stands for.
-struct ServiceTiming {
-  // The bytes of a long message are with the device before midiOutLongMsg
-  // returns: its header comes back done inside the call.
-  bool sendDoneInCall = false;
-  // What a controller's answer takes at least, from the moment the message
-  // it answers reached it.
-  std::chrono::microseconds answerLatency{0};
-  // How long a System Exclusive message that finds no queued buffer waits
-  // for one at its F0, and when the buffers run out in its middle.
-  std::chrono::microseconds bufferWaitAtStart{0};
-  std::chrono::microseconds bufferWaitInMiddle{0};
-
-  // The classic driver stack: sends are taken by the call and given back
-  // at release, controllers answer at once, and a SysEx that finds no
-  // buffer is lost at once.
-  static ServiceTiming Classic() { return {}; }
-  // Windows MIDI Services behind winmm (Windows 11 24H2 and later): sends
-  // complete inside the call, controllers answer within a millisecond, and
-  // a SysEx waits 1 ms for a buffer at its start and 10 ms in its middle.
-  static ServiceTiming CurrentWindows() {
-    return {true, std::chrono::milliseconds(1), std::chrono::milliseconds(1), std::chrono::milliseconds(10)};
-  }
-};
-
 struct InputFaults {
-  ResultScript name; // capabilities: e.g. Always(kInvalParam)
+  ResultScript name;   // capabilities: e.g. Always(kInvalParam)
+  ResultScript device; // the device query, on top of the model's answer
   ResultScript open; // e.g. Always(kAllocated)
   ResultScript start;
   ResultScript stop;
@@ -100,15 +82,30 @@ struct InputFaults {
 
 struct OutputFaults {
   ResultScript name;
+  ResultScript device;
   ResultScript open;
   ResultScript prepare;
-  ResultScript send;    // e.g. FirstN(5, kNotReady) for a busy port
+  ResultScript send;    // e.g. FirstN(5, kNotReady) for a busy port; kStalls
   ResultScript release; // e.g. Always(kStillPlaying): the port keeps the bytes
+};
+
+// A USB MIDI device: its product name and, for each port of each
+// direction, the name its USB jack has ("" for none).
+struct UsbDevice {
+  std::string name;
+  std::vector<std::string> inputJacks;
+  std::vector<std::string> outputJacks;
+};
+
+// The indices AddUsbDevice gave a device's ports.
+struct DevicePorts {
+  std::vector<unsigned> inputs;
+  std::vector<unsigned> outputs;
 };
 
 class SimulatedService final : public port::MidiService {
  public:
-  explicit SimulatedService(ServiceTiming timing = ServiceTiming::Classic());
+  explicit SimulatedService(ServiceModel model = ServiceModel::Classic());
   ~SimulatedService() override;
 
   // --- port::MidiService ---
@@ -128,18 +125,32 @@ class SimulatedService final : public port::MidiService {
   [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
   [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
   [[nodiscard]] port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  [[nodiscard]] port::Result DeviceOf(port::Direction direction, unsigned index, std::string& device) override;
   void KeepAwake() override;
   void Pause(unsigned milliseconds) override;
   void Shutdown() override;
 
   // --- building the scene (before the run) ---
-  unsigned AddInput(std::string name, InputFaults faults = {});
-  unsigned AddOutput(std::string name, OutputFaults faults = {});
+  // A port of exactly this name. Its device is the one of that interface
+  // path, or, with none given, a device of its own.
+  unsigned AddInput(std::string name, InputFaults faults = {}, std::string devicePath = {});
+  unsigned AddOutput(std::string name, OutputFaults faults = {}, std::string devicePath = {});
   // Connects a controller to an input port (its events) and an output port
   // (what it receives); -1 for none.
   void Connect(std::shared_ptr<VirtualController> controller, int inputIndex, int outputIndex);
-  // An input and an output of the same name with the controller behind both.
+  // An input and an output of the same name, one device, with the controller
+  // behind both.
   void AddDevice(const std::string& name, std::shared_ptr<VirtualController> controller);
+  // A USB device with its ports named as the model's Windows names them
+  // (the unit counted among the USB devices of that name added before); the
+  // controller sits behind its first input and first output, the later
+  // ports (a BCF2000's DIN sockets) have nothing behind them.
+  DevicePorts AddUsbDevice(const UsbDevice& device, std::shared_ptr<VirtualController> controller);
+  // Windows MIDI Services' own ports: its synth ("General MIDI Synth", an
+  // input and an output), and a loopback pair whose input and output share
+  // a name and whose output comes back at its input.
+  void AddServiceSynth();
+  void AddLoopback(const std::string& name);
   // Whether Pause really sleeps; tests of the retry policy only count them.
   void SetPausesSleep(bool sleep);
 
@@ -172,6 +183,11 @@ class SimulatedService final : public port::MidiService {
   // buffer queued (unless the message was sent from inside that port's own
   // delivery, after which the buffer goes back before any answer comes).
   std::vector<std::string> EarlyRequests();
+  // One line for every call the program made that the current Windows
+  // service would never return from: a stop or detach of a port from inside
+  // that port's own callback, which waits for itself. The call returns here,
+  // so that the test can say so.
+  std::vector<std::string> SelfWaits();
   // Calls held because their script said kNeverReturns, and the release of
   // all of them (and of any later one).
   int HungCalls();
@@ -194,16 +210,22 @@ class SimulatedService final : public port::MidiService {
 
   InputPort* FindInput(port::InputHandle handle);
   OutputPort* FindOutput(port::OutputHandle handle);
+  unsigned AddInputLocked(std::string name, InputFaults faults, std::string devicePath);
+  unsigned AddOutputLocked(std::string name, OutputFaults faults, std::string devicePath);
+  std::string OwnDevicePathLocked();
   void Schedule(InputPort& input, ControllerEvent event, std::chrono::microseconds earliest = {});
   void QueueLocked(InputPort& input, ControllerEvent event, std::shared_ptr<EventSource> stream,
                    std::chrono::microseconds earliest = {});
-  void DispatchLoop();
+  // The port's delivery thread.
+  void DeliveryLoop(InputPort& input);
   bool ListeningLocked(const InputPort& input) const;
   // Delivers one event; the lock is released while the callback runs.
   void Deliver(InputPort& input, ControllerEvent& event, std::chrono::steady_clock::time_point due,
                std::unique_lock<std::mutex>& guard);
   // Reads bytes off the wire into short messages and long-message buffers.
-  void ReadBytes(InputPort& input, const std::vector<uint8_t>& bytes, std::unique_lock<std::mutex>& guard);
+  void ReadBytes(InputPort& input, const uint8_t* bytes, size_t count, std::unique_lock<std::mutex>& guard);
+  // A short-message word as the bytes it puts on the wire.
+  void ReadWord(InputPort& input, uint32_t word, std::unique_lock<std::mutex>& guard);
   void ReadSysExByte(InputPort& input, uint8_t byte, std::unique_lock<std::mutex>& guard);
   // Takes the next queued buffer to write into, if one is queued by the
   // deadline; waits for it until then.
@@ -211,10 +233,16 @@ class SimulatedService final : public port::MidiService {
                   std::unique_lock<std::mutex>& guard);
   // Hands the buffer being written back to the callback.
   void HandBack(InputPort& input, uint32_t message, std::unique_lock<std::mutex>& guard);
+  // A broken short message or an unknown event code: passed on where the
+  // model's service reports them, otherwise dropped.
+  void ReportBroken(InputPort& input, uint32_t message, uintptr_t param1, std::unique_lock<std::mutex>& guard);
+  // A send the device stopped taking, as the model's service ends it.
+  [[nodiscard]] port::Result Stall(OutputPort& output, port::MidiHeader& header, std::unique_lock<std::mutex>& guard);
   void Unplug(InputPort& input, std::unique_lock<std::mutex>& guard);
   void Callback(InputPort& input, uint32_t message, uintptr_t param1, std::unique_lock<std::mutex>& guard);
-  // Waits until no event of the port is being delivered on another thread.
-  void WaitOutDelivery(const InputPort& input, std::unique_lock<std::mutex>& guard);
+  // Waits until no event of the port is being delivered; what asks from the
+  // port's own delivery is recorded as a wait that never ends (SelfWaits).
+  void WaitOutDelivery(const InputPort& input, const char* call, std::unique_lock<std::mutex>& guard);
   bool IdleLocked() const;
   void CheckHeldSendsLocked();
   // The next result of a call's script; a call scripted never to return
@@ -222,25 +250,23 @@ class SimulatedService final : public port::MidiService {
   [[nodiscard]] port::Result Outcome(ResultScript& script, std::unique_lock<std::mutex>& guard);
 
   std::mutex lock;
-  std::condition_variable wake;           // the dispatcher: new events, shutdown
-  std::condition_variable settled;        // waiters: delivery done, queue drained
+  std::condition_variable settled;        // waiters: delivery done, queues drained
   std::condition_variable buffersChanged; // a SysEx waiting for a buffer
-  std::condition_variable hangsChanged;   // hung calls and their release
-  ServiceTiming timing;
+  std::condition_variable hangsChanged;   // hung and stalled calls and their release
+  ServiceModel model;
   std::vector<std::unique_ptr<InputPort>> inputs;
   std::vector<std::unique_ptr<OutputPort>> outputs;
-  std::multimap<std::chrono::steady_clock::time_point, Pending> queue; // by due time, then order sent
-  InputPort* reading = nullptr;                                        // whose event the dispatcher is in the middle of
+  std::map<std::string, unsigned> usbUnits; // USB devices added, by name
+  unsigned portsOfTheirOwn = 0;             // devices made for a lone port
   bool shuttingDown = false;
   bool pausesSleep = true;
   std::vector<unsigned> pauses;
   int keepAwakeCalls = 0;
   int corruptedHeldSends = 0;
   std::vector<std::string> earlyRequests;
+  std::vector<std::string> selfWaits;
   int hungCalls = 0;
   bool hangsReleased = false;
-  std::thread dispatcher;
-  std::thread::id dispatcherId;
 };
 
 } // namespace port::sim

@@ -15,6 +15,8 @@ struct OutputRecord {
   int releaseCalls = 0;
   // Sends begun while an earlier one on this port was not yet released.
   int overlappingSends = 0;
+  int stalledSends = 0; // sends the device stopped taking
+
 };
 
 // What happened on one input port.
@@ -22,6 +24,7 @@ struct InputRecord {
   int delivered = 0;           // events delivered to the callback
   int droppedLongMessages = 0; // SysEx, or the rest of one, that found no queued buffer
   int droppedWhileStopped = 0; // events that came while input was not started
+  int brokenNotReported = 0;   // broken input and unknown codes a service that reports none dropped
 };
 
 } // namespace port::sim

@@ -295,8 +295,8 @@ TEST(SimulatedService, AnUnpluggedDeviceClosesAndNeverGivesItsBuffersBack) {
 TEST(SimulatedService, ARequestBeforeItsInputCanAnswerIsCaughtAndItsAnswerLost) {
   const Bytes request = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
   for (const bool inputFirst : {false, true}) {
-    for (const port::sim::ServiceTiming& timing :
-         {port::sim::ServiceTiming::Classic(), port::sim::ServiceTiming::CurrentWindows()}) {
+    for (const port::sim::ServiceModel& timing :
+         {port::sim::ServiceModel::Classic(), port::sim::ServiceModel::CurrentWindows()}) {
       SCOPED_TRACE(std::string(inputFirst ? "input first" : "request first") +
                    (timing.sendDoneInCall ? ", current Windows" : ", classic"));
       port::sim::SimulatedService service(timing);
