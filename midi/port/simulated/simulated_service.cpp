@@ -367,7 +367,10 @@ void SimulatedService::WaitOutDelivery(const InputPort& input, const char* call,
     if (input.inCallback) selfWaits.push_back(input.name + ": " + call + " from inside the port's own callback");
     return;
   }
+  ++deliveryWaiters;
+  hangsChanged.notify_all();
   settled.wait(guard, [this, &input] { return shuttingDown || (!input.inCallback && !input.reading); });
+  --deliveryWaiters;
 }
 
 void SimulatedService::Deliver(InputPort& input, ControllerEvent& event, Clock::time_point due,
@@ -510,6 +513,7 @@ void SimulatedService::ReadSysExByte(InputPort& input, uint8_t byte, std::unique
 }
 
 bool SimulatedService::TakeBuffer(InputPort& input, Clock::time_point deadline, std::unique_lock<std::mutex>& guard) {
+  if (input.queuedBuffers.empty() && deadline > Clock::now()) ++input.record.bufferWaits;
   buffersChanged.wait_until(guard, deadline,
                             [this, &input] { return !ListeningLocked(input) || !input.queuedBuffers.empty(); });
   // A buffer queued after the deadline came too late, even if this thread
@@ -601,6 +605,16 @@ port::Result SimulatedService::Outcome(ResultScript& script, std::unique_lock<st
   hangsChanged.notify_all();
   hangsChanged.wait(guard, [this] { return hangsReleased || shuttingDown; });
   return port::kNoError;
+}
+
+int SimulatedService::DeliveryWaiters() {
+  std::lock_guard<std::mutex> guard(lock);
+  return deliveryWaiters;
+}
+
+void SimulatedService::WaitForDeliveryWaiters(int count) {
+  std::unique_lock<std::mutex> guard(lock);
+  hangsChanged.wait(guard, [this, count] { return deliveryWaiters >= count || shuttingDown; });
 }
 
 int SimulatedService::HungCalls() {
@@ -802,6 +816,7 @@ port::Result SimulatedService::OpenOutput(unsigned index, port::OutputHandle& ha
   // One client per output port, as the legacy drivers allow.
   if (output.open) return port::kAllocated;
   output.open = true;
+  ++output.record.opens;
   handle = reinterpret_cast<port::OutputHandle>(&output);
   return port::kNoError;
 }

@@ -188,6 +188,9 @@ class SimulatedService final : public port::MidiService {
   // that port's own callback, which waits for itself. The call returns here,
   // so that the test can say so.
   std::vector<std::string> SelfWaits();
+  // Stops and detaches waiting for a callback of their port to return.
+  int DeliveryWaiters();
+  void WaitForDeliveryWaiters(int count);
   // Calls held because their script said kNeverReturns, and the release of
   // all of them (and of any later one).
   int HungCalls();
@@ -252,7 +255,7 @@ class SimulatedService final : public port::MidiService {
   std::mutex lock;
   std::condition_variable settled;        // waiters: delivery done, queues drained
   std::condition_variable buffersChanged; // a SysEx waiting for a buffer
-  std::condition_variable hangsChanged;   // hung and stalled calls and their release
+  std::condition_variable hangsChanged;   // hung, stalled and waiting calls, and their release
   ServiceModel model;
   std::vector<std::unique_ptr<InputPort>> inputs;
   std::vector<std::unique_ptr<OutputPort>> outputs;
@@ -265,6 +268,7 @@ class SimulatedService final : public port::MidiService {
   int corruptedHeldSends = 0;
   std::vector<std::string> earlyRequests;
   std::vector<std::string> selfWaits;
+  int deliveryWaiters = 0;
   int hungCalls = 0;
   bool hangsReleased = false;
 };

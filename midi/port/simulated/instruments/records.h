@@ -9,6 +9,7 @@ namespace port::sim {
 
 // What one output port was asked to do.
 struct OutputRecord {
+  int opens = 0;                              // successful opens
   std::vector<std::vector<uint8_t>> messages; // every accepted long message
   int prepareCalls = 0;
   int sendCalls = 0;
@@ -23,6 +24,7 @@ struct OutputRecord {
 struct InputRecord {
   int delivered = 0;           // events delivered to the callback
   int droppedLongMessages = 0; // SysEx, or the rest of one, that found no queued buffer
+  int bufferWaits = 0;         // times a SysEx found no buffer and waited for one
   int droppedWhileStopped = 0; // events that came while input was not started
   int brokenNotReported = 0;   // broken input and unknown codes a service that reports none dropped
 };

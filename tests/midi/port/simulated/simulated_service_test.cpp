@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "midi/port/simulated/controllers/bc_controller.h"
@@ -344,6 +347,196 @@ TEST(SimulatedService, ARequestBeforeItsInputCanAnswerIsCaughtAndItsAnswerLost) 
         }
       }
       EXPECT_EQ((send.dwFlags & port::kHeaderDone) != 0, timing.sendDoneInCall);
+    }
+  }
+}
+
+// A callback that holds its port's delivery until released.
+struct Holder {
+  static void Callback(port::InputHandle, uint32_t message, uintptr_t context, uintptr_t, uintptr_t) {
+    auto* holder = reinterpret_cast<Holder*>(context);
+    if (message != port::kEventData) return;
+    std::unique_lock<std::mutex> guard(holder->lock);
+    ++holder->inside;
+    holder->changed.notify_all();
+    holder->changed.wait(guard, [holder] { return holder->released; });
+  }
+  void WaitUntilInside(int count) {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [this, count] { return inside >= count; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> guard(lock);
+    released = true;
+    changed.notify_all();
+  }
+  std::mutex lock;
+  std::condition_variable changed;
+  int inside = 0;
+  bool released = false;
+};
+
+// Each port has a delivery thread of its own: one port's callback that
+// waits holds up no other port, and a stop waits for its port's callback
+// however long it runs.
+TEST(SimulatedService, PortsDeliverOnThreadsOfTheirOwnAndAStopWaitsForItsCallback) {
+  port::sim::SimulatedService service(port::sim::ServiceModel::CurrentWindows());
+  Holder holder;
+  port::InputHandle handles[2] = {};
+  for (unsigned port = 0; port < 2; ++port) {
+    service.AddInput("Port " + std::to_string(port));
+    ASSERT_EQ(service.OpenInput(port, Holder::Callback, reinterpret_cast<uintptr_t>(&holder), handles[port]), 0u);
+    ASSERT_EQ(service.StartInput(handles[port]), 0u);
+  }
+  service.Inject(0, ControllerEvent::ShortMessage(0x90, 1, 1));
+  service.Inject(1, ControllerEvent::ShortMessage(0x90, 2, 2));
+  // With one thread for both ports the second callback would never begin
+  // while the first is held.
+  holder.WaitUntilInside(2);
+
+  std::atomic<bool> stopped{false};
+  port::Result stopResult = port::kError;
+  std::thread stopper([&] {
+    stopResult = service.StopInput(handles[0]);
+    stopped = true;
+  });
+  service.WaitForDeliveryWaiters(1);
+  EXPECT_FALSE(stopped) << "the stop returned while its port's callback was running";
+  holder.Release();
+  stopper.join();
+  EXPECT_EQ(stopResult, 0u);
+  EXPECT_TRUE(service.SelfWaits().empty());
+  service.WaitUntilIdle(); // the other port's callback, before the holder goes
+}
+
+// A stop from inside the port's own callback would wait for itself on the
+// current Windows service; the simulated one returns, and says so.
+TEST(SimulatedService, AStopFromInsideItsOwnCallbackIsRecordedAsNeverReturning) {
+  struct Stopper {
+    static void Callback(port::InputHandle handle, uint32_t message, uintptr_t context, uintptr_t, uintptr_t) {
+      auto* service = reinterpret_cast<port::sim::SimulatedService*>(context);
+      if (message == port::kEventData) (void)service->StopInput(handle);
+    }
+  };
+  port::sim::SimulatedService service(port::sim::ServiceModel::CurrentWindows());
+  service.AddInput("Selfish");
+  port::InputHandle handle = nullptr;
+  ASSERT_EQ(service.OpenInput(0, Stopper::Callback, reinterpret_cast<uintptr_t>(&service), handle), 0u);
+  ASSERT_EQ(service.StartInput(handle), 0u);
+  service.Inject(0, ControllerEvent::ShortMessage(0x90, 1, 1));
+  service.WaitUntilIdle();
+  EXPECT_EQ(service.SelfWaits(), (std::vector<std::string>{"Selfish: midiInStop from inside the port's own callback"}));
+}
+
+// The current service waits for a buffer once; when the wait runs out it
+// drops later messages that find none at once, until one finds a buffer.
+TEST(SimulatedService, AfterABufferWaitRanOutMessagesWithoutABufferAreDroppedAtOnce) {
+  port::sim::ServiceModel model = port::sim::ServiceModel::CurrentWindows();
+  port::sim::SimulatedService service(model);
+  OpenPort open(service, 0, 16);
+  const auto sysEx = [&](uint8_t id) {
+    service.Inject(open.input, ControllerEvent::SysExMessage({0xF0, id, 0xF7}));
+    service.WaitUntilIdle();
+  };
+  sysEx(1);
+  EXPECT_EQ(service.Input(open.input).bufferWaits, 1);
+  EXPECT_EQ(service.Input(open.input).droppedLongMessages, 1);
+  sysEx(2);
+  EXPECT_EQ(service.Input(open.input).bufferWaits, 1) << "waited again while discarding";
+  EXPECT_EQ(service.Input(open.input).droppedLongMessages, 2);
+
+  uint8_t bytes[16];
+  port::MidiHeader buffer;
+  buffer.lpData = bytes;
+  buffer.dwBufferLength = sizeof bytes;
+  ASSERT_EQ(service.PrepareInputBuffer(open.handle, buffer), 0u);
+  ASSERT_EQ(service.AddInputBuffer(open.handle, buffer), 0u);
+  open.reader.giveBack = false;
+  sysEx(3);
+  EXPECT_EQ(open.Received(), (std::vector<Reader::Event>{Long({0xF0, 3, 0xF7})}));
+  // A message that found a buffer ends the discarding: the next one waits.
+  sysEx(4);
+  EXPECT_EQ(service.Input(open.input).bufferWaits, 2);
+  EXPECT_EQ(service.Input(open.input).droppedLongMessages, 3);
+}
+
+// What the classic stack passes on from its driver, Windows MIDI Services
+// never sends: broken short messages, unknown codes, System Exclusive cut
+// into short-message packets.
+TEST(SimulatedService, TheCurrentServiceReportsNothingBrokenAndReadsPacketsAsBytes) {
+  ControllerEvent broken;
+  broken.kind = ControllerEvent::Kind::InvalidShort;
+  broken.word = 0xF4;
+  ControllerEvent moreData;
+  moreData.kind = ControllerEvent::Kind::RawEvent;
+  moreData.word = port::kEventMoreData;
+  const std::vector<ControllerEvent> events = {
+      broken,
+      moreData,
+      ControllerEvent::SysExMessage({0x01, 0x90, 0x3C}), // a stray data byte, an unfinished message
+      ControllerEvent::ShortMessage(0xF0, 0x7E, 0x7F),   // packets of F0 7E 7F 06 01 F7
+      ControllerEvent::ShortMessage(0x06, 0x01, 0xF7),
+      ControllerEvent::ShortMessage(0xC0, 0x05),
+      ControllerEvent::ShortMessage(0xF8),
+  };
+  {
+    SCOPED_TRACE("classic");
+    port::sim::SimulatedService service(port::sim::ServiceModel::Classic());
+    OpenPort open(service, 1, 16);
+    for (const ControllerEvent& event : events) service.Inject(open.input, event);
+    EXPECT_EQ(open.Received(),
+              (std::vector<Reader::Event>{{port::kEventError, 0xF4, {}},
+                                          {port::kEventMoreData, 0, {}},
+                                          {port::kEventError, 0x01, {}},
+                                          {port::kEventError, 0x3C90, {}},
+                                          Data(port::sim::ShortWord(0xF0, 0x7E, 0x7F)),
+                                          Data(port::sim::ShortWord(0x06, 0x01, 0xF7)),
+                                          Data(port::sim::ShortWord(0xC0, 0x05)),
+                                          Data(0xF8)}));
+  }
+  {
+    SCOPED_TRACE("current");
+    port::sim::SimulatedService service(port::sim::ServiceModel::CurrentWindows());
+    OpenPort open(service, 1, 16);
+    for (const ControllerEvent& event : events) service.Inject(open.input, event);
+    EXPECT_EQ(open.Received(), (std::vector<Reader::Event>{Long({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}),
+                                                            Data(port::sim::ShortWord(0xC0, 0x05)), Data(0xF8)}));
+    EXPECT_EQ(service.Input(open.input).brokenNotReported, 4);
+  }
+}
+
+// A device that stops taking data: the send waits the service's limit and
+// fails, later ones fail at once; the header comes back from November 2026
+// on, and never before.
+TEST(SimulatedService, AStalledSendFailsAfterTheLimitAndItsHeaderComesBackOnlyOnTheNewerService) {
+  for (const bool comesBack : {false, true}) {
+    SCOPED_TRACE(comesBack ? "November 2026" : "before");
+    port::sim::ServiceModel model = comesBack ? port::sim::ServiceModel::CurrentWindows()
+                                              : port::sim::ServiceModel::CurrentWindowsBeforeNovember2026();
+    model.stalledSendLimit = std::chrono::milliseconds(20); // the test's patience, not the service's
+    // The bytes outlive the service, which may hold them to the end.
+    Bytes first = {0xF0, 0x01, 0xF7};
+    Bytes second = {0xF0, 0x02, 0xF7};
+    port::MidiHeader headers[2];
+    port::sim::SimulatedService service(model);
+    port::sim::OutputFaults faults;
+    faults.send = port::sim::ResultScript({port::sim::kStalls}, port::kNoError);
+    service.AddOutput("Stuck", std::move(faults));
+    port::OutputHandle output = nullptr;
+    ASSERT_EQ(service.OpenOutput(0, output), 0u);
+    headers[0].lpData = first.data();
+    headers[0].dwBufferLength = 3;
+    headers[1].lpData = second.data();
+    headers[1].dwBufferLength = 3;
+    for (port::MidiHeader& header : headers) ASSERT_EQ(service.PrepareOutput(output, header), 0u);
+    EXPECT_EQ(service.SendLong(output, headers[0]), port::kError);
+    EXPECT_EQ(service.SendLong(output, headers[1]), port::kError);
+    const port::sim::OutputRecord record = service.Output(0);
+    EXPECT_EQ(record.stalledSends, 1) << "the second send waited too";
+    EXPECT_TRUE(record.messages.empty());
+    EXPECT_EQ(service.UnprepareOutput(output, headers[1]), 0u);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      EXPECT_EQ(service.UnprepareOutput(output, headers[0]), comesBack ? port::kNoError : port::kStillPlaying);
     }
   }
 }
