@@ -1,6 +1,7 @@
 // The winmm functions the tool imports, each handed to the stand-in after
 // the check that it is not called from inside the driver callback.
 #include <windows.h>
+#include <mmddk.h>
 #include <mmsystem.h>
 
 #include "tools/fake_winmm/callback_scope.h"
@@ -57,6 +58,11 @@ MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT siz
   return StandIn::Get().UnprepareInput(handle, header, size);
 }
 
+MMRESULT WINAPI midiInMessage(HMIDIIN handle, UINT message, DWORD_PTR first, DWORD_PTR second) {
+  CheckNotInCallback("midiInMessage");
+  return StandIn::Get().PortMessage(port::Direction::Input, reinterpret_cast<UINT_PTR>(handle), message, first, second);
+}
+
 UINT WINAPI midiOutGetNumDevs(void) {
   CheckNotInCallback("midiOutGetNumDevs");
   return StandIn::Get().OutputCount();
@@ -85,6 +91,12 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
   CheckNotInCallback("midiOutUnprepareHeader");
   return StandIn::Get().UnprepareOutput(handle, header, size);
+}
+
+MMRESULT WINAPI midiOutMessage(HMIDIOUT handle, UINT message, DWORD_PTR first, DWORD_PTR second) {
+  CheckNotInCallback("midiOutMessage");
+  return StandIn::Get().PortMessage(port::Direction::Output, reinterpret_cast<UINT_PTR>(handle), message, first,
+                                    second);
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {

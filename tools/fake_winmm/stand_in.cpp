@@ -1,5 +1,7 @@
 #include "tools/fake_winmm/stand_in.h"
 
+#include <mmddk.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -79,9 +81,24 @@ StandIn::StandIn() : service(new port::sim::SimulatedService(ServiceModelFromEnv
 port::sim::ServiceModel StandIn::ServiceModelFromEnvironment() {
   const char* kind = std::getenv("FAKE_WINMM_SERVICE");
   const std::string chosen = kind != nullptr ? kind : "classic";
-  if (chosen == "current") return port::sim::ServiceModel::CurrentWindows();
-  if (chosen != "classic") RecordViolation("no service behaviour named '" + chosen + "'");
-  return port::sim::ServiceModel::Classic();
+  port::sim::ServiceModel model = port::sim::ServiceModel::Classic();
+  if (chosen == "current") {
+    model = port::sim::ServiceModel::CurrentWindows();
+  } else if (chosen == "current-before-november") {
+    model = port::sim::ServiceModel::CurrentWindowsBeforeNovember2026();
+  } else if (chosen != "classic") {
+    RecordViolation("no service behaviour named '" + chosen + "'");
+  }
+  const char* query = std::getenv("FAKE_WINMM_DEVICE_QUERY");
+  const std::string answer = query != nullptr ? query : "";
+  if (answer == "unsupported") {
+    model.deviceQuery = port::sim::DeviceQuery::NotSupported;
+  } else if (answer == "empty") {
+    model.deviceQuery = port::sim::DeviceQuery::Empty;
+  } else if (!answer.empty()) {
+    RecordViolation("no device query answer named '" + answer + "'");
+  }
+  return model;
 }
 
 void StandIn::RecordEarlyRequests() {
@@ -497,6 +514,28 @@ MMRESULT StandIn::UnprepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size) 
     header->dwFlags = (header->dwFlags | MHDR_DONE) & ~(MHDR_PREPARED | MHDR_INQUEUE);
   }
   return result;
+}
+
+MMRESULT StandIn::PortMessage(port::Direction direction, UINT_PTR index, UINT message, DWORD_PTR first,
+                               DWORD_PTR second) {
+  if (message != DRV_QUERYDEVICEINTERFACESIZE && message != DRV_QUERYDEVICEINTERFACE) return MMSYSERR_NOTSUPPORTED;
+  if (first == 0) return MMSYSERR_INVALPARAM;
+  std::string path;
+  const port::Result result = service->DeviceOf(direction, static_cast<unsigned>(index), path);
+  if (result != port::kNoError) return result;
+  std::wstring wide(path.size() + 1, L'\0');
+  const int units = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(units > 0 ? static_cast<size_t>(units) : 1); // with its terminating zero
+  const size_t bytes = wide.size() * sizeof(WCHAR);
+  if (message == DRV_QUERYDEVICEINTERFACESIZE) {
+    *reinterpret_cast<ULONG*>(first) = static_cast<ULONG>(bytes);
+    return MMSYSERR_NOERROR;
+  }
+  // The caller's buffer, of the size it says: a path that does not fit is
+  // refused, as the service's copy refuses it.
+  if (second < bytes) return MMSYSERR_ERROR;
+  std::memcpy(reinterpret_cast<void*>(first), wide.data(), bytes);
+  return MMSYSERR_NOERROR;
 }
 
 void StandIn::CheckHeldAtExit() {

@@ -4,12 +4,16 @@
 // It behaves as winmm does where the tool relies on it: result codes,
 // MIDIHDR flags and byte counts, "port opened" reported from inside
 // midiInOpen on the caller's thread, every other input event from a driver
-// thread (the simulated service's dispatcher). The scenario is named by the
+// thread of the port's own (the simulated service's), midiInReset handing
+// queued buffers back from inside the call, port names and device
+// interfaces. The scenario is named by the
 // environment variable FAKE_WINMM_SCENARIO (port::sim::BuildScenario), and
 // FAKE_WINMM_SERVICE says which Windows service to behave as: "classic" (the
-// default), or "current" for Windows MIDI Services behind winmm, where a
-// send is done inside midiOutLongMsg and controllers answer within a
-// millisecond (port::sim::ServiceModel).
+// default), "current" for Windows MIDI Services behind winmm as it ships
+// since November 2026, or "current-before-november" for the same before
+// that update (port::sim::ServiceModel). FAKE_WINMM_DEVICE_QUERY set to
+// "unsupported" or "empty" answers the device interface queries as Wine's
+// drivers and some service builds of 2025 do.
 //
 // It also holds the program to winmm's rules and records every breach
 // (records.h):
@@ -65,6 +69,11 @@ class StandIn {
   MMRESULT PrepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size);
   MMRESULT LongMessage(HMIDIOUT handle, LPMIDIHDR header, UINT size);
   MMRESULT UnprepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size);
+
+  // midiInMessage and midiOutMessage sent with a port index in place of a
+  // handle: the device interface queries, answered from the simulated
+  // service; every other message is not supported.
+  MMRESULT PortMessage(port::Direction direction, UINT_PTR index, UINT message, DWORD_PTR first, DWORD_PTR second);
 
   // Every header the driver still holds must be as it was handed over.
   void CheckHeldAtExit();

@@ -15,4 +15,13 @@ std::string PortNameToUtf8(const WCHAR (&name)[MAXPNAMELEN]) {
   return std::string(buffer);
 }
 
+std::string Utf16ToUtf8(const WCHAR* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string converted(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &converted[0], size, nullptr, nullptr);
+  converted.resize(static_cast<size_t>(size - 1)); // without the terminating zero
+  return converted;
+}
+
 } // namespace port::winmm

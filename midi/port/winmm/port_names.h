@@ -14,4 +14,7 @@ namespace port::winmm {
 // a terminating zero is cut there rather than read past.
 std::string PortNameToUtf8(const WCHAR (&name)[MAXPNAMELEN]);
 
+// Any zero-terminated UTF-16 text as UTF-8.
+std::string Utf16ToUtf8(const WCHAR* text);
+
 } // namespace port::winmm

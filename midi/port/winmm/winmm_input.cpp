@@ -8,11 +8,11 @@ namespace port::winmm {
 
 namespace {
 
-// Events the driver may report while the relay thread is busy (a reply
-// waiting on a busy output port takes up to 0.3 s; a fast fader sends about
-// a thousand messages a second), with a wide margin. Sized once: the driver
-// callback must not allocate.
-constexpr size_t kRelayCapacity = 65536;
+// Events a port's driver may report while its relay thread is busy (a reply
+// waiting on a busy output port takes up to 0.3 s, one the device stopped
+// taking 4 s; a fast fader sends about a thousand messages a second). Sized
+// once: the driver callback must not allocate.
+constexpr size_t kRelayCapacity = 16384;
 
 InputHandle ToHandle(void* port) {
   return reinterpret_cast<InputHandle>(port);
@@ -20,8 +20,7 @@ InputHandle ToHandle(void* port) {
 
 } // namespace
 
-WinmmInput::WinmmInput()
-    : relay(new EventRelay(kRelayCapacity, [this](const DriverEvent& event) { Deliver(event); })) {}
+WinmmInput::WinmmInput() = default;
 
 WinmmInput::~WinmmInput() {
   Shutdown();
@@ -118,7 +117,14 @@ Result WinmmInput::Name(unsigned index, std::string& name) {
 
 Result WinmmInput::Open(unsigned index, InputCallback callback, uintptr_t context, InputHandle& handle) {
   auto* port = new Port;
-  port->relay = relay;
+  // A relay of its own: as on the current Windows service, which delivers
+  // each port on a thread of its own, a reply stuck on one device's busy
+  // output holds up no other device's input.
+  port->relay = new EventRelay(kRelayCapacity, [this](const DriverEvent& event) { Deliver(event); });
+  {
+    std::lock_guard<std::mutex> guard(relaysLock);
+    relays.push_back(port->relay);
+  }
   port->callback = callback;
   port->context = context;
   HMIDIIN device = nullptr;
@@ -126,8 +132,8 @@ Result WinmmInput::Open(unsigned index, InputCallback callback, uintptr_t contex
                                      reinterpret_cast<DWORD_PTR>(port), CALLBACK_FUNCTION);
   if (result != MMSYSERR_NOERROR) {
     // Nothing should have been reported for a port that did not open, but
-    // whatever was is skipped, and the Port stays valid for it.
-    relay->Detach(port);
+    // whatever was is dropped, and the Port stays valid for it.
+    port->relay->Shutdown();
     return result;
   }
   port->device = device;
@@ -135,7 +141,7 @@ Result WinmmInput::Open(unsigned index, InputCallback callback, uintptr_t contex
   // before the caller goes on, so "MIM_OPEN" comes before the port is
   // reported found, as the user would see it with the callback called
   // directly.
-  relay->WaitUntilHandled(relay->Posted());
+  port->relay->WaitUntilHandled(port->relay->Posted());
   handle = ToHandle(port);
   return kNoError;
 }
@@ -160,7 +166,7 @@ Result WinmmInput::Stop(InputHandle handle) {
   // midiInStop hands a partly filled buffer back as an invalid long
   // message; the device layer has it, and has given it back, before it
   // goes on to release its buffer.
-  relay->WaitUntilHandled(relay->Posted());
+  port.relay->WaitUntilHandled(port.relay->Posted());
   return result;
 }
 
@@ -269,11 +275,13 @@ Result WinmmInput::Unprepare(InputHandle handle, MidiHeader& header) {
 
 void WinmmInput::Detach(InputHandle handle) {
   if (handle == nullptr) return;
-  relay->Detach(reinterpret_cast<Port*>(handle));
+  Port* port = reinterpret_cast<Port*>(handle);
+  port->relay->Detach(port);
 }
 
 void WinmmInput::Shutdown() {
-  relay->Shutdown();
+  std::lock_guard<std::mutex> guard(relaysLock);
+  for (EventRelay* relay : relays) relay->Shutdown();
 }
 
 uint64_t WinmmInput::Lost(InputHandle handle) {

@@ -1,12 +1,12 @@
 // The input half of the winmm layer: midiIn* with winmm's result codes, the
 // driver's callback handed off to the layer's own thread.
 //
-// Threads: the driver calls DriverCallback on its own thread (and inside
-// midiInOpen on the opening thread); it only posts to the relay. The relay
-// thread calls the device layer's callback, which gives its buffer back from
-// there. The other operations come from the main thread. headerLock keeps
-// the main thread's prepare, stop and release apart from the relay thread's
-// delivery and give-back.
+// Threads: the driver calls DriverCallback on its own threads (and inside
+// midiInOpen on the opening thread); it only posts to the port's relay. Each
+// open port has a relay thread of its own, which calls the device layer's
+// callback, which gives its buffer back from there. The other operations
+// come from the main thread. headerLock keeps the main thread's prepare,
+// stop and release apart from the relay threads' delivery and give-back.
 //
 // Long messages: the device layer has one buffer per port (a port::MidiHeader)
 // and gives it back after each message, once its handler is done, which may
@@ -23,8 +23,8 @@
 // HeaderState with its DriverBuffers. The driver keeps the Port as its
 // callback instance and may hold a MIDIHDR until the process ends, and a
 // "buffer done" event may still be on its way after the driver let go, so
-// none of them is ever freed; nor is the relay. That is a few kilobytes per
-// port for the life of the process.
+// none of them is ever freed; nor is the port's relay. That is about half a
+// megabyte per port for the life of the process.
 #pragma once
 
 #include <windows.h>
@@ -43,7 +43,7 @@ namespace port::winmm {
 class WinmmInput final {
  public:
   WinmmInput();
-  // Stops delivery; leaves the ports, their buffers and the relay alive.
+  // Stops delivery; leaves the ports, their buffers and their relays alive.
   ~WinmmInput();
   WinmmInput(const WinmmInput&) = delete;
   WinmmInput& operator=(const WinmmInput&) = delete;
@@ -109,7 +109,8 @@ class WinmmInput final {
   static MMRESULT QueueLocked(Port& port, HeaderState& state);
 
   std::mutex headerLock;
-  EventRelay* relay;
+  std::mutex relaysLock; // guards relays: opens and the shutdown
+  std::vector<EventRelay*> relays;
 };
 
 } // namespace port::winmm

@@ -4,8 +4,8 @@
 // code passed through: midiInGetNumDevs, midiInGetDevCapsW, midiInOpen
 // (CALLBACK_FUNCTION), midiInStart, midiInStop, midiIn{Prepare,Unprepare}Header,
 // midiInAddBuffer, midiInReset (to take buffers back from a stopped port); midiOutGetNumDevs, midiOutGetDevCapsW,
-// midiOutOpen (CALLBACK_NULL), midiOut{Prepare,Unprepare}Header, midiOutLongMsg. Names come as UTF-16 and are handed on
-// as UTF-8.
+// midiOutOpen (CALLBACK_NULL), midiOut{Prepare,Unprepare}Header, midiOutLongMsg; midiInMessage and midiOutMessage ask
+// which device a port belongs to (device_interface.h). Names come as UTF-16 and are handed on as UTF-8.
 //
 // What winmm does not do the way the device layer needs is kept inside:
 //  - the driver callback may not call multimedia functions, so input events
@@ -21,6 +21,7 @@
 #pragma once
 
 #include "midi/port/port.h"
+#include "midi/port/winmm/device_interface.h"
 #include "midi/port/winmm/winmm_input.h"
 #include "midi/port/winmm/winmm_output.h"
 
@@ -58,6 +59,9 @@ class WinmmService final : public MidiService {
   }
   [[nodiscard]] Result UnprepareOutput(OutputHandle handle, MidiHeader& header) override {
     return output.Unprepare(handle, header);
+  }
+  [[nodiscard]] Result DeviceOf(Direction direction, unsigned index, std::string& device) override {
+    return QueryDeviceInterface(direction, index, device);
   }
 
   // Resets the system and display idle timers once (no ES_CONTINUOUS), so a

@@ -163,6 +163,23 @@ void BuildUnplugged(SimulatedService& service) {
                     std::make_shared<UnpluggingController>(std::make_shared<NanoKontrolController>(EditedScene()), 2));
 }
 
+// A keyboard that plays a note two seconds in, and a nanoKONTROL2 whose scene
+// differs and whose output takes the dump request and then stops taking
+// data: the upload of the scene stalls until the service gives up on it.
+// Meanwhile the keyboard's note comes in on its own port. The keyboard
+// comes first, so that the found lines do not race the nanoKONTROL2's dump.
+void BuildStalledSend(SimulatedService& service) {
+  service.AddDevice("USB Keyboard", std::make_shared<ScriptedController>(std::vector<ControllerEvent>{
+                                        ControllerEvent::ShortMessage(0x90, 0x3C, 0x64, milliseconds(2000)),
+                                        ControllerEvent::ShortMessage(0x80, 0x3C, 0x00, milliseconds(500))}));
+  OutputFaults stallsOnTheUpload;
+  stallsOnTheUpload.send = ResultScript({port::kNoError, kStalls}, port::kNoError);
+  const unsigned input = service.AddInput("nanoKONTROL2");
+  const unsigned output = service.AddOutput("nanoKONTROL2", std::move(stallsOnTheUpload));
+  service.Connect(std::make_shared<NanoKontrolController>(EditedScene()), static_cast<int>(input),
+                  static_cast<int>(output));
+}
+
 } // namespace
 
 bool BuildScenario(const std::string& name, SimulatedService& service) {
@@ -187,6 +204,11 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
       {"none", [](SimulatedService&) {}},
       {"nano-good-scene", [](SimulatedService& service) { AddNanoKontrol(service, RequiredScene()); }},
       {"nano-bad-scene", [](SimulatedService& service) { AddNanoKontrol(service, EditedScene()); }},
+      {"nano-named-jacks",
+       [](SimulatedService& service) {
+         service.AddUsbDevice(NanoKontrolJacks(), std::make_shared<NanoKontrolController>(EditedScene()));
+       }},
+      {"stalled-send", BuildStalledSend},
       {"nano-channel",
        [](SimulatedService& service) {
          NanoKontrolController::Settings settings = RequiredScene();

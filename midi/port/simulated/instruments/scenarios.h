@@ -16,6 +16,8 @@ namespace port::sim {
 //  "nano-good-scene" a nanoKONTROL2 that already holds the required scene
 //  "nano-bad-scene"  a nanoKONTROL2 with one byte of its scene changed, which
 //                    takes the upload and the write at the first attempt
+//  "nano-named-jacks" the same nanoKONTROL2 naming its USB jacks, so that the
+//                    current Windows names its input and output differently
 //  "nano-channel"    a nanoKONTROL2 holding the required scene on global
 //                    channel 4, so its dump never matches
 //  "nano-failing"    a nanoKONTROL2 with a changed scene that fails ten
@@ -29,6 +31,8 @@ namespace port::sim {
 //  "sysex-on-the-wire" System Exclusive longer than a buffer, interrupted,
 //                    with a real-time byte inside, and unfinished at the end
 //  "unplugged"       a nanoKONTROL2 unplugged in the middle of its dialogue
+//  "stalled-send"    a nanoKONTROL2 whose output stops taking data at the
+//                    upload of its scene, beside a keyboard that plays
 //  "numbered-flood DEVICES PER_SECOND SECONDS"
 //                    the benchmarks' numbered flood (flood.h)
 // and the floods and misbehaving controllers of misbehaving_scenes.h.

@@ -97,22 +97,34 @@ std::string ExpectedFile(const std::string& scenario, const char* service, const
   return std::ifstream(own).good() ? own : folder + scenario + extension;
 }
 
-TEST_P(ExpectedScenario, SameBytesUnderEitherService) {
-  const auto wire = WireByPort(ReadFile(ExpectedFile(GetParam(), "", ".wire")));
-  const struct {
-    const char* name;
-    port::sim::ServiceModel model;
-  } services[] = {{"classic", port::sim::ServiceModel::Classic()},
-                  {"current", port::sim::ServiceModel::CurrentWindows()}};
-  for (const auto& service : services) {
-    SCOPED_TRACE(service.name);
-    const std::string report = Decode(ReadFile(ExpectedFile(GetParam(), service.name, ".report")));
-    std::string console = Decode(ReadFile(ExpectedFile(GetParam(), service.name, ".console")));
+// The services a scenario runs as: those its .services file names, or both
+// the classic stack and the current service.
+std::vector<std::string> ServicesOf(const std::string& scenario) {
+  std::istringstream named(ReadFile(ExpectedFile(scenario, "", ".services")));
+  std::vector<std::string> services;
+  for (std::string service; named >> service;) services.push_back(service);
+  if (services.empty()) services = {"classic", "current"};
+  return services;
+}
+
+port::sim::ServiceModel ModelOf(const std::string& service) {
+  if (service == "current") return port::sim::ServiceModel::CurrentWindows();
+  if (service == "current-before-november") return port::sim::ServiceModel::CurrentWindowsBeforeNovember2026();
+  EXPECT_EQ(service, "classic");
+  return port::sim::ServiceModel::Classic();
+}
+
+TEST_P(ExpectedScenario, SameBytesUnderEveryService) {
+  for (const std::string& service : ServicesOf(GetParam())) {
+    SCOPED_TRACE(service);
+    const auto wire = WireByPort(ReadFile(ExpectedFile(GetParam(), service.c_str(), ".wire")));
+    const std::string report = Decode(ReadFile(ExpectedFile(GetParam(), service.c_str(), ".report")));
+    std::string console = Decode(ReadFile(ExpectedFile(GetParam(), service.c_str(), ".console")));
     ASSERT_FALSE(report.empty());
     ASSERT_GE(console.size(), std::string(kClosingMessage).size());
     console.erase(console.size() - std::string(kClosingMessage).size()); // written after the export
 
-    port::sim::SimulatedService simulated(service.model);
+    port::sim::SimulatedService simulated(ModelOf(service));
     ASSERT_TRUE(port::sim::BuildScenario(GetParam(), simulated));
     ConsoleCapture capture;
     CMIDIManagerWin manager(simulated);
@@ -124,8 +136,9 @@ TEST_P(ExpectedScenario, SameBytesUnderEitherService) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WineExpectations, ExpectedScenario,
-                         testing::Values("bcf2000-rename", "busy-output", "nano-bad-scene", "sysex-on-the-wire",
-                                         "unknown-port", "unplugged", "unusable-ports", "xtouch-mini"),
+                         testing::Values("bcf2000-rename", "busy-output", "nano-bad-scene", "nano-named-jacks",
+                                         "stalled-send", "sysex-on-the-wire", "unknown-port", "unplugged",
+                                         "unusable-ports", "xtouch-mini"),
                          [](const testing::TestParamInfo<std::string>& info) {
                            std::string name = info.param;
                            for (char& c : name) {
