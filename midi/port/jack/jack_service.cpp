@@ -139,6 +139,24 @@ void JackService::ProcessOutputs(uint32_t frames) {
 
 // --- ports and lists ---
 
+namespace {
+
+// The device a port's name tells, or failing that one of its aliases.
+std::string DeviceOfJackPort(jack_client_t* client, const char* name) {
+  std::string device = shared::DeviceOfPort(name, true);
+  if (!device.empty()) return device;
+  jack_port_t* port = jack_port_by_name(client, name);
+  if (port == nullptr) return device;
+  const int size = jack_port_name_size();
+  std::vector<char> first(static_cast<size_t>(size)), second(static_cast<size_t>(size));
+  char* aliases[2] = {first.data(), second.data()};
+  const int count = jack_port_get_aliases(port, aliases);
+  for (int at = 0; at < count && device.empty(); ++at) device = shared::DeviceOfPort(aliases[at], true);
+  return device;
+}
+
+} // namespace
+
 std::vector<JackService::Listed> JackService::List(bool inputs) {
   std::vector<Listed> listed;
   if (!Usable()) return listed;
@@ -151,10 +169,19 @@ std::vector<JackService::Listed> JackService::List(bool inputs) {
     if (shared::IsOwnPort(rawName, kClientName)) continue;
     std::string shown =
         shared::DisplayPortName(rawName, inputs ? shared::Direction::Input : shared::Direction::Output, true);
-    listed.push_back({std::move(rawName), std::move(shown)});
+    listed.push_back({std::move(rawName), std::move(shown), DeviceOfJackPort(Jack(client), *name)});
   }
   jack_free(names);
   return listed;
+}
+
+port::Result JackService::DeviceOf(port::Direction direction, unsigned index, std::string& device) {
+  std::lock_guard<std::mutex> guard(lock);
+  const std::vector<Listed>& list = direction == port::Direction::Input ? inputList : outputList;
+  if (index >= list.size()) return port::kBadDeviceId;
+  if (list[index].device.empty()) return port::kNotSupported;
+  device = list[index].device;
+  return port::kNoError;
 }
 
 port::Result JackService::Activate() {

@@ -123,6 +123,8 @@ class JackService final : public port::MidiService {
   uint64_t DroppedInputMessages();
   // Messages of the port lost because its hand-over queue was full.
   uint64_t LostInputEvents(port::InputHandle handle) override;
+  // The ALSA client behind a bridged port, from its name or aliases.
+  [[nodiscard]] port::Result DeviceOf(port::Direction direction, unsigned index, std::string& device) override;
   // The longest single message a send may hold: what an empty port buffer
   // takes. 0 until the first cycle with a port.
   size_t LongestMessage() const { return longestMessage.load(std::memory_order_relaxed); }
@@ -133,6 +135,7 @@ class JackService final : public port::MidiService {
   struct Listed {
     std::string rawName;
     std::string name;
+    std::string device; // "" when neither the name nor an alias tells
   };
 
   static int Process(uint32_t frames, void* self);

@@ -79,7 +79,8 @@ std::vector<RtMidiService::Listed> RtMidiService::List(Midi& midi, shared::Direc
     // Empty: the port went away while we counted.
     if (rawName.empty() || shared::IsOwnPort(rawName, kClientName)) continue;
     std::string name = shared::DisplayPortName(rawName, direction, Jack());
-    listed.push_back({std::move(rawName), std::move(name)});
+    std::string device = shared::DeviceOfPort(rawName, Jack());
+    listed.push_back({std::move(rawName), std::move(name), std::move(device)});
   }
   return listed;
 }
@@ -107,6 +108,15 @@ RtMidiService::OutputEntry* RtMidiService::FindOutput(port::OutputHandle handle)
     if (reinterpret_cast<port::OutputHandle>(output.get()) == handle) return output.get();
   }
   return nullptr;
+}
+
+port::Result RtMidiService::DeviceOf(port::Direction direction, unsigned index, std::string& device) {
+  std::lock_guard<std::mutex> guard(lock);
+  const std::vector<Listed>& list = direction == port::Direction::Input ? inputList : outputList;
+  if (index >= list.size()) return port::kBadDeviceId;
+  if (list[index].device.empty()) return port::kNotSupported;
+  device = list[index].device;
+  return port::kNoError;
 }
 
 // --- input ports ---

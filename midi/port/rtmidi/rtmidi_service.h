@@ -119,6 +119,8 @@ class RtMidiService final : public port::MidiService {
   uint64_t DroppedInputMessages();
   // Messages of the port lost because its hand-over queue was full.
   uint64_t LostInputEvents(port::InputHandle handle) override;
+  // The ALSA client a port belongs to, as its name tells.
+  [[nodiscard]] port::Result DeviceOf(port::Direction direction, unsigned index, std::string& device) override;
 
  private:
   struct InputEntry {
@@ -134,6 +136,7 @@ class RtMidiService final : public port::MidiService {
   struct Listed {
     std::string rawName;
     std::string name;
+    std::string device; // "" when the name does not tell
   };
 
   bool Jack() const { return api == RtMidi::UNIX_JACK; }

@@ -23,6 +23,14 @@ using port::Direction;
 // port name; other services' names are returned unchanged.
 std::string DisplayPortName(const std::string& rawName, Direction direction, bool jack);
 
+// The physical device behind a port, as far as its name tells, or "" when
+// it does not: "alsa:N" for the ALSA sequencer client N, whose ports are
+// the ports of one device. An ALSA sequencer port as RtMidi names it ends in
+// "N:P"; a2jmidid names its JACK ports "a2j:NAME [N] (capture): PORT";
+// PipeWire gives its bridged ports the alias "alsa:seq:CARD:client_N:...".
+// jack: the name is a JACK port name or alias.
+std::string DeviceOfPort(const std::string& rawName, bool jack);
+
 // True for a port of this program's own clients (every RtMidi object is a
 // client of the MIDI service and may show up in the other direction's list):
 // "client:..." or, as JACK names a second client of the same name,

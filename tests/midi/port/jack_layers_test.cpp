@@ -258,6 +258,19 @@ TEST_P(OnJack, PortsArePairedByNameAndItsOwnPortsStayHidden) {
   const std::vector<std::string> outputs = {"a2j:Pad A [30]: Pad A MIDI 1"};
   EXPECT_EQ(Names(*service, true), inputs);
   EXPECT_EQ(Names(*service, false), outputs);
+  // Both halves of a bridged device tell the same ALSA client.
+  const struct {
+    port::Direction direction;
+    unsigned index;
+    const char* device;
+  } devices[] = {{port::Direction::Input, 0, "alsa:30"},
+                 {port::Direction::Input, 1, "alsa:31"},
+                 {port::Direction::Output, 0, "alsa:30"}};
+  for (const auto& expected : devices) {
+    std::string device;
+    EXPECT_EQ(service->DeviceOf(expected.direction, expected.index, device), port::kNoError);
+    EXPECT_EQ(device, expected.device);
+  }
 
   port::InputHandle input = nullptr;
   ASSERT_EQ(service->OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);

@@ -42,6 +42,33 @@ TEST(PortNames, DirectionMarkersAreRemovedOnJackOnly) {
   }
 }
 
+// The ports of one ALSA sequencer client are one device, however the
+// service in between names them; a name that tells no client tells nothing.
+TEST(PortNames, TheDeviceIsTheAlsaClientTheNameTells) {
+  const struct {
+    const char* raw;
+    bool jack;
+    const char* device;
+  } cases[] = {
+      {"BCF2000:BCF2000 MIDI 1 20:0", false, "alsa:20"},
+      {"BCF2000:BCF2000 MIDI 3 20:2", false, "alsa:20"},
+      {"nanoKONTROL2:nanoKONTROL2 _ CTRL 128:1", false, "alsa:128"},
+      {"IAC Driver Bus 1", false, ""}, // CoreMIDI
+      {"Port 20:x", false, ""},
+      {"BCF2000 20:", false, ""},
+      {"a2j:nanoKONTROL2 [24] (capture): nanoKONTROL2 _ SLIDER/KNOB", true, "alsa:24"},
+      {"a2j:nanoKONTROL2 [24] (playback): nanoKONTROL2 _ CTRL", true, "alsa:24"},
+      {"a2j:Odd [x] (capture): Odd", true, ""},
+      {"alsa:seq:default:client_14:capture_0", true, "alsa:14"},
+      {"Midi-Bridge:Midi Through:(capture_0) Midi Through Port-0", true, ""},
+      {"system:midi_capture_1", true, ""},
+      {"BCF2000:BCF2000 MIDI 1 20:0", true, ""}, // not a JACK name
+  };
+  for (const auto& test : cases) {
+    EXPECT_EQ(port::shared::DeviceOfPort(test.raw, test.jack), test.device) << test.raw;
+  }
+}
+
 TEST(PortNames, TheProgramsOwnClientsAreRecognised) {
   const struct {
     const char* raw;
