@@ -14,6 +14,7 @@
 #include "midi/listener.h"
 #include "midi/port/simulated/instruments/flood.h"
 #include "midi/port/simulated/instruments/flood_check.h"
+#include "tests/support/console_capture.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
@@ -115,9 +116,9 @@ class NoteCounter final : public CMIDIListener {
   void OnNoteOff(CMIDIDevice*, uint8_t channel, uint8_t, uint8_t) override { ++messages[channel]; }
   void OnPitchBend(CMIDIDevice*, uint8_t channel, uint16_t) override { ++messages[channel]; }
   void OnDevicesChanged(const std::vector<CMIDIDevice*>&) override {}
-  bool EveryChannelHas(uint32_t count) const {
-    for (const std::atomic<uint32_t>& channel : messages) {
-      if (channel < count) return false;
+  bool EveryChannelHas(uint32_t count, size_t channels = 16) const {
+    for (size_t channel = 0; channel < channels; ++channel) {
+      if (messages[channel] < count) return false;
     }
     return true;
   }
@@ -160,6 +161,42 @@ TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
   for (size_t device = 0; device < plan.devices.size(); ++device) {
     EXPECT_GE(tally.devices[device].logged, kHeard) << "device " << device;
   }
+}
+
+// Four controllers, each on a delivery thread of its own as on the current
+// Windows service, send on through the stop: what the service delivered
+// before it stopped a port is all on the console, and all in the report but
+// what came while the report was being taken; each stream unbroken.
+TEST(Flood, WhatCameBeforeTheStopIsLoggedUnbrokenWhileTheFloodGoesOn) {
+  const flood::Plan plan = flood::ThroughTheStop();
+  port::sim::SimulatedService service(port::sim::ServiceModel::CurrentWindows());
+  flood::Add(service, plan);
+  constexpr uint32_t kHeard = 200;
+  std::string report;
+  ConsoleCapture console;
+  {
+    CMIDIManagerWin manager(service);
+    NoteCounter counter;
+    manager.listeners.push_back(&counter);
+    RunProbe(
+        manager,
+        [&] {
+          while (!counter.EveryChannelHas(kHeard, plan.devices.size())) std::this_thread::sleep_for(milliseconds(1));
+        },
+        [&](const ReportText& joined) { report = joined.Joined(); });
+    service.WaitUntilIdle();
+    manager.Workers().WaitUntilNoneRunning();
+  }
+  std::vector<uint32_t> delivered;
+  for (unsigned input = 0; input < service.InputCount(); ++input) {
+    delivered.push_back(static_cast<uint32_t>(service.Input(input).deliveredBeforeStop));
+    EXPECT_EQ(service.Input(input).droppedLongMessages, 0) << "every long message found a buffer";
+  }
+  // The report is taken a moment before the stop: what came in that moment
+  // is on the console only. A generous bound, for a loaded machine.
+  const flood::StopCheck check = flood::CheckThroughTheStop(report, console.Text(), delivered, 250);
+  EXPECT_TRUE(check.passed) << check.description;
+  EXPECT_EQ(Count(report, "lost"), 0);
 }
 
 } // namespace

@@ -63,6 +63,10 @@ void RecordCall(const char* function, const std::string& port, unsigned result) 
   Append("calls.txt", std::string(function) + " " + port + " " + std::to_string(result));
 }
 
+void RecordStop(const std::string& port, int delivered, unsigned long long milliseconds) {
+  Append("stops.txt", port + " " + std::to_string(delivered) + " " + std::to_string(milliseconds));
+}
+
 void RecordViolation(const std::string& text) {
   Files& files = TheFiles();
   // At process exit another thread may have died holding the lock; the

@@ -217,6 +217,7 @@ MMRESULT StandIn::OpenInput(LPHMIDIIN handle, UINT id, DWORD_PTR callback, DWORD
   if (callback == 0) return MMSYSERR_INVALPARAM;
   auto* input = new Input;
   input->owner = this;
+  input->index = id;
   input->callback = callback;
   input->instance = instance;
   {
@@ -248,13 +249,21 @@ MMRESULT StandIn::StartInput(HMIDIIN handle) {
 
 MMRESULT StandIn::StopInput(HMIDIIN handle) {
   port::InputHandle port;
+  unsigned index;
   {
     Guard guard(lock);
     Input* input = FindInputLocked(handle);
     if (input == nullptr) return MMSYSERR_INVALHANDLE;
     port = input->port;
+    index = input->index;
   }
-  return service->StopInput(port);
+  const ULONGLONG began = GetTickCount64() - builtAt;
+  const MMRESULT result = service->StopInput(port);
+  std::string name;
+  if (service->InputName(index, name) == port::kNoError) {
+    RecordStop(name, service->Input(index).deliveredBeforeStop, began);
+  }
+  return result;
 }
 
 MMRESULT StandIn::ResetInput(HMIDIIN handle) {

@@ -81,6 +81,7 @@ class StandIn {
  private:
   struct Input {
     StandIn* owner = nullptr;
+    unsigned index = 0; // the port's, as opened
     port::InputHandle port = nullptr;
     DWORD_PTR callback = 0;
     DWORD_PTR instance = 0;
@@ -126,6 +127,8 @@ class StandIn {
   std::vector<Output*> outputs;
   std::vector<Header*> headers;
   size_t earlyRequestsSeen = 0;
+  // When the program first called: the clock of the stops' record.
+  ULONGLONG builtAt = GetTickCount64();
 };
 
 } // namespace fakewinmm

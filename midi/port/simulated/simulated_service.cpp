@@ -492,6 +492,7 @@ void SimulatedService::ReadSysExByte(InputPort& input, uint8_t byte, std::unique
     // After a wait that ran out, a message that finds no buffer at its F0 is
     // not waited for.
     const bool waits = input.sysExBegun || !input.discardingSysEx;
+    if (waits && wait.count() > 0 && input.queuedBuffers.empty()) ++input.record.bufferWaits;
     if (!TakeBuffer(input, waits ? came + wait : came, guard)) {
       ++input.record.droppedLongMessages;
       if (waits && wait.count() > 0) input.discardingSysEx = true;
@@ -513,7 +514,6 @@ void SimulatedService::ReadSysExByte(InputPort& input, uint8_t byte, std::unique
 }
 
 bool SimulatedService::TakeBuffer(InputPort& input, Clock::time_point deadline, std::unique_lock<std::mutex>& guard) {
-  if (input.queuedBuffers.empty() && deadline > Clock::now()) ++input.record.bufferWaits;
   buffersChanged.wait_until(guard, deadline,
                             [this, &input] { return !ListeningLocked(input) || !input.queuedBuffers.empty(); });
   // A buffer queued after the deadline came too late, even if this thread
@@ -717,6 +717,7 @@ port::Result SimulatedService::StopInput(port::InputHandle handle) {
   if (result != port::kNoError) return result;
   if (input->unplugged) return port::kNoDriver;
   input->started = false;
+  if (input->record.deliveredBeforeStop < 0) input->record.deliveredBeforeStop = input->record.delivered;
   buffersChanged.notify_all();
   WaitOutDelivery(*input, "midiInStop", guard);
   // A message cut off by the stop: its partly filled buffer comes back as

@@ -113,6 +113,17 @@ Plan Numbered(unsigned devices, double perSecond, double seconds) {
   return plan;
 }
 
+Plan ThroughTheStop() {
+  Plan plan;
+  plan.perSecond = 1000;
+  plan.eventsPerDevice = 0;
+  for (unsigned device = 1; device <= 4; ++device) {
+    plan.devices.push_back(
+        {"Midi Fighter Twister " + std::to_string(device), 0, 25, std::make_shared<TwisterController>()});
+  }
+  return plan;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -86,6 +86,10 @@ Plan FullSpeed(std::chrono::milliseconds duration);
 // of range (devices 1 to kMaxDevices, 1 to kShortMessageNumbers messages
 // each, so that every one is distinct).
 Plan Numbered(unsigned devices, double perSecond, double seconds);
+// Four Twisters (a handler each, so a buffer for the long messages), each
+// sending a short message every millisecond and a long one in place of
+// every 25th, without end: a flood that runs on through a run's stop.
+Plan ThroughTheStop();
 
 // How late a stream's deliveries were, at worst, against the schedule of
 // its first delivery.

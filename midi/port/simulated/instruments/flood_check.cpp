@@ -294,6 +294,30 @@ bool Tally::Accounted() const {
   return true;
 }
 
+StopCheck CheckThroughTheStop(const std::string& report, const std::string& console,
+                              const std::vector<uint32_t>& deliveredBeforeStop, uint32_t slack) {
+  const Plan plan = ThroughTheStop();
+  const Tally inReport = CheckText(report, plan);
+  const Tally onConsole = CheckText(console, plan);
+  StopCheck check;
+  check.passed = inReport.Unbroken() && onConsole.Unbroken() && deliveredBeforeStop.size() == plan.devices.size();
+  std::ostringstream text;
+  if (!inReport.Unbroken()) text << "report broken: " << Describe(inReport) << "\n";
+  if (!onConsole.Unbroken()) text << "console broken: " << Describe(onConsole) << "\n";
+  for (size_t device = 0; device < plan.devices.size() && device < deliveredBeforeStop.size(); ++device) {
+    // The open event is no flood event.
+    const uint32_t delivered = deliveredBeforeStop[device] > 0 ? deliveredBeforeStop[device] - 1 : 0;
+    const uint32_t reported = inReport.devices[device].logged;
+    const uint32_t shown = onConsole.devices[device].logged;
+    const bool fine = shown >= delivered && reported <= shown && reported + slack >= delivered;
+    check.passed = check.passed && fine;
+    text << plan.devices[device].name << ": delivered before the stop " << delivered << ", report " << reported
+         << ", console " << shown << (fine ? "" : "  <- wrong") << "\n";
+  }
+  check.description = text.str();
+  return check;
+}
+
 std::string Describe(const Tally& tally) {
   std::ostringstream text;
   text << "expected " << tally.expected << ", logged " << tally.logged << ", lost " << tally.lost << ", repeated "

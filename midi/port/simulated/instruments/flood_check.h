@@ -60,4 +60,18 @@ Tally CheckLog(std::istream& log, const Plan& plan);
 Tally CheckText(const std::string& text, const Plan& plan);
 std::string Describe(const Tally& tally);
 
+// A flood that ran on through the stop of a run (ThroughTheStop), as the
+// report and the console show it, against what the service delivered to
+// each device's input before its stop began (the open event included): each
+// device's stream unbroken from its start in both; on the console every
+// event delivered before the stop; in the report all of those but at most
+// `slack` (those that came while the report was being taken, before the
+// stop), and none the console lacks.
+struct StopCheck {
+  bool passed = false;
+  std::string description;
+};
+StopCheck CheckThroughTheStop(const std::string& report, const std::string& console,
+                              const std::vector<uint32_t>& deliveredBeforeStop, uint32_t slack);
+
 } // namespace port::sim::flood

@@ -209,6 +209,7 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
          service.AddUsbDevice(NanoKontrolJacks(), std::make_shared<NanoKontrolController>(EditedScene()));
        }},
       {"stalled-send", BuildStalledSend},
+      {"flood-through-stop", [](SimulatedService& service) { flood::Add(service, flood::ThroughTheStop()); }},
       {"nano-channel",
        [](SimulatedService& service) {
          NanoKontrolController::Settings settings = RequiredScene();

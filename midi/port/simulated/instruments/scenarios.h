@@ -33,6 +33,8 @@ namespace port::sim {
 //  "unplugged"       a nanoKONTROL2 unplugged in the middle of its dialogue
 //  "stalled-send"    a nanoKONTROL2 whose output stops taking data at the
 //                    upload of its scene, beside a keyboard that plays
+//  "flood-through-stop" four Twisters sending short and long messages every
+//                    millisecond without end (flood::ThroughTheStop)
 //  "numbered-flood DEVICES PER_SECOND SECONDS"
 //                    the benchmarks' numbered flood (flood.h)
 // and the floods and misbehaving controllers of misbehaving_scenes.h.
