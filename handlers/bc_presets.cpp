@@ -6,12 +6,11 @@
 
 #include "handlers/bcf2000.h"
 #include "midi/device.h"
+#include "midi/model_code.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-
-constexpr char kBCF2000Code = 'G';
 
 void AddHeader(Lines& lines, const char* revision) {
   lines.push_back(revision);

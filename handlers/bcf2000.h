@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "handlers/bc_protocol.h"
 #include "handlers/handler.h"
 
 class CBCF2000 : public CMIDIDeviceHandler {
@@ -34,13 +35,3 @@ class CBCF2000 : public CMIDIDeviceHandler {
  private:
   static void SleepOnCallingThread(unsigned milliseconds);
 };
-
-// F0, manufacturer 00 20 32, device 00, model 7F (either model), command 01
-// (identity request), F7.
-constexpr std::array<uint8_t, 8> kBCIdentityRequest = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
-static_assert(kBCIdentityRequest.front() == 0xF0 && kBCIdentityRequest.back() == 0xF7, "one SysEx message");
-
-// The first seven bytes of an identity reply: model byte 14 is a BCF2000,
-// 15 a BCR2000; command 02 is the reply.
-constexpr std::array<uint8_t, 7> kBCF2000ReplyHeader = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02};
-constexpr std::array<uint8_t, 7> kBCR2000ReplyHeader = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x15, 0x02};

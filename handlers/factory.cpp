@@ -4,17 +4,18 @@
 #include "handlers/mf_twister.h"
 #include "handlers/nano_kontrol.h"
 #include "handlers/xtouch_mini.h"
+#include "midi/model_code.h"
 
 std::unique_ptr<CMIDIDeviceHandler> CreateHandler(char modelCode) {
   switch (modelCode) {
-    case 'D': // nanoKONTROL2
+    case kNanoKontrolCode:
       return std::make_unique<CKorgNanoControl>();
-    case 'F': // X-TOUCH MINI
+    case kXTouchMiniCode:
       return std::make_unique<CXTouchMini>();
-    case 'G': // BCF2000
-    case 'H': // BCR2000
+    case kBCF2000Code:
+    case kBCR2000Code:
       return std::make_unique<CBCF2000>();
-    case 'I': // Midi Fighter Twister
+    case kTwisterCode:
       return std::make_unique<CMFTwister>();
     default:
       return nullptr;

@@ -5,27 +5,6 @@
 #include "app/log_sink.h"
 #include "app/log_texts.h"
 
-namespace {
-
-constexpr uint16_t kShortestReply = 6; // up to the model bytes
-constexpr uint16_t kAckByte = 8;       // where an acknowledgement says what it is
-constexpr int32_t kMostFailures = 10;  // so the image goes out ten times at most
-
-// Ours: Korg's ID and the nanoKONTROL2's model bytes. The global channel
-// (byte 2) and byte 6 may be anything.
-bool IsFromThisController(const uint8_t* bytes, uint16_t length) {
-  return length >= kShortestReply && bytes[0] == 0xF0 && bytes[1] == 0x42 && bytes[3] == 0x00 && bytes[4] == 0x01 &&
-         bytes[5] == 0x13;
-}
-
-// An acknowledgement too short to hold its answer byte answers nothing: it
-// is not the awaited one, so it counts as a failure like a refusal would.
-bool AcknowledgementSays(const uint8_t* bytes, uint16_t length, uint8_t expected) {
-  return length > kAckByte && bytes[kAckByte] == expected;
-}
-
-} // namespace
-
 CKorgNanoControl::~CKorgNanoControl() = default;
 
 uint32_t CKorgNanoControl::GetSysExBufferSize() {
@@ -39,7 +18,7 @@ void CKorgNanoControl::Start() {
 }
 
 void CKorgNanoControl::OnSysEx(const uint8_t* bytes, uint16_t length) {
-  if (!IsFromThisController(bytes, length)) return;
+  if (!IsNanoKontrolMessage(bytes, length)) return;
   switch (state) {
     case AwaitingScene:
       CheckScene(bytes, length);
@@ -71,7 +50,7 @@ void CKorgNanoControl::CheckScene(const uint8_t* bytes, uint16_t length) {
 }
 
 void CKorgNanoControl::OnUploadAck(const uint8_t* bytes, uint16_t length) {
-  if (!AcknowledgementSays(bytes, length, kNanoUploadDone)) {
+  if (!NanoAcknowledgementSays(bytes, length, kNanoUploadDone)) {
     CountFailure();
     return;
   }
@@ -80,7 +59,7 @@ void CKorgNanoControl::OnUploadAck(const uint8_t* bytes, uint16_t length) {
 }
 
 void CKorgNanoControl::OnWriteAck(const uint8_t* bytes, uint16_t length) {
-  if (AcknowledgementSays(bytes, length, kNanoWriteDone)) {
+  if (NanoAcknowledgementSays(bytes, length, kNanoWriteDone)) {
     LogPrintf("%s", logtext::kUploadSucceeded);
     state = Idle;
     return;
@@ -91,7 +70,7 @@ void CKorgNanoControl::OnWriteAck(const uint8_t* bytes, uint16_t length) {
 
 void CKorgNanoControl::CountFailure() {
   ++retryCount;
-  if (retryCount >= kMostFailures) {
+  if (retryCount >= kNanoMostFailures) {
     state = Failed;
     return;
   }

@@ -12,6 +12,16 @@ struct PortClassification {
 // are case-sensitive; all but "iCON iControls_Pro" (a prefix) match anywhere.
 PortClassification ClassifyPortName(const std::string& name);
 
+// The family's name as support staff know it ("iCON iControls Pro",
+// "Platform-M"), or nullptr for a code of no family.
+const char* FamilyName(char modelCode);
+
 // The code of a port whose capabilities could not be read.
 constexpr char kUnreadablePortCode = 'Z';
 constexpr char kUnknownPortCode = 'X';
+// The families the tool has a dialogue with.
+constexpr char kNanoKontrolCode = 'D';
+constexpr char kXTouchMiniCode = 'F';
+constexpr char kBCF2000Code = 'G';
+constexpr char kBCR2000Code = 'H';
+constexpr char kTwisterCode = 'I';

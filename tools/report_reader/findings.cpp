@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
 #include "app/log_texts.h"
-#include "handlers/nano_kontrol.h"
+#include "handlers/bc_protocol.h"
+#include "handlers/nano_kontrol_protocol.h"
 #include "midi/model_code.h"
 #include "tools/report_reader/midi_text.h"
 #include "tools/report_reader/report_parser.h"
@@ -15,33 +17,13 @@ namespace reader {
 
 namespace {
 
-constexpr int kMostSceneFailures = 10; // the nanoKONTROL2 dialogue's bound
+std::string FamilyOf(char modelCode) {
+  const char* name = FamilyName(modelCode);
+  return name != nullptr ? name : "no known family";
+}
 
-std::string FamilyName(char modelCode) {
-  switch (modelCode) {
-    case 'B':
-      return "MIDI Mix";
-    case 'D':
-      return "nanoKONTROL2";
-    case 'E':
-      return "iCON iControls Pro";
-    case 'F':
-      return "X-TOUCH MINI";
-    case 'K':
-      return "X-TOUCH COMPACT";
-    case 'G':
-      return "BCF2000";
-    case 'H':
-      return "BCR2000";
-    case 'I':
-      return "Midi Fighter Twister";
-    case 'J':
-      return "Launchpad Mini";
-    case 'M':
-      return "Platform-M";
-    default:
-      return "no known family";
-  }
+bool IsBC(char modelCode) {
+  return modelCode == kBCF2000Code || modelCode == kBCR2000Code;
 }
 
 // Names compared as a mail program may have left them: a wrap can add or
@@ -62,17 +44,6 @@ std::string Plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-bool IsBCReply(const Entry& entry) {
-  return entry.kind == Kind::SysEx && entry.bytes.size() >= 8 && entry.bytes[0] == 0xF0 && entry.bytes[1] == 0x00 &&
-         entry.bytes[2] == 0x20 && entry.bytes[3] == 0x32 && entry.bytes[6] == 0x02 &&
-         (entry.bytes[5] == 0x14 || entry.bytes[5] == 0x15);
-}
-
-bool IsNanoScene(const Entry& entry) {
-  const std::vector<uint8_t>& b = entry.bytes;
-  return entry.kind == Kind::SysEx && b.size() == kNanoSceneImage.size() && b[1] == 0x42 && (b[2] & 0xF0) == 0x40 &&
-         b[3] == 0x00 && b[4] == 0x01 && b[5] == 0x13;
-}
 
 struct Device {
   std::string portName; // as found, which decides its family
@@ -83,9 +54,22 @@ struct Device {
   bool renamed = false;
 };
 
+// Of a long list of lines, the ones a finding shows.
+void Shown(std::vector<size_t>& lines, Finding& finding) {
+  std::sort(lines.begin(), lines.end());
+  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+  finding.lineCount = lines.size();
+  if (lines.size() > 10) {
+    const size_t last = lines.back();
+    lines.resize(8);
+    lines.push_back(last);
+  }
+  finding.lines = std::move(lines);
+}
+
 class Reader {
  public:
-  explicit Reader(const Report& report) : entries(report.entries) {}
+  explicit Reader(const Report& report) : report(report), entries(report.entries) {}
 
   void Run(Reading& reading) {
     Devices();
@@ -94,15 +78,31 @@ class Reader {
     Traffic();
     reading.findings = std::move(findings);
     for (const Entry& entry : entries) {
-      if (entry.kind == Kind::NotUnderstood) reading.notUnderstood.push_back({entry.text, {entry.line}});
+      if (entry.kind == Kind::NotUnderstood) {
+        reading.notUnderstood.push_back({report.DetailOf(entry).text, {entry.line}, 1});
+      }
     }
   }
 
  private:
   void Add(std::string text, std::vector<size_t> lines) {
-    std::sort(lines.begin(), lines.end());
-    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-    findings.push_back({std::move(text), std::move(lines)});
+    Finding finding;
+    finding.text = std::move(text);
+    Shown(lines, finding);
+    findings.push_back(std::move(finding));
+  }
+
+  const std::string& NameOf(const Entry& entry) const { return report.DetailOf(entry).name; }
+  const uint8_t* BytesOf(const Entry& entry) const { return report.SysExOf(entry); }
+
+  char BCReplyModel(const Entry& entry) const {
+    return entry.kind == Kind::SysEx ? BCIdentityReplyModel(BytesOf(entry), entry.size) : 0;
+  }
+  bool IsNanoMessage(const Entry& entry) const {
+    return entry.kind == Kind::SysEx && IsNanoKontrolMessage(BytesOf(entry), entry.size);
+  }
+  bool IsNanoScene(const Entry& entry) const {
+    return entry.kind == Kind::SysEx && IsNanoKontrolScene(BytesOf(entry), entry.size);
   }
 
   std::vector<const Entry*> All(Kind kind) const {
@@ -138,21 +138,21 @@ class Reader {
     size_t next = 0;
     for (size_t index = 0; index < listed.size(); ++index) {
       Device device;
-      device.name = listed[index]->name;
+      device.name = NameOf(*listed[index]);
       device.supported = listed[index]->supported;
       device.lines.push_back(listed[index]->line);
       const bool renamedName = std::any_of(renames.begin(), renames.end(),
-                                           [&](const Entry* rename) { return SameName(rename->name, device.name); });
+                                           [&](const Entry* rename) { return SameName(NameOf(*rename), device.name); });
       const Entry* foundLine = nullptr;
       for (size_t candidate = next; candidate < found.size() && foundLine == nullptr; ++candidate) {
-        const char family = ClassifyPortName(found[candidate]->name).modelCode;
-        if (SameName(found[candidate]->name, device.name) || (renamedName && (family == 'G' || family == 'H'))) {
+        const char family = ClassifyPortName(NameOf(*found[candidate])).modelCode;
+        if (SameName(NameOf(*found[candidate]), device.name) || (renamedName && IsBC(family))) {
           foundLine = found[candidate];
           taken[candidate] = true;
           next = candidate + 1;
         }
       }
-      device.portName = foundLine != nullptr ? foundLine->name : device.name;
+      device.portName = foundLine != nullptr ? NameOf(*foundLine) : device.name;
       if (foundLine != nullptr) device.lines.push_back(foundLine->line);
       const bool unreadable = device.portName.empty() && device.name.empty();
       device.family = unreadable ? kUnreadablePortCode : ClassifyPortName(device.portName).modelCode;
@@ -161,11 +161,11 @@ class Reader {
       if (unreadable) {
         text += "a port whose name and capabilities could not be read; not supported";
       } else {
-        text += FamilyName(device.family) + (device.supported ? ", supported" : ", not supported");
+        text += FamilyOf(device.family) + (device.supported ? ", supported" : ", not supported");
       }
       if (foundLine != nullptr && !SameName(device.portName, device.name)) {
         for (const Entry* rename : renames) {
-          if (!SameName(rename->name, device.name)) continue;
+          if (!SameName(NameOf(*rename), device.name)) continue;
           device.renamed = true;
           device.lines.push_back(rename->line);
           text += "; renamed by its identity reply from port name \"" + device.portName + "\"";
@@ -179,24 +179,28 @@ class Reader {
     }
     for (size_t index = 0; index < found.size(); ++index) {
       if (taken[index] || listed.empty()) continue;
-      if (found[index]->name.empty()) {
+      if (NameOf(*found[index]).empty()) {
         Add("A port whose name and capabilities could not be read was found and left out of the summary.",
             {found[index]->line});
       } else {
-        Add("Port \"" + found[index]->name + "\" was found but is not in the summary.", {found[index]->line});
+        Add("Port \"" + NameOf(*found[index]) + "\" was found but is not in the summary.", {found[index]->line});
       }
     }
   }
 
-  // The model byte of the identity reply logged last before a rename.
-  std::string ClaimedModel(const Entry& rename) const {
-    const Entry* reply = nullptr;
-    for (const Entry& entry : entries) {
-      if (&entry == &rename) break;
-      if (IsBCReply(entry)) reply = &entry;
+  // The model the identity reply logged last before a rename claims.
+  std::string ClaimedModel(const Entry& rename) {
+    if (claimedModels.empty()) {
+      // Once for all renames, in one pass.
+      char last = 0;
+      for (const Entry& entry : entries) {
+        const char model = BCReplyModel(entry);
+        if (model != 0) last = model;
+        if (entry.kind == Kind::DeviceRenamed) claimedModels[&entry] = last;
+      }
     }
-    if (reply == nullptr) return "";
-    return reply->bytes[5] == 0x14 ? "BCF2000" : "BCR2000";
+    const char model = claimedModels[&rename];
+    return model != 0 ? FamilyOf(model) : "";
   }
 
   std::vector<const Device*> OfFamilies(std::initializer_list<char> families) const {
@@ -210,7 +214,7 @@ class Reader {
   void Dialogues() {
     BCDialogue();
     NanoDialogue();
-    for (const Device* device : OfFamilies({'F'})) {
+    for (const Device* device : OfFamilies({kXTouchMiniCode})) {
       Add("X-TOUCH MINI \"" + device->name +
               "\": the tool sends its reset stream when the port has an output of the same name; the report "
               "does not log the stream and shows no answer.",
@@ -219,7 +223,7 @@ class Reader {
   }
 
   void BCDialogue() {
-    const std::vector<const Device*> bcs = OfFamilies({'G', 'H'});
+    const std::vector<const Device*> bcs = OfFamilies({kBCF2000Code, kBCR2000Code});
     if (bcs.empty()) return;
     const std::vector<const Entry*> requests = All(Kind::IdentityRequest);
     const std::vector<const Entry*> replies = All(Kind::IdentityReply);
@@ -262,7 +266,7 @@ class Reader {
   }
 
   void NanoDialogue() {
-    const std::vector<const Device*> nanos = OfFamilies({'D'});
+    const std::vector<const Device*> nanos = OfFamilies({kNanoKontrolCode});
     if (nanos.empty()) return;
     const std::string who = nanos.size() == 1 ? "nanoKONTROL2 \"" + nanos[0]->name + "\""
                                               : std::string("A nanoKONTROL2 (the report cannot tell which)");
@@ -325,16 +329,16 @@ class Reader {
     bool after = false;
     for (const Entry& entry : entries) {
       if (&entry == &bad) after = true;
-      if (!after || state == Done || entry.kind != Kind::SysEx || !IsNanoMessage(entry)) continue;
+      if (!after || state == Done || !IsNanoMessage(entry)) continue;
       const bool says =
-          entry.bytes.size() > 8 && entry.bytes[8] == (state == Upload ? kNanoUploadDone : kNanoWriteDone);
+          NanoAcknowledgementSays(BytesOf(entry), entry.size, state == Upload ? kNanoUploadDone : kNanoWriteDone);
       if (says) {
         state = state == Upload ? Write : Done;
         continue;
       }
       (state == Upload ? uploadLines : writeLines).push_back(entry.line);
       state = Upload;
-      if (++failures == kMostSceneFailures) {
+      if (++failures == static_cast<size_t>(kNanoMostFailures)) {
         gaveUpAt = entry.line;
         state = Done;
       }
@@ -353,7 +357,7 @@ class Reader {
           lines);
     }
     if (gaveUpAt != 0) {
-      Add(who + ": the tool gave up after " + std::to_string(kMostSceneFailures) +
+      Add(who + ": the tool gave up after " + std::to_string(kNanoMostFailures) +
               " failures; the controller keeps its own scene.",
           {gaveUpAt});
     } else if (state != Done) {
@@ -361,16 +365,12 @@ class Reader {
     }
   }
 
-  static bool IsNanoMessage(const Entry& entry) {
-    const std::vector<uint8_t>& b = entry.bytes;
-    return b.size() >= 6 && b[0] == 0xF0 && b[1] == 0x42 && b[3] == 0x00 && b[4] == 0x01 && b[5] == 0x13;
-  }
-
   // How a scene dump differs from the stored image, as the end of a sentence.
-  static std::string SceneDifference(const Entry& scene) {
+  std::string SceneDifference(const Entry& scene) const {
+    const uint8_t* bytes = BytesOf(scene);
     std::vector<size_t> offsets;
     for (size_t at = 0; at < kNanoSceneImage.size(); ++at) {
-      if (scene.bytes[at] != kNanoSceneImage[at]) offsets.push_back(at);
+      if (bytes[at] != kNanoSceneImage[at]) offsets.push_back(at);
     }
     if (offsets.empty()) return "equal to the tool's stored image";
     std::string text =
@@ -379,7 +379,7 @@ class Reader {
     char item[48];
     for (size_t index = 0; index < offsets.size() && index < 40; ++index) {
       std::snprintf(item, sizeof item, "%s%zu (%02X, stored %02X)", index == 0 ? "" : ", ", offsets[index],
-                    scene.bytes[offsets[index]], kNanoSceneImage[offsets[index]]);
+                    bytes[offsets[index]], kNanoSceneImage[offsets[index]]);
       text += item;
     }
     if (offsets.size() > 40) text += ", ...";
@@ -396,7 +396,7 @@ class Reader {
       std::vector<size_t> lines = {entry.line};
       if (reason != nullptr && (reason->kind == Kind::OpenFailure || reason->kind == Kind::UnknownErrorCode)) {
         lines.push_back(reason->line);
-        text += ": " + OpenFailureWords(*reason);
+        text += ": " + OpenFailureWords(report.DetailOf(*reason).text, reason->kind);
       }
       Add(text + ".", lines);
     }
@@ -410,40 +410,53 @@ class Reader {
             "The driver reported a broken or unfinished System Exclusive message (\"MIM_LONGERROR\")");
     counted(Kind::PortClosed, "A port reported itself closed, as an unplugged device does (\"MIM_CLOSE\")");
     for (const Entry* entry : All(Kind::SysExTooLong)) {
-      Add("A System Exclusive message longer than " + std::to_string(entry->number) +
+      Add("A System Exclusive message longer than " + std::to_string(report.DetailOf(*entry).number) +
               " bytes was dropped as it came in; the device sent it, the tool kept none of it.",
           {entry->line});
     }
     for (const Entry* entry : All(Kind::EventsLost)) {
-      Add(std::to_string(entry->number) + " MIDI events from \"" + entry->name +
+      Add(std::to_string(report.DetailOf(*entry).number) + " MIDI events from \"" + NameOf(*entry) +
               "\" were lost: the tool could not take them as fast as they came.",
           {entry->line});
     }
     for (const Entry* entry : All(Kind::GaveUp)) {
-      Add("The run was ended after " + std::to_string(entry->number) +
+      Add("The run was ended after " + std::to_string(report.DetailOf(*entry).number) +
               " seconds: a call to the MIDI service never returned (a driver hang).",
           {entry->line});
     }
   }
 
-  static std::string OpenFailureWords(const Entry& reason) {
-    if (reason.kind == Kind::UnknownErrorCode) return "error code " + reason.text;
-    const std::string text = reason.text + "\n";
+  static std::string OpenFailureWords(const std::string& reason, Kind kind) {
+    if (kind == Kind::UnknownErrorCode) return "error code " + reason;
+    const std::string text = reason + "\n";
     if (text == logtext::kAlreadyInUse) return "the port is in use by another program";
     if (text == logtext::kNoMemory) return "out of memory, or the port is in use by another program";
     if (text == logtext::kBadDeviceId) return "the port was gone by then";
-    return "the driver refused the request (" + reason.text + ")";
+    return "the driver refused the request (" + reason + ")";
   }
 
   void Traffic() {
-    const std::vector<const Entry*> messages = All(Kind::ShortMessage);
-    const std::vector<const Entry*> sysex = All(Kind::SysEx);
+    // One pass: a flood's report holds a million messages.
     std::map<std::string, size_t> kinds;
     std::set<unsigned> channels;
-    for (const Entry* entry : messages) {
-      ++kinds[ShortMessageKind(entry->bytes)];
-      const unsigned channel = ChannelOf(entry->bytes);
-      if (channel != 0) channels.insert(channel);
+    size_t messages = 0;
+    size_t sysex = 0;
+    std::vector<size_t> first;
+    size_t last = 0;
+    for (const Entry& entry : entries) {
+      if (entry.kind == Kind::ShortMessage) {
+        ++messages;
+        ++kinds[ShortMessageKind(entry.shortMessage)];
+        const unsigned channel = ChannelOf(entry.shortMessage);
+        if (channel != 0) channels.insert(channel);
+      } else if (entry.kind == Kind::SysEx) {
+        ++sysex;
+      } else {
+        continue;
+      }
+      // Entries come in line order: the first ten, and the last.
+      if (first.size() < 10) first.push_back(entry.line);
+      last = entry.line;
     }
     std::string counts;
     for (const char* kind : {"note on", "note off", "control change", "pitch bend", "other"}) {
@@ -451,9 +464,9 @@ class Reader {
       if (!counts.empty()) counts += ", ";
       counts += std::to_string(kinds[kind]) + " " + kind;
     }
-    if (!sysex.empty()) {
+    if (sysex != 0) {
       if (!counts.empty()) counts += ", ";
-      counts += Plural(sysex.size(), "System Exclusive message", "System Exclusive messages");
+      counts += Plural(sysex, "System Exclusive message", "System Exclusive messages");
     }
     if (!channels.empty()) {
       counts += "; channel";
@@ -464,63 +477,134 @@ class Reader {
         first = false;
       }
     }
-    std::vector<size_t> lines = LinesOf(messages);
-    const std::vector<size_t> sysexLines = LinesOf(sysex);
-    lines.insert(lines.end(), sysexLines.begin(), sysexLines.end());
+    const auto addTraffic = [&](std::string text) {
+      Finding finding;
+      finding.text = std::move(text);
+      finding.lineCount = messages + sysex;
+      finding.lines = first;
+      if (finding.lineCount > 10) {
+        finding.lines.resize(8);
+        finding.lines.push_back(last);
+      }
+      findings.push_back(std::move(finding));
+    };
     if (devices.empty()) {
-      if (!counts.empty()) Add("Input logged: " + counts + ".", lines);
+      if (!counts.empty()) addTraffic("Input logged: " + counts + ".");
       return;
     }
-    if (messages.empty() && sysex.empty()) {
+    if (messages == 0 && sysex == 0) {
       for (const Device& device : devices) {
         Add("Device \"" + device.name + "\": no input seen: was a control moved?", device.lines);
       }
       return;
     }
     if (devices.size() == 1) {
-      Add("Device \"" + devices[0].name + "\" sent " + counts + ".", lines);
+      addTraffic("Device \"" + devices[0].name + "\" sent " + counts + ".");
       return;
     }
-    Add("Input logged from the " + std::to_string(devices.size()) + " devices: " + counts +
-            ". The report names no device on these lines, so it cannot tell which device sent what, except where "
-            "a message's content tells (identity replies, KORG scenes).",
-        lines);
-    if (messages.empty()) {
+    addTraffic("Input logged from the " + std::to_string(devices.size()) + " devices: " + counts +
+               ". The report names no device on these lines, so it cannot tell which device sent what, except where "
+               "a message's content tells (identity replies, KORG scenes).");
+    if (messages == 0) {
       for (const Device& device : devices) {
-        if (device.family == 'G' || device.family == 'H' || device.family == 'D') continue;
+        if (IsBC(device.family) || device.family == kNanoKontrolCode) continue;
         Add("Device \"" + device.name + "\": no input seen: was a control moved? (only System Exclusive was logged)",
             device.lines);
       }
     }
   }
 
+  const Report& report;
   const std::vector<Entry>& entries;
   std::vector<Device> devices;
   std::vector<Finding> findings;
+  std::map<const Entry*, char> claimedModels;
 };
 
-std::string Logged(const Entry& entry) {
-  char text[64];
-  switch (entry.kind) {
-    case Kind::ShortMessage:
-      std::snprintf(text, sizeof text, "got MIDI: %X %X %X", entry.bytes[0], entry.bytes[1], entry.bytes[2]);
-      return text;
-    case Kind::SysEx:
-      return std::string(logtext::kSysExReceived) + " (" + std::to_string(entry.bytes.size()) + " bytes)";
-    case Kind::DeviceFound:
-      return "MIDI device found: " + entry.name;
-    case Kind::DeviceRenamed:
-      return "Updated device name: " + entry.name;
-    case Kind::EventsLost:
-      return std::to_string(entry.number) + " MIDI events lost on \"" + entry.name + "\".";
-    case Kind::SummaryDevice:
-      return "\"" + entry.name + "\"" + (entry.supported ? logtext::kSupported : "");
-    default:
-      return entry.text;
-  }
+// A format of the tool's table with its one directive filled in and its
+// line feed, if any, left off.
+std::string Filled(const char* format, const std::string& value) {
+  std::string text(format);
+  const size_t at = text.find('%');
+  size_t end = at + 1;
+  while (end < text.size() && std::strchr("lh", text[end]) != nullptr) ++end;
+  text.replace(at, end + 1 - at, value);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
 }
 
-std::string Meaning(const Entry& entry) {
+std::string WithoutLineFeed(const char* text) {
+  std::string bare(text);
+  if (!bare.empty() && bare.back() == '\n') bare.pop_back();
+  return bare;
+}
+
+std::string Logged(const Report& report, const Entry& entry) {
+  switch (entry.kind) {
+    case Kind::ShortMessage: {
+      char text[64];
+      std::snprintf(text, sizeof text, logtext::kShortMessage, entry.shortMessage[0], entry.shortMessage[1],
+                    entry.shortMessage[2]);
+      return WithoutLineFeed(text);
+    }
+    case Kind::SysEx:
+      return std::string(logtext::kSysExReceived) + " (" + std::to_string(entry.size) + " bytes)";
+    case Kind::DeviceFound:
+      return Filled(logtext::kDeviceFound, report.DetailOf(entry).name);
+    case Kind::DeviceRenamed:
+      return Filled(logtext::kDeviceRenamed, report.DetailOf(entry).name);
+    case Kind::EventsLost: {
+      const Detail& detail = report.DetailOf(entry);
+      std::string text = Filled(logtext::kEventsLost, std::to_string(detail.number));
+      const size_t at = text.find('%');
+      if (at != std::string::npos) text.replace(at, 2, detail.name);
+      return text;
+    }
+    case Kind::SummaryDevice:
+      return "\"" + report.DetailOf(entry).name + "\"" + (entry.supported ? logtext::kSupported : "");
+    case Kind::SysExTooLong:
+      return Filled(logtext::kSysExTooLong, std::to_string(report.DetailOf(entry).number));
+    case Kind::GaveUp:
+      return Filled(logtext::kGaveUp, std::to_string(report.DetailOf(entry).number));
+    case Kind::UnknownErrorCode:
+      return Filled(logtext::kUnknownErrorCode, report.DetailOf(entry).text);
+    case Kind::OpenFailure:
+    case Kind::Stopwatch:
+    case Kind::NotUnderstood:
+      return report.DetailOf(entry).text;
+    case Kind::PortOpened:
+      return WithoutLineFeed(logtext::kPortOpened);
+    case Kind::PortClosed:
+      return WithoutLineFeed(logtext::kPortClosed);
+    case Kind::BrokenShort:
+      return WithoutLineFeed(logtext::kBrokenShortMessage);
+    case Kind::BrokenLong:
+      return WithoutLineFeed(logtext::kBrokenLongMessage);
+    case Kind::OpenFailed:
+      return WithoutLineFeed(logtext::kOpenFailed);
+    case Kind::SendFailed:
+      return WithoutLineFeed(logtext::kSendFailed);
+    case Kind::IdentityRequest:
+      return logtext::kIdentityRequest;
+    case Kind::IdentityReply:
+      return logtext::kIdentityReply;
+    case Kind::NoDeviceName:
+      return logtext::kNoDeviceName;
+    case Kind::SceneGood:
+      return WithoutLineFeed(logtext::kSceneGood);
+    case Kind::SceneBad:
+      return WithoutLineFeed(logtext::kSceneBad);
+    case Kind::UploadSucceeded:
+      return WithoutLineFeed(logtext::kUploadSucceeded);
+    case Kind::UploadFailed:
+      return WithoutLineFeed(logtext::kUploadFailed);
+    case Kind::NoDevices:
+      return logtext::kNoDevices;
+  }
+  return "";
+}
+
+std::string Meaning(const Report& report, const Entry& entry) {
   switch (entry.kind) {
     case Kind::PortOpened:
       return "an input port opened";
@@ -531,9 +615,9 @@ std::string Meaning(const Entry& entry) {
     case Kind::BrokenLong:
       return "the driver received a broken or unfinished System Exclusive message";
     case Kind::ShortMessage:
-      return DescribeShortMessage(entry.bytes);
+      return DescribeShortMessage(entry.shortMessage);
     case Kind::SysEx:
-      return DescribeSysEx(entry.bytes);
+      return DescribeSysEx(report.SysExOf(entry), entry.size);
     case Kind::SysExTooLong:
       return "a System Exclusive message too long to keep was dropped";
     case Kind::EventsLost:
@@ -580,18 +664,22 @@ std::string Meaning(const Entry& entry) {
 
 } // namespace
 
-Reading Read(const std::string& pasted) {
-  const Report report = ParseReport(pasted);
+DecodedLine Reading::DecodedAt(size_t index) const {
+  const Entry& entry = report.entries[index];
+  return {entry.line, Logged(report, entry), Meaning(report, entry)};
+}
+
+Reading Read(std::string_view pasted) {
   Reading reading;
-  reading.found = report.found;
-  if (!report.found) {
-    reading.findings.push_back({"No Portprobe report found in this text.", {}});
+  reading.report = ParseReport(pasted);
+  reading.found = reading.report.found;
+  if (!reading.found) {
+    reading.findings.push_back({"No Portprobe report found in this text.", {}, 0});
     return reading;
   }
-  reading.firstLine = report.firstLine;
-  reading.lastLine = report.lastLine;
-  Reader(report).Run(reading);
-  for (const Entry& entry : report.entries) reading.log.push_back({entry.line, Logged(entry), Meaning(entry)});
+  reading.firstLine = reading.report.firstLine;
+  reading.lastLine = reading.report.lastLine;
+  Reader(reading.report).Run(reading);
   return reading;
 }
 

@@ -8,17 +8,32 @@
 // request and the X-TOUCH MINI's reset stream are not logged, so "no answer
 // seen" is a finding and "request sent" is not; "Error opening midi" names
 // no port.
+//
+// What the reader knows of the protocol it takes from the tool: the family
+// table (midi/model_code.h), how each dialogue reads a reply
+// (handlers/bc_protocol.h, handlers/nano_kontrol_protocol.h) and the logged
+// texts (app/log_texts.h).
+//
+// A reading keeps the parsed report and decodes its log one line at a time,
+// as far as it is shown, so that a report of a million lines costs no more
+// than its entries.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "tools/report_reader/report_parser.h"
 
 namespace reader {
 
 struct Finding {
   std::string text;
-  std::vector<size_t> lines; // of the pasted text
+  // The lines it comes from, as far as they are shown: all of them, or of
+  // more than ten the first eight and the last.
+  std::vector<size_t> lines;
+  size_t lineCount = 0;
 };
 
 struct DecodedLine {
@@ -33,9 +48,13 @@ struct Reading {
   size_t lastLine = 0;
   std::vector<Finding> findings;
   std::vector<Finding> notUnderstood; // each with its line
-  std::vector<DecodedLine> log;
+  Report report;
+
+  // The decoded log: one line per entry of the report.
+  size_t LogSize() const { return report.entries.size(); }
+  DecodedLine DecodedAt(size_t index) const;
 };
 
-Reading Read(const std::string& pasted);
+Reading Read(std::string_view pasted);
 
 } // namespace reader

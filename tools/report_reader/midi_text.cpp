@@ -4,7 +4,8 @@
 #include <array>
 #include <cstdio>
 
-#include "handlers/nano_kontrol.h"
+#include "handlers/bc_protocol.h"
+#include "handlers/nano_kontrol_protocol.h"
 
 namespace reader {
 
@@ -16,12 +17,12 @@ std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 
   return text;
 }
 
-bool StartsWith(const std::vector<uint8_t>& bytes, std::initializer_list<uint8_t> start) {
-  return bytes.size() >= start.size() && std::equal(start.begin(), start.end(), bytes.begin());
+bool StartsWith(const uint8_t* bytes, size_t length, std::initializer_list<uint8_t> start) {
+  return length >= start.size() && std::equal(start.begin(), start.end(), bytes);
 }
 
-std::string Maker(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < 2) return "no maker";
+std::string Maker(const uint8_t* bytes, size_t length) {
+  if (length < 2) return "no maker";
   switch (bytes[1]) {
     case 0x42:
       return "Korg";
@@ -34,17 +35,17 @@ std::string Maker(const std::vector<uint8_t>& bytes) {
     default:
       break;
   }
-  if (StartsWith(bytes, {0xF0, 0x00, 0x20, 0x32})) return "Behringer";
-  if (StartsWith(bytes, {0xF0, 0x00, 0x01, 0x79})) return "DJ TechTools";
-  if (bytes[1] == 0x00 && bytes.size() >= 4) return Format("maker 00 %02X %02X", bytes[2], bytes[3]);
+  if (StartsWith(bytes, length, {0xF0, 0x00, 0x20, 0x32})) return "Behringer";
+  if (StartsWith(bytes, length, {0xF0, 0x00, 0x01, 0x79})) return "DJ TechTools";
+  if (bytes[1] == 0x00 && length >= 4) return Format("maker 00 %02X %02X", bytes[2], bytes[3]);
   return Format("maker %02X", bytes[1]);
 }
 
 // Printable ASCII as it is, anything else as \xNN: identity text is the
 // device's, and a report reader must not be driven by it either.
-std::string Quoted(std::vector<uint8_t>::const_iterator begin, std::vector<uint8_t>::const_iterator end) {
+std::string Quoted(const uint8_t* begin, const uint8_t* end) {
   std::string text = "'";
-  for (auto at = begin; at != end; ++at) {
+  for (const uint8_t* at = begin; at < end; ++at) {
     if (*at >= 0x20 && *at < 0x7F) {
       text += static_cast<char>(*at);
     } else {
@@ -55,24 +56,21 @@ std::string Quoted(std::vector<uint8_t>::const_iterator begin, std::vector<uint8
 }
 
 // What a message of the families the tool talks to is, or "".
-std::string KnownMessage(const std::vector<uint8_t>& bytes) {
-  if (StartsWith(bytes, {0xF0, 0x00, 0x20, 0x32}) && bytes.size() >= 8) {
-    if (bytes[6] == 0x01) return "identity request";
-    if (bytes[6] == 0x02) {
-      const char* model = bytes[5] == 0x14 ? "BCF2000" : bytes[5] == 0x15 ? "BCR2000" : "unknown model";
-      return std::string("identity reply: ") + model + ", " + Quoted(bytes.begin() + 7, bytes.end() - 1);
-    }
-    return "";
+std::string KnownMessage(const uint8_t* bytes, size_t length) {
+  if (StartsWith(bytes, length, {0xF0, 0x00, 0x20, 0x32}) && length >= kBCShortestReply) {
+    if (std::equal(kBCIdentityRequest.begin(), kBCIdentityRequest.end(), bytes)) return "identity request";
+    const char model = BCIdentityReplyModel(bytes, length);
+    if (model == 0) return "";
+    return std::string("identity reply: ") + (model == kBCF2000Code ? "BCF2000" : "BCR2000") + ", " +
+           Quoted(bytes + kBCIdentityTextOffset, bytes + length - 1);
   }
-  const bool nano = bytes.size() >= 7 && bytes[1] == 0x42 && (bytes[2] & 0xF0) == 0x40 && bytes[3] == 0x00 &&
-                    bytes[4] == 0x01 && bytes[5] == 0x13;
-  if (!nano) return "";
-  const unsigned channel = (bytes[2] & 0x0Fu) + 1;
-  if (bytes.size() == kNanoSceneImage.size()) {
-    return Format("nanoKONTROL2 scene dump (global channel %u)", channel);
+  if (!IsNanoKontrolMessage(bytes, length)) return "";
+  if (IsNanoKontrolScene(bytes, length)) {
+    if ((bytes[2] & 0xF0u) == 0x40) return Format("nanoKONTROL2 scene dump (global channel %u)", (bytes[2] & 0x0Fu) + 1);
+    return Format("nanoKONTROL2 scene dump (byte 2 %02X)", bytes[2]);
   }
-  if (bytes.size() > 8 && bytes[8] == kNanoUploadDone) return "nanoKONTROL2: scene data received";
-  if (bytes.size() > 8 && bytes[8] == kNanoWriteDone) return "nanoKONTROL2: scene written";
+  if (NanoAcknowledgementSays(bytes, length, kNanoUploadDone)) return "nanoKONTROL2: scene data received";
+  if (NanoAcknowledgementSays(bytes, length, kNanoWriteDone)) return "nanoKONTROL2: scene written";
   return "nanoKONTROL2 message";
 }
 
@@ -83,8 +81,7 @@ std::string NoteName(unsigned note) {
   return std::string(kNames[note % 12]) + std::to_string(static_cast<int>(note / 12) - 1);
 }
 
-const char* ShortMessageKind(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < 3) return "other";
+const char* ShortMessageKind(const uint8_t* bytes) {
   const unsigned kind = bytes[0] & 0xF0u;
   if (kind == 0x90) return bytes[2] == 0 ? "note off" : "note on";
   if (kind == 0x80) return "note off";
@@ -93,13 +90,12 @@ const char* ShortMessageKind(const std::vector<uint8_t>& bytes) {
   return "other";
 }
 
-unsigned ChannelOf(const std::vector<uint8_t>& bytes) {
-  if (bytes.empty() || bytes[0] < 0x80 || bytes[0] >= 0xF0) return 0;
+unsigned ChannelOf(const uint8_t* bytes) {
+  if (bytes[0] < 0x80 || bytes[0] >= 0xF0) return 0;
   return (bytes[0] & 0x0Fu) + 1;
 }
 
-std::string DescribeShortMessage(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < 3) return "not a message";
+std::string DescribeShortMessage(const uint8_t* bytes) {
   const unsigned status = bytes[0];
   const unsigned d1 = bytes[1] & 0x7Fu;
   const unsigned d2 = bytes[2] & 0x7Fu;
@@ -158,11 +154,11 @@ std::string DescribeShortMessage(const std::vector<uint8_t>& bytes) {
   return "undefined status";
 }
 
-std::string DescribeSysEx(const std::vector<uint8_t>& bytes) {
-  std::string text = "System Exclusive, " + std::to_string(bytes.size()) + " bytes, " + Maker(bytes);
-  const std::string known = KnownMessage(bytes);
+std::string DescribeSysEx(const uint8_t* bytes, size_t length) {
+  std::string text = "System Exclusive, " + std::to_string(length) + " bytes, " + Maker(bytes, length);
+  const std::string known = KnownMessage(bytes, length);
   if (!known.empty()) text += ": " + known;
-  if (bytes.empty() || bytes.front() != 0xF0 || bytes.back() != 0xF7) text += " (not one whole message)";
+  if (length == 0 || bytes[0] != 0xF0 || bytes[length - 1] != 0xF7) text += " (not one whole message)";
   return text;
 }
 

@@ -9,9 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iostream>
-#include <iterator>
 #include <string>
+#include <vector>
 
 #include "tools/report_reader/findings.h"
 #include "tools/report_reader/render.h"
@@ -33,22 +32,35 @@ int main(int argc, char** argv) {
     }
   }
   std::string pasted;
-  if (input != nullptr) {
-    std::ifstream file(input, std::ios::binary);
-    if (!file) {
-      std::fprintf(stderr, "portprobe-read: cannot read %s\n", input);
-      return 2;
-    }
-    pasted.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  } else {
-    pasted.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  std::FILE* source = input != nullptr ? std::fopen(input, "rb") : stdin;
+  if (source == nullptr) {
+    std::fprintf(stderr, "portprobe-read: cannot read %s\n", input);
+    return 2;
   }
+  // A file's size is known: room for it at once, not grown by doubling (a
+  // flood's report is twenty megabytes).
+  if (source != stdin && std::fseek(source, 0, SEEK_END) == 0) {
+    const long size = std::ftell(source);
+    if (size > 0) pasted.reserve(static_cast<size_t>(size));
+    std::rewind(source);
+  }
+  std::vector<char> block(1 << 20);
+  for (size_t got; (got = std::fread(block.data(), 1, block.size(), source)) > 0;) pasted.append(block.data(), got);
+  if (source != stdin) std::fclose(source);
   const reader::Reading reading = reader::Read(pasted);
-  const std::string text = findingsOnly ? reader::FindingsOnly(reading) : reader::RenderText(reading);
-  std::fputs(text.c_str(), stdout);
+  // The paste is not needed any more: the reading keeps what it uses.
+  std::string().swap(pasted);
+  if (findingsOnly) {
+    const std::string text = reader::FindingsOnly(reading);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  } else {
+    reader::RenderText(reading, [](const char* text, size_t length) { std::fwrite(text, 1, length, stdout); });
+  }
   if (html != nullptr) {
     std::ofstream page(html, std::ios::binary);
-    page << reader::RenderHtml(reading);
+    reader::RenderHtml(reading, [&page](const char* text, size_t length) {
+      page.write(text, static_cast<std::streamsize>(length));
+    });
     if (!page) {
       std::fprintf(stderr, "portprobe-read: cannot write %s\n", html);
       return 1;

@@ -6,12 +6,14 @@ namespace reader {
 
 namespace {
 
-std::string Lines(const std::vector<size_t>& lines) {
+std::string Lines(const Finding& finding) {
+  const std::vector<size_t>& lines = finding.lines;
   if (lines.empty()) return "";
-  std::string text = lines.size() == 1 ? "  [line " : "  [lines ";
+  std::string text = finding.lineCount == 1 ? "  [line " : "  [lines ";
+  const bool cut = finding.lineCount > 10;
   for (size_t index = 0; index < lines.size(); ++index) {
-    if (index == 8 && lines.size() > 10) {
-      text += ", ... " + std::to_string(lines.back());
+    if (cut && index + 1 == lines.size()) {
+      text += ", ... " + std::to_string(lines[index]);
       break;
     }
     text += (index == 0 ? "" : ", ") + std::to_string(lines[index]);
@@ -20,33 +22,85 @@ std::string Lines(const std::vector<size_t>& lines) {
 }
 
 // Device text is the device's: in a page it is text, never markup.
-std::string Escaped(const std::string& text) {
-  std::string escaped;
+void AppendEscaped(std::string& page, const std::string& text) {
   for (const char c : text) {
     switch (c) {
       case '<':
-        escaped += "&lt;";
+        page += "&lt;";
         break;
       case '>':
-        escaped += "&gt;";
+        page += "&gt;";
         break;
       case '&':
-        escaped += "&amp;";
+        page += "&amp;";
         break;
       case '"':
-        escaped += "&quot;";
+        page += "&quot;";
         break;
       default:
-        escaped += c;
+        page += c;
     }
   }
+}
+
+std::string Escaped(const std::string& text) {
+  std::string escaped;
+  AppendEscaped(escaped, text);
   return escaped;
+}
+
+// Names and identity texts are the devices': on a terminal, shown escaped
+// as the tool's console shows them.
+void AppendSafe(std::string& text, const std::string& part) {
+  if (IsConsoleSafe(part.data(), part.size())) {
+    text += part;
+  } else {
+    text += MakeConsoleSafe(part.data(), part.size());
+  }
 }
 
 std::string Where(const Reading& reading) {
   if (!reading.found) return "";
   return "Portprobe report: lines " + std::to_string(reading.firstLine) + " to " + std::to_string(reading.lastLine) +
          " of the text.";
+}
+
+// Collects pieces and hands them on in blocks.
+class Buffered {
+ public:
+  explicit Buffered(const Sink& out) : out(out) { text.reserve(kBlock + 1024); }
+  ~Buffered() { Flush(); }
+  Buffered(const Buffered&) = delete;
+  Buffered& operator=(const Buffered&) = delete;
+  std::string& Text() { return text; }
+  void MaybeFlush() {
+    if (text.size() >= kBlock) Flush();
+  }
+  void Flush() {
+    if (!text.empty()) out(text.data(), text.size());
+    text.clear();
+  }
+
+ private:
+  static constexpr size_t kBlock = 1 << 16;
+  const Sink& out;
+  std::string text;
+};
+
+void AppendLogRow(std::string& page, const DecodedLine& line) {
+  page += "<tr><td class=\"line\">";
+  page += std::to_string(line.line);
+  page += "</td><td class=\"logged\">";
+  AppendEscaped(page, line.logged);
+  page += "</td><td>";
+  AppendEscaped(page, line.meaning);
+  page += "</td></tr>\n";
+}
+
+std::string Collected(const std::function<void(const Sink&)>& render) {
+  std::string whole;
+  render([&whole](const char* text, size_t length) { whole.append(text, length); });
+  return whole;
 }
 
 } // namespace
@@ -58,40 +112,47 @@ std::string FindingsOnly(const Reading& reading) {
   return text;
 }
 
-std::string RenderText(const Reading& reading) {
-  // Names and identity texts are the devices': on a terminal, shown
-  // escaped as the tool's console shows them.
-  const auto safe = [](const std::string& text) { return MakeConsoleSafe(text.data(), text.size()); };
-  std::string text = Where(reading);
+void RenderText(const Reading& reading, const Sink& out) {
+  Buffered buffer(out);
+  std::string& text = buffer.Text();
+  text = Where(reading);
   if (!text.empty()) text += "\n\n";
   text += "Findings:\n";
-  for (const Finding& finding : reading.findings) text += "- " + safe(finding.text) + Lines(finding.lines) + "\n";
+  for (const Finding& finding : reading.findings) {
+    text += "- ";
+    AppendSafe(text, finding.text);
+    text += Lines(finding) + "\n";
+  }
   if (!reading.notUnderstood.empty()) {
     text += "\nNot understood:\n";
     for (const Finding& unknown : reading.notUnderstood) {
-      text += "- line " + std::to_string(unknown.lines.front()) + ": " + safe(unknown.text) + "\n";
+      text += "- line " + std::to_string(unknown.lines.front()) + ": ";
+      AppendSafe(text, unknown.text);
+      text += "\n";
     }
   }
-  if (!reading.log.empty()) {
-    text += "\nDecoded log:\n";
-    for (const DecodedLine& line : reading.log) {
-      text += std::to_string(line.line) + ": " + safe(line.logged) + "  =  " + safe(line.meaning) + "\n";
-    }
+  if (reading.LogSize() == 0) return;
+  text += "\nDecoded log:\n";
+  for (size_t index = 0; index < reading.LogSize(); ++index) {
+    const DecodedLine line = reading.DecodedAt(index);
+    text += std::to_string(line.line);
+    text += ": ";
+    AppendSafe(text, line.logged);
+    text += "  =  ";
+    AppendSafe(text, line.meaning);
+    text += '\n';
+    buffer.MaybeFlush();
   }
-  return text;
 }
 
-std::string RenderHtml(const Reading& reading) {
-  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe report</title>\n"
-         "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
-         ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n" +
-         RenderHtmlBody(reading) + "</body></html>\n";
+std::string RenderText(const Reading& reading) {
+  return Collected([&reading](const Sink& out) { RenderText(reading, out); });
 }
 
-std::string RenderHtmlBody(const Reading& reading) {
+std::string RenderFindingsHtml(const Reading& reading) {
   std::string page = "<p>" + Escaped(Where(reading)) + "</p>\n<h2>Findings</h2>\n<ul id=\"findings\">\n";
   for (const Finding& finding : reading.findings) {
-    page += "<li>" + Escaped(finding.text) + "<span class=\"line\">" + Escaped(Lines(finding.lines)) + "</span></li>\n";
+    page += "<li>" + Escaped(finding.text) + "<span class=\"line\">" + Escaped(Lines(finding)) + "</span></li>\n";
   }
   page += "</ul>\n";
   if (!reading.notUnderstood.empty()) {
@@ -101,15 +162,37 @@ std::string RenderHtmlBody(const Reading& reading) {
     }
     page += "</ul>\n";
   }
-  if (!reading.log.empty()) {
+  return page;
+}
+
+std::string RenderLogRowsHtml(const Reading& reading, size_t first, size_t count) {
+  std::string rows;
+  for (size_t index = first; index < reading.LogSize() && index - first < count; ++index) {
+    AppendLogRow(rows, reading.DecodedAt(index));
+  }
+  return rows;
+}
+
+void RenderHtml(const Reading& reading, const Sink& out) {
+  Buffered buffer(out);
+  std::string& page = buffer.Text();
+  page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe report</title>\n"
+         "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
+         ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n";
+  page += RenderFindingsHtml(reading);
+  if (reading.LogSize() != 0) {
     page += "<h2>Decoded log</h2>\n<table id=\"log\">\n";
-    for (const DecodedLine& line : reading.log) {
-      page += "<tr><td class=\"line\">" + std::to_string(line.line) + "</td><td class=\"logged\">" +
-              Escaped(line.logged) + "</td><td>" + Escaped(line.meaning) + "</td></tr>\n";
+    for (size_t index = 0; index < reading.LogSize(); ++index) {
+      AppendLogRow(page, reading.DecodedAt(index));
+      buffer.MaybeFlush();
     }
     page += "</table>\n";
   }
-  return page;
+  page += "</body></html>\n";
+}
+
+std::string RenderHtml(const Reading& reading) {
+  return Collected([&reading](const Sink& out) { RenderHtml(reading, out); });
 }
 
 } // namespace reader

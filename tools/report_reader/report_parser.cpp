@@ -9,29 +9,39 @@ namespace reader {
 
 namespace {
 
+using Text = std::string_view;
+
 // A text of the table without its own line feed, as it stands on its line.
-std::string Bare(const char* text) {
-  std::string bare(text);
-  if (!bare.empty() && bare.back() == '\n') bare.pop_back();
+Text Bare(const char* text) {
+  Text bare(text);
+  if (!bare.empty() && bare.back() == '\n') bare.remove_suffix(1);
   return bare;
 }
 
 // The part of a format before its first directive.
-std::string Head(const char* format) {
-  const std::string text(format);
+Text Head(const char* format) {
+  const Text text(format);
   return text.substr(0, text.find('%'));
 }
 
-bool StartsWith(const std::string& text, const std::string& start) {
-  return text.compare(0, start.size(), start) == 0;
+// The part of a format after its (only) directive, without its line feed.
+Text Tail(const char* format) {
+  Text text(format);
+  text.remove_prefix(text.find('%') + 2);
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  return text;
 }
 
-bool EndsWith(const std::string& text, const std::string& end) {
+bool StartsWith(Text text, Text start) {
+  return text.size() >= start.size() && text.compare(0, start.size(), start) == 0;
+}
+
+bool EndsWith(Text text, Text end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // Digits only, at most 19 of them (so the value fits).
-bool ParseNumber(const std::string& text, uint64_t& value) {
+bool ParseNumber(Text text, uint64_t& value) {
   if (text.empty() || text.size() > 19) return false;
   value = 0;
   for (const char c : text) {
@@ -49,8 +59,7 @@ int HexDigit(char c) {
 }
 
 // "90 3C 64": three bytes of one or two hex digits, one blank apart.
-bool ParseThreeBytes(const std::string& text, std::vector<uint8_t>& bytes) {
-  bytes.clear();
+bool ParseThreeBytes(Text text, uint8_t (&bytes)[3]) {
   size_t at = 0;
   for (int index = 0; index < 3; ++index) {
     if (index > 0) {
@@ -65,47 +74,52 @@ bool ParseThreeBytes(const std::string& text, std::vector<uint8_t>& bytes) {
       ++digits;
     }
     if (digits == 0 || digits > 2) return false;
-    bytes.push_back(static_cast<uint8_t>(value));
+    bytes[index] = static_cast<uint8_t>(value);
   }
   return at == text.size();
 }
 
 // "0.000303": digits, a point, digits.
-bool IsDecimal(const std::string& text) {
+bool IsDecimal(Text text) {
   const size_t point = text.find('.');
-  if (point == std::string::npos || point == 0 || point + 1 == text.size()) return false;
+  if (point == Text::npos || point == 0 || point + 1 == text.size()) return false;
   for (size_t at = 0; at < text.size(); ++at) {
     if (at != point && !std::isdigit(static_cast<unsigned char>(text[at]))) return false;
   }
   return true;
 }
 
+bool IsSpace(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
 // A hex dump, "{ 0xF0, 0x7E, 0xF7,};", with any white space in it (a mail
-// program's wrapping adds some and takes some away).
-bool ParseDump(const std::string& text, std::vector<uint8_t>& bytes) {
-  std::string packed;
-  for (const char c : text) {
-    if (!std::isspace(static_cast<unsigned char>(c))) packed += c;
-  }
-  if (packed.size() < 3 || packed.front() != '{' || !EndsWith(packed, "};")) return false;
-  bytes.clear();
-  size_t at = 1;
-  const size_t end = packed.size() - 2;
-  while (at < end) {
-    if (at + 5 > end || packed[at] != '0' || packed[at + 1] != 'x' || packed[at + 4] != ',') return false;
-    const int high = HexDigit(packed[at + 2]);
-    const int low = HexDigit(packed[at + 3]);
-    if (high < 0 || low < 0) return false;
+// program's wrapping adds some and takes some away), its bytes appended.
+bool ParseDump(Text text, std::vector<uint8_t>& bytes) {
+  size_t at = 0;
+  const auto skipSpace = [&] {
+    while (at < text.size() && IsSpace(text[at])) ++at;
+  };
+  const auto next = [&]() -> int {
+    skipSpace();
+    return at < text.size() ? static_cast<unsigned char>(text[at++]) : -1;
+  };
+  if (next() != '{') return false;
+  for (;;) {
+    const int c = next();
+    if (c == '}') return next() == ';' && (skipSpace(), at == text.size());
+    if (c != '0' || next() != 'x') return false;
+    const int high = HexDigit(static_cast<char>(next()));
+    const int low = HexDigit(static_cast<char>(next()));
+    if (high < 0 || low < 0 || next() != ',') return false;
     bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-    at += 5;
   }
-  return true;
 }
 
 // The texts that can follow one that ends no line ("Updated device name:
 // %s", "Bad response, no device name.") on the same line.
-const std::vector<std::string>& LineStarts() {
-  static const std::vector<std::string> kStarts = {
+const std::vector<Text>& LineStarts() {
+  static const std::vector<Text> kStarts = {
       Bare(logtext::kPortOpened),
       Bare(logtext::kPortClosed),
       Bare(logtext::kBrokenShortMessage),
@@ -132,273 +146,399 @@ const std::vector<std::string>& LineStarts() {
   return kStarts;
 }
 
+// Where the next logged text starts in what follows a text that ends no
+// line; npos when nothing does.
+size_t NextStart(Text rest) {
+  size_t earliest = Text::npos;
+  for (const Text start : LineStarts()) {
+    const size_t at = rest.find(start);
+    if (at < earliest) earliest = at;
+  }
+  return earliest;
+}
+
+const std::vector<std::pair<Kind, Text>>& ExactTexts() {
+  static const std::vector<std::pair<Kind, Text>> kExact = {
+      {Kind::PortOpened, Bare(logtext::kPortOpened)},
+      {Kind::PortClosed, Bare(logtext::kPortClosed)},
+      {Kind::BrokenShort, Bare(logtext::kBrokenShortMessage)},
+      {Kind::BrokenLong, Bare(logtext::kBrokenLongMessage)},
+      {Kind::OpenFailed, Bare(logtext::kOpenFailed)},
+      {Kind::SendFailed, Bare(logtext::kSendFailed)},
+      {Kind::IdentityRequest, logtext::kIdentityRequest},
+      {Kind::IdentityReply, logtext::kIdentityReply},
+      {Kind::SceneGood, Bare(logtext::kSceneGood)},
+      {Kind::SceneBad, Bare(logtext::kSceneBad)},
+      {Kind::UploadSucceeded, Bare(logtext::kUploadSucceeded)},
+      {Kind::UploadFailed, Bare(logtext::kUploadFailed)},
+      {Kind::NoDevices, logtext::kNoDevices},
+  };
+  return kExact;
+}
+
+// Reads texts into the report's entries. Every parse is a trial: one that
+// fails leaves the report as it was.
 class Parser {
  public:
-  // Parses one line's text (perhaps joined from several) into entries;
-  // false when any of it is not understood. dumpPending: the text ended
-  // with the SysEx heading, whose dump follows on the next lines.
-  bool ParseText(const std::string& text, size_t line, std::vector<Entry>& out, bool& dumpPending) const {
-    dumpPending = false;
-    if (text.empty()) return true;
+  explicit Parser(Report& report) : report(report) {}
+
+  struct Outcome {
+    bool understood = false;
+    // The text ended with the SysEx heading, whose dump follows on the next
+    // lines.
+    bool dumpPending = false;
+    // It ended with a renamed device's name that no other text followed:
+    // the name may go on, or a text begin, on the next line.
+    bool nameOpen = false;
+  };
+
+  Outcome Parse(Text text, size_t line) {
+    lastMark = Here();
+    Outcome outcome;
+    outcome.understood = ParseText(text, static_cast<uint32_t>(line), outcome);
+    if (!outcome.understood) Rewind(lastMark);
+    return outcome;
+  }
+  // Takes back what the last Parse added.
+  void Undo() { Rewind(lastMark); }
+
+  // The dump of the last entry, a SysEx heading: false, with nothing
+  // added, when the text is none.
+  bool ParseDumpOfLast(Text dump) {
+    Entry& sysex = report.entries.back();
+    const size_t before = report.sysexBytes.size();
+    if (!ParseDump(dump, report.sysexBytes)) {
+      report.sysexBytes.resize(before);
+      return false;
+    }
+    sysex.at = static_cast<uint32_t>(before);
+    sysex.size = static_cast<uint32_t>(report.sysexBytes.size() - before);
+    return true;
+  }
+
+ private:
+  struct Mark {
+    size_t entries, details, sysexBytes;
+  };
+  Mark Here() const { return {report.entries.size(), report.details.size(), report.sysexBytes.size()}; }
+  void Rewind(const Mark& mark) {
+    report.entries.resize(mark.entries);
+    report.details.resize(mark.details);
+    report.sysexBytes.resize(mark.sysexBytes);
+  }
+
+  void Add(Kind kind, uint32_t line) {
     Entry entry;
+    entry.kind = kind;
     entry.line = line;
-    const auto simple = [&](Kind kind) {
-      entry.kind = kind;
-      if (entry.text.empty()) entry.text = text;
-      out.push_back(entry);
+    report.entries.push_back(entry);
+  }
+  Detail& AddWithDetail(Kind kind, uint32_t line) {
+    Add(kind, line);
+    report.entries.back().at = static_cast<uint32_t>(report.details.size());
+    report.details.emplace_back();
+    return report.details.back();
+  }
+
+  bool ParseText(Text text, uint32_t line, Outcome& outcome) {
+    outcome.dumpPending = false;
+    outcome.nameOpen = false;
+    if (text.empty()) return true;
+    // The flood's line first: most of a long report is short messages.
+    static const Text kShort = Head(logtext::kShortMessage);
+    if (StartsWith(text, kShort)) {
+      uint8_t bytes[3];
+      if (!ParseThreeBytes(text.substr(kShort.size()), bytes)) return false;
+      Add(Kind::ShortMessage, line);
+      std::memcpy(report.entries.back().shortMessage, bytes, 3);
       return true;
-    };
-    for (const auto& [kind, texts] : Exact()) {
-      if (text == texts) return simple(kind);
+    }
+    for (const auto& [kind, exact] : ExactTexts()) {
+      if (text == exact) {
+        Add(kind, line);
+        return true;
+      }
     }
     if (text == logtext::kSysExReceived) {
-      entry.kind = Kind::SysEx;
-      out.push_back(entry);
-      dumpPending = true;
+      Add(Kind::SysEx, line);
+      outcome.dumpPending = true;
       return true;
     }
     for (const char* failure : {logtext::kBadDeviceId, logtext::kAlreadyInUse, logtext::kNoMemory,
                                 logtext::kInvalidFlag, logtext::kInvalidParameter}) {
       if (text == Bare(failure)) {
-        entry.text = text;
-        return simple(Kind::OpenFailure);
+        AddWithDetail(Kind::OpenFailure, line).text = std::string(text);
+        return true;
       }
     }
-    if (StartsWith(text, Head(logtext::kShortMessage))) {
-      if (!ParseThreeBytes(text.substr(Head(logtext::kShortMessage).size()), entry.bytes)) return false;
-      return simple(Kind::ShortMessage);
+    static const Text kFound = Head(logtext::kDeviceFound);
+    if (StartsWith(text, kFound)) {
+      AddWithDetail(Kind::DeviceFound, line).name = std::string(text.substr(kFound.size()));
+      return true;
     }
-    if (StartsWith(text, Head(logtext::kDeviceFound))) {
-      entry.name = text.substr(Head(logtext::kDeviceFound).size());
-      return simple(Kind::DeviceFound);
+    static const Text kNameless = logtext::kNoDeviceName;
+    if (StartsWith(text, kNameless)) {
+      Add(Kind::NoDeviceName, line);
+      return ParseText(text.substr(kNameless.size()), line, outcome);
     }
-    if (StartsWith(text, logtext::kNoDeviceName)) {
-      entry.text = logtext::kNoDeviceName;
-      simple(Kind::NoDeviceName);
-      return ParseText(text.substr(std::strlen(logtext::kNoDeviceName)), line, out, dumpPending);
-    }
-    if (StartsWith(text, Head(logtext::kDeviceRenamed))) {
-      const std::string rest = text.substr(Head(logtext::kDeviceRenamed).size());
+    static const Text kRenamed = Head(logtext::kDeviceRenamed);
+    if (StartsWith(text, kRenamed)) {
+      const Text rest = text.substr(kRenamed.size());
       const size_t next = NextStart(rest);
-      entry.name = rest.substr(0, next);
-      entry.text = Head(logtext::kDeviceRenamed) + entry.name;
-      simple(Kind::DeviceRenamed);
-      return next == std::string::npos || ParseText(rest.substr(next), line, out, dumpPending);
+      AddWithDetail(Kind::DeviceRenamed, line).name = std::string(rest.substr(0, next));
+      if (next == Text::npos) {
+        outcome.nameOpen = true;
+        return true;
+      }
+      return ParseText(rest.substr(next), line, outcome);
     }
-    if (ParseNumbered(text, entry)) return simple(entry.kind);
-    if (ParseSummary(text, entry)) return simple(entry.kind);
-    return false;
-  }
-
- private:
-  static const std::vector<std::pair<Kind, std::string>>& Exact() {
-    static const std::vector<std::pair<Kind, std::string>> kExact = {
-        {Kind::PortOpened, Bare(logtext::kPortOpened)},
-        {Kind::PortClosed, Bare(logtext::kPortClosed)},
-        {Kind::BrokenShort, Bare(logtext::kBrokenShortMessage)},
-        {Kind::BrokenLong, Bare(logtext::kBrokenLongMessage)},
-        {Kind::OpenFailed, Bare(logtext::kOpenFailed)},
-        {Kind::SendFailed, Bare(logtext::kSendFailed)},
-        {Kind::IdentityRequest, logtext::kIdentityRequest},
-        {Kind::IdentityReply, logtext::kIdentityReply},
-        {Kind::SceneGood, Bare(logtext::kSceneGood)},
-        {Kind::SceneBad, Bare(logtext::kSceneBad)},
-        {Kind::UploadSucceeded, Bare(logtext::kUploadSucceeded)},
-        {Kind::UploadFailed, Bare(logtext::kUploadFailed)},
-        {Kind::NoDevices, logtext::kNoDevices},
-    };
-    return kExact;
-  }
-
-  // Where the next logged text starts in what follows a text that ends no
-  // line; npos when nothing does.
-  static size_t NextStart(const std::string& rest) {
-    size_t earliest = std::string::npos;
-    for (const std::string& start : LineStarts()) {
-      const size_t at = rest.find(start);
-      if (at < earliest) earliest = at;
-    }
-    return earliest;
+    if (ParseNumbered(text, line)) return true;
+    return ParseSummary(text, line);
   }
 
   // The texts with a number in them.
-  static bool ParseNumbered(const std::string& text, Entry& entry) {
+  bool ParseNumbered(Text text, uint32_t line) {
     // "%llu MIDI events lost on \"%s\"."
-    const std::string lostMiddle = " MIDI events lost on \"";
-    const size_t middle = text.find(lostMiddle);
-    if (middle != std::string::npos && EndsWith(text, "\".") && text.size() >= middle + lostMiddle.size() + 2 &&
-        ParseNumber(text.substr(0, middle), entry.number)) {
-      entry.kind = Kind::EventsLost;
-      entry.name = text.substr(middle + lostMiddle.size(), text.size() - 2 - middle - lostMiddle.size());
+    static const Text kLostMiddle = " MIDI events lost on \"";
+    const size_t middle = text.find(kLostMiddle);
+    uint64_t number = 0;
+    if (middle != Text::npos && EndsWith(text, "\".") && text.size() >= middle + kLostMiddle.size() + 2 &&
+        ParseNumber(text.substr(0, middle), number)) {
+      Detail& detail = AddWithDetail(Kind::EventsLost, line);
+      detail.number = number;
+      detail.name = std::string(text.substr(middle + kLostMiddle.size(), text.size() - 2 - middle - kLostMiddle.size()));
       return true;
     }
-    const auto between = [&text](const char* format, std::string& inside) {
-      const std::string head = Head(format);
-      std::string tail = std::string(format).substr(std::string(format).find('%') + 2);
-      if (!tail.empty() && tail.back() == '\n') tail.pop_back();
+    const auto between = [text](const char* format, Text& inside) {
+      const Text head = Head(format);
+      const Text tail = Tail(format);
       if (!StartsWith(text, head) || !EndsWith(text, tail) || text.size() < head.size() + tail.size()) return false;
       inside = text.substr(head.size(), text.size() - head.size() - tail.size());
       return true;
     };
-    std::string inside;
-    if (between(logtext::kSysExTooLong, inside) && ParseNumber(inside, entry.number)) {
-      entry.kind = Kind::SysExTooLong;
+    Text inside;
+    if (between(logtext::kSysExTooLong, inside) && ParseNumber(inside, number)) {
+      AddWithDetail(Kind::SysExTooLong, line).number = number;
       return true;
     }
-    if (between(logtext::kGaveUp, inside) && ParseNumber(inside, entry.number)) {
-      entry.kind = Kind::GaveUp;
+    if (between(logtext::kGaveUp, inside) && ParseNumber(inside, number)) {
+      AddWithDetail(Kind::GaveUp, line).number = number;
       return true;
     }
     if (between(logtext::kUnknownErrorCode, inside)) {
       const bool negative = !inside.empty() && inside[0] == '-';
-      if (!ParseNumber(negative ? inside.substr(1) : inside, entry.number)) return false;
-      entry.kind = Kind::UnknownErrorCode;
-      entry.text = inside;
+      if (!ParseNumber(negative ? inside.substr(1) : inside, number)) return false;
+      Detail& detail = AddWithDetail(Kind::UnknownErrorCode, line);
+      detail.number = number;
+      detail.text = std::string(inside);
       return true;
     }
     // "Run Time: %f  Interval Time: %f"
-    const std::string run = Head(logtext::kStopwatch);
-    const std::string interval = "  Interval Time: ";
-    const size_t split = text.find(interval);
-    if (StartsWith(text, run) && split != std::string::npos && IsDecimal(text.substr(run.size(), split - run.size())) &&
-        IsDecimal(text.substr(split + interval.size()))) {
-      entry.kind = Kind::Stopwatch;
-      entry.text = text;
+    static const Text kRun = Head(logtext::kStopwatch);
+    static const Text kInterval = "  Interval Time: ";
+    const size_t split = text.find(kInterval);
+    if (StartsWith(text, kRun) && split != Text::npos && split >= kRun.size() &&
+        IsDecimal(text.substr(kRun.size(), split - kRun.size())) && IsDecimal(text.substr(split + kInterval.size()))) {
+      AddWithDetail(Kind::Stopwatch, line).text = std::string(text);
       return true;
     }
     return false;
   }
 
   // "\"NAME\"" or "\"NAME\" Supported by Veltrakon."
-  static bool ParseSummary(const std::string& text, Entry& entry) {
+  bool ParseSummary(Text text, uint32_t line) {
     if (text.size() < 2 || text[0] != '"') return false;
-    const std::string supported = std::string("\"") + logtext::kSupported;
-    if (EndsWith(text, supported) && text.size() >= 1 + supported.size()) {
-      entry.name = text.substr(1, text.size() - 1 - supported.size());
-      entry.supported = true;
+    static const std::string kSupported = std::string("\"") + logtext::kSupported;
+    std::string name;
+    bool supported;
+    if (EndsWith(text, kSupported) && text.size() >= 1 + kSupported.size()) {
+      name = std::string(text.substr(1, text.size() - 1 - kSupported.size()));
+      supported = true;
     } else if (text.back() == '"') {
-      entry.name = text.substr(1, text.size() - 2);
-      entry.supported = false;
+      name = std::string(text.substr(1, text.size() - 2));
+      supported = false;
     } else {
       return false;
     }
-    entry.kind = Kind::SummaryDevice;
+    AddWithDetail(Kind::SummaryDevice, line).name = std::move(name);
+    report.entries.back().supported = supported;
     return true;
   }
+
+  Report& report;
+  Mark lastMark{0, 0, 0};
 };
 
-// The pasted text's lines: either line end, quote marks ("> ", any depth) off.
-std::vector<std::string> SplitLines(const std::string& pasted) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at <= pasted.size()) {
-    size_t end = pasted.find('\n', at);
-    if (end == std::string::npos) end = pasted.size();
-    std::string line = pasted.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+// The pasted text's lines, found once: either line end, and quote marks
+// ("> ", any depth) off as a line is asked for.
+class Lines {
+ public:
+  // Offsets of 32 bits: a paste of 4 GB is past any report.
+  explicit Lines(Text whole) : pasted(whole.substr(0, UINT32_MAX)) {
+    starts.reserve(pasted.size() / 16 + 1);
+    starts.push_back(0);
+    const char* const end = pasted.data() + pasted.size();
+    for (const char* at = pasted.data(); at < end;) {
+      const void* lineEnd = std::memchr(at, '\n', static_cast<size_t>(end - at));
+      if (lineEnd == nullptr) break;
+      at = static_cast<const char*>(lineEnd) + 1;
+      starts.push_back(static_cast<uint32_t>(at - pasted.data()));
+    }
+    starts.shrink_to_fit();
+  }
+  size_t Count() const { return starts.size(); }
+  Text At(size_t index) const {
+    const size_t begin = starts[index];
+    size_t end = index + 1 < starts.size() ? starts[index + 1] - 1 : pasted.size();
+    Text line = pasted.substr(begin, end - begin);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     size_t quote = 0;
     while (quote < line.size() && line[quote] == '>') {
       ++quote;
       if (quote < line.size() && line[quote] == ' ') ++quote;
     }
-    lines.push_back(line.substr(quote));
-    if (end == pasted.size()) break;
-    at = end + 1;
+    return line.substr(quote);
   }
-  return lines;
-}
+
+ private:
+  Text pasted;
+  std::vector<uint32_t> starts;
+};
 
 constexpr size_t kMostJoinedLines = 4;   // a wrapped text line
 constexpr size_t kMostDumpLines = 20000; // a wrapped hex dump of a 65535-byte message, and more
 
+// Lines index to index + extra joined with the glue a wrap took away.
+std::string Joined(const Lines& lines, size_t index, size_t extra, const char* glue) {
+  std::string text(lines.At(index));
+  for (size_t more = 1; more <= extra; ++more) {
+    text += glue;
+    text += lines.At(index + more);
+  }
+  return text;
+}
+
 // A text a mail program wrapped: its parts joined with the blank the wrap
-// took away, or as they are.
-bool TryJoined(const Parser& parser, const std::vector<std::string>& lines, size_t index, size_t line,
-               std::vector<Entry>& out, bool& dumpPending, size_t& used) {
+// took away, or as they are. The number of lines used, or 0.
+size_t TryJoined(Parser& parser, const Lines& lines, size_t index, Parser::Outcome& outcome) {
   for (const char* glue : {" ", ""}) {
-    std::string text = lines[index];
-    for (size_t extra = 1; extra <= kMostJoinedLines && index + extra < lines.size(); ++extra) {
-      if (lines[index + extra].empty()) break;
-      text += glue;
-      text += lines[index + extra];
-      std::vector<Entry> joined;
-      if (parser.ParseText(text, line, joined, dumpPending)) {
-        out.insert(out.end(), joined.begin(), joined.end());
-        used = extra + 1;
-        return true;
-      }
+    for (size_t extra = 1; extra <= kMostJoinedLines && index + extra < lines.Count(); ++extra) {
+      if (lines.At(index + extra).empty()) break;
+      outcome = parser.Parse(Joined(lines, index, extra, glue), index + 1);
+      if (outcome.understood) return extra + 1;
     }
   }
-  return false;
+  return 0;
+}
+
+// A renamed device's name ends no line: whatever the tool logged next goes
+// on on the same line. A mail program may have wrapped that line at a blank
+// inside the text that followed ("... MIDI device found:" / "nanoKONTROL2 1")
+// or inside the name. When the next lines are no text of their own, the line
+// is read again joined with them; the first joining in which another text
+// follows the name is the one the tool wrote. The number of lines used, or
+// 0 to keep the line as read alone.
+size_t TryNameGoingOn(Parser& parser, const Lines& lines, size_t index, Parser::Outcome& outcome) {
+  for (size_t extra = 1; extra <= kMostJoinedLines && index + extra < lines.Count(); ++extra) {
+    const Text next = lines.At(index + extra);
+    if (next.empty()) return 0;
+    Report probe;
+    if (Parser(probe).Parse(next, index + extra + 1).understood) return 0; // a text of its own
+    for (const char* glue : {" ", ""}) {
+      Parser::Outcome joined = parser.Parse(Joined(lines, index, extra, glue), index + 1);
+      if (joined.understood && !joined.nameOpen) {
+        outcome = joined;
+        return extra + 1;
+      }
+      if (joined.understood) parser.Undo();
+    }
+  }
+  return 0;
 }
 
 } // namespace
 
-Report ParseReport(const std::string& pasted) {
-  const std::vector<std::string> lines = SplitLines(pasted);
-  const Parser parser;
-  std::vector<Entry> entries;
+Report ParseReport(std::string_view pasted) {
+  Report report;
+  const Lines lines(pasted);
+  // About one entry a line: reserved once, not doubled as it grows.
+  report.entries.reserve(lines.Count());
+  Parser parser(report);
   size_t index = 0;
-  while (index < lines.size()) {
+  while (index < lines.Count()) {
     const size_t line = index + 1;
-    std::vector<Entry> parsed;
-    bool dumpPending = false;
     size_t used = 1;
-    bool understood = parser.ParseText(lines[index], line, parsed, dumpPending);
-    if (!understood) {
-      parsed.clear();
-      understood = TryJoined(parser, lines, index, line, parsed, dumpPending, used);
+    Parser::Outcome outcome = parser.Parse(lines.At(index), line);
+    if (!outcome.understood) {
+      used = TryJoined(parser, lines, index, outcome);
+    } else if (outcome.nameOpen) {
+      parser.Undo();
+      Parser::Outcome joined;
+      const size_t joinedUsed = TryNameGoingOn(parser, lines, index, joined);
+      if (joinedUsed != 0) {
+        used = joinedUsed;
+        outcome = joined;
+      } else {
+        outcome = parser.Parse(lines.At(index), line);
+      }
     }
-    if (!understood) {
+    if (used == 0) {
       // The rest of a name that the wrap moved to a line of its own.
-      Entry* previous = entries.empty() ? nullptr : &entries.back();
+      const Text text = lines.At(index);
+      Entry* previous = report.entries.empty() ? nullptr : &report.entries.back();
       if (previous != nullptr && previous->line == line - 1 &&
           (previous->kind == Kind::DeviceFound || previous->kind == Kind::DeviceRenamed)) {
-        previous->name += " " + lines[index];
-        ++index;
-        continue;
+        report.details[previous->at].name += " " + std::string(text);
+      } else {
+        Entry unknown;
+        unknown.kind = Kind::NotUnderstood;
+        unknown.line = static_cast<uint32_t>(line);
+        unknown.at = static_cast<uint32_t>(report.details.size());
+        report.entries.push_back(unknown);
+        report.details.emplace_back().text = std::string(text);
       }
-      Entry unknown;
-      unknown.line = line;
-      unknown.text = lines[index];
-      entries.push_back(unknown);
       ++index;
       continue;
     }
-    entries.insert(entries.end(), parsed.begin(), parsed.end());
     index += used;
-    if (!dumpPending) continue;
+    if (!outcome.dumpPending) continue;
     // The hex dump: from the next line to the one that holds "};".
     std::string dump;
     size_t dumpLines = 0;
-    while (index + dumpLines < lines.size() && dumpLines < kMostDumpLines) {
-      dump += lines[index + dumpLines] + " ";
+    while (index + dumpLines < lines.Count() && dumpLines < kMostDumpLines) {
+      const Text part = lines.At(index + dumpLines);
+      dump += part;
+      dump += ' ';
       ++dumpLines;
-      if (lines[index + dumpLines - 1].find("};") != std::string::npos) break;
+      if (part.find("};") != Text::npos) break;
     }
-    Entry& sysex = entries.back();
-    if (ParseDump(dump, sysex.bytes)) {
+    if (parser.ParseDumpOfLast(dump)) {
       index += dumpLines;
     } else {
-      sysex.kind = Kind::NotUnderstood;
-      sysex.text = logtext::kSysExReceived;
+      Entry& heading = report.entries.back();
+      heading.kind = Kind::NotUnderstood;
+      heading.at = static_cast<uint32_t>(report.details.size());
+      report.details.emplace_back().text = logtext::kSysExReceived;
     }
   }
 
   // Text before the first and after the last understood line is the
   // e-mail's.
-  Report report;
-  size_t first = entries.size();
+  size_t first = report.entries.size();
   size_t last = 0;
-  for (size_t at = 0; at < entries.size(); ++at) {
-    if (entries[at].kind == Kind::NotUnderstood) continue;
-    if (first == entries.size()) first = at;
+  for (size_t at = 0; at < report.entries.size(); ++at) {
+    if (report.entries[at].kind == Kind::NotUnderstood) continue;
+    if (first == report.entries.size()) first = at;
     last = at;
   }
-  if (first == entries.size()) return report;
+  if (first == report.entries.size()) {
+    report.entries.clear();
+    return report;
+  }
+  report.entries.erase(report.entries.begin() + static_cast<std::ptrdiff_t>(last) + 1, report.entries.end());
+  report.entries.erase(report.entries.begin(), report.entries.begin() + static_cast<std::ptrdiff_t>(first));
+  report.entries.shrink_to_fit();
   report.found = true;
-  report.entries.assign(entries.begin() + static_cast<std::ptrdiff_t>(first),
-                        entries.begin() + static_cast<std::ptrdiff_t>(last) + 1);
   report.firstLine = report.entries.front().line;
   report.lastLine = report.entries.back().line;
   return report;

@@ -12,17 +12,22 @@
 // report, a line it cannot place becomes a NotUnderstood entry, and it goes
 // on. No input makes it fail: every byte string is some list of entries.
 //
+// A report holds up to a million lines and more (a flood), so an entry is
+// small: what a few entries carry besides their kind and line (names,
+// texts, numbers, System Exclusive bytes) is kept beside the entries.
+//
 // The texts come from the tool's own table (app/log_texts.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace reader {
 
-enum class Kind {
+enum class Kind : uint8_t {
   PortOpened,       // MIM_OPEN
   PortClosed,       // MIM_CLOSE
   BrokenShort,      // MIM_ERROR
@@ -33,7 +38,7 @@ enum class Kind {
   EventsLost,       // number, name
   OpenFailed,       // Error opening midi
   OpenFailure,      // text: the winmm code's line that follows it
-  UnknownErrorCode, // number
+  UnknownErrorCode, // number, text
   DeviceFound,      // name
   SendFailed,       // midi send failed!
   IdentityRequest,  // Send identiy request
@@ -51,23 +56,40 @@ enum class Kind {
   NotUnderstood,    // text
 };
 
-struct Entry {
-  Kind kind = Kind::NotUnderstood;
-  size_t line = 0; // of the pasted text, from 1
+// What the few entries that carry more than their kind carry.
+struct Detail {
   std::string name;
   std::string text;
-  std::vector<uint8_t> bytes;
   uint64_t number = 0;
-  bool supported = false;
+};
+
+struct Entry {
+  Kind kind = Kind::NotUnderstood;
+  bool supported = false;           // SummaryDevice
+  uint8_t shortMessage[3] = {0, 0, 0}; // ShortMessage
+  uint32_t line = 0;                // of the pasted text, from 1
+  // SysEx: where its bytes start in Report::sysexBytes, and how many; the
+  // kinds with a Detail: its index in Report::details.
+  uint32_t at = 0;
+  uint32_t size = 0;
 };
 
 struct Report {
   std::vector<Entry> entries;
+  std::vector<Detail> details;
+  std::vector<uint8_t> sysexBytes;
   bool found = false; // anything of a report at all
   size_t firstLine = 0;
   size_t lastLine = 0;
+
+  const Detail& DetailOf(const Entry& entry) const { return details[entry.at]; }
+  const uint8_t* SysExOf(const Entry& entry) const { return sysexBytes.data() + entry.at; }
+  std::vector<uint8_t> SysExBytes(const Entry& entry) const {
+    return std::vector<uint8_t>(SysExOf(entry), SysExOf(entry) + entry.size);
+  }
 };
 
-Report ParseReport(const std::string& pasted);
+// The pasted text as it came: any bytes, any length.
+Report ParseReport(std::string_view pasted);
 
 } // namespace reader
