@@ -35,10 +35,11 @@ std::vector<std::string> Texts(const reader::Reading& reading) {
   return texts;
 }
 
-// As a mail program sends it on: bare line feeds, lines longer than 72
-// columns broken at their last blank (which goes) or, without one, at 72;
-// quoted twice; a greeting before and a signature after.
-std::string Mailed(const std::string& report) {
+// As a mail program sends it on: bare line feeds, lines longer than the
+// width (72 to 78 columns) broken at their last blank (which goes) or,
+// without one, at the width; quoted twice; a greeting before and a
+// signature after.
+std::string Mailed(const std::string& report, size_t width = 72) {
   std::string body;
   size_t at = 0;
   while (at < report.size()) {
@@ -47,10 +48,10 @@ std::string Mailed(const std::string& report) {
     std::string line = report.substr(at, end - at);
     at = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    while (line.size() > 72) {
-      size_t cut = line.rfind(' ', 72);
+    while (line.size() > width) {
+      size_t cut = line.rfind(' ', width);
       const bool atBlank = cut != std::string::npos && cut > 0;
-      if (!atBlank) cut = 72;
+      if (!atBlank) cut = width;
       body += "> > " + line.substr(0, cut) + "\n";
       line = line.substr(atBlank ? cut + 1 : cut);
     }
@@ -140,6 +141,112 @@ TEST(ReportReader, EachScenarioGivesWhatItProvesAndTheSameWhenMailed) {
     // The quoted report starts after the four lines of greeting.
     EXPECT_EQ(mailed.firstLine, reading.firstLine + 4) << expected.scenario;
   }
+}
+
+// The report in the texts the tool logged, each with its own line end:
+// a SysEx heading with its dump (logged in one piece), "Bad response, no
+// device name." apart from what followed it; the summary last, whole.
+std::vector<std::string> LoggedTexts(const std::string& report, std::string& summary) {
+  const size_t end = report.find("\r\n\r\n\"");
+  summary = report.substr(end);
+  std::vector<std::string> texts;
+  const auto lineFrom = [&report](size_t from) { return report.substr(from, report.find('\n', from) + 1 - from); };
+  size_t at = 0;
+  while (at < end) {
+    std::string text = lineFrom(at);
+    at += text.size();
+    const std::string nameless = "Bad response, no device name.";
+    if (text.compare(0, nameless.size(), nameless) == 0) {
+      texts.push_back(nameless);
+      text.erase(0, nameless.size());
+    }
+    if (text == "SysEx message received:\r\n") {
+      const std::string dump = lineFrom(at);
+      at += dump.size();
+      text += dump;
+    }
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+// "Updated device name: %s" ends no line: whatever another thread logs next
+// goes on on its line. In wrong-length-replies the BCR2000's new name ends
+// in eleven 0x01 bytes. Every text another thread can have logged next
+// follows it in turn: each such ordering is built from the scenario's
+// texts, and read as written and as mailed at 72, 76 and 78 columns; each
+// reads as the scenario did.
+TEST(ReportReader, TheRenameLineReadsTheSameWhateverFollowsItAndHoweverItIsWrapped) {
+  const std::string report = ReportOf("wrong-length-replies");
+  std::string summary;
+  std::vector<std::string> texts = LoggedTexts(report, summary);
+  const auto renameAt = std::find_if(texts.begin(), texts.end(), [](const std::string& text) {
+    return text.compare(0, 21, "Updated device name: ") == 0;
+  });
+  ASSERT_NE(renameAt, texts.end());
+  // The rename and, before it, its own texts: the reply, "Got identity
+  // response", the stopwatch.
+  const size_t rename = static_cast<size_t>(renameAt - texts.begin());
+  ASSERT_GE(rename, 3u);
+  std::string renamed = texts[rename];
+  const size_t gluedAt = renamed.find("SysEx message received:");
+  ASSERT_NE(gluedAt, std::string::npos) << "the scenario's own ordering glues it to a reply";
+  texts[rename] = renamed.substr(gluedAt);
+  const std::string dump = texts[rename + 1]; // the glued heading's dump
+  texts[rename] += dump;
+  texts.erase(texts.begin() + static_cast<std::ptrdiff_t>(rename) + 1);
+  renamed.erase(gluedAt);
+  ASSERT_EQ(renamed, "Updated device name: BCR2000 Stage" + std::string(11, '\x01'));
+
+  const reader::Reading expected = reader::Read(report);
+  const std::vector<std::string> found = Texts(expected);
+  const std::string name = "BCR2000 Stage" + std::string(11, '\x01');
+  for (const std::string& finding :
+       {"Device \"" + name + "\": BCR2000, supported; renamed by its identity reply from port name \"BCR2000\", the "
+                             "reply claiming a BCR2000.",
+        "BC device \"" + name + "\" answered the identity request and was renamed by it.",
+        std::string("1 identity reply carried no device name (\"Bad response, no device name.\").")}) {
+    EXPECT_NE(std::find(found.begin(), found.end(), finding), found.end())
+        << finding << "\n"
+        << reader::FindingsOnly(expected);
+  }
+
+  // The reply answers the BCR2000's request: what the main thread logged
+  // after that request may come after the reply and its rename instead.
+  const auto request = std::find(texts.rbegin(), texts.rend(), "Send identiy request\r\n");
+  ASSERT_NE(request, texts.rend());
+  const size_t earliest = static_cast<size_t>(texts.rend() - request);
+  const size_t reply = rename - 3;
+  size_t orderings = 0;
+  for (size_t follower = earliest; follower <= texts.size(); ++follower) {
+    // The BCR2000's own texts cannot follow its rename.
+    if (follower >= reply && follower < rename) continue;
+    std::vector<std::string> ordered = texts;
+    size_t at = follower;
+    if (follower < reply) {
+      // The reply, its texts and the rename all before that text.
+      std::vector<std::string> block(ordered.begin() + static_cast<std::ptrdiff_t>(reply),
+                                     ordered.begin() + static_cast<std::ptrdiff_t>(rename));
+      ordered.erase(ordered.begin() + static_cast<std::ptrdiff_t>(reply),
+                    ordered.begin() + static_cast<std::ptrdiff_t>(rename));
+      ordered.insert(ordered.begin() + static_cast<std::ptrdiff_t>(follower), block.begin(), block.end());
+      at = follower + block.size();
+    }
+    ordered.insert(ordered.begin() + static_cast<std::ptrdiff_t>(at), renamed);
+    std::string written;
+    for (const std::string& text : ordered) written += text;
+    written += summary;
+    const std::string what =
+        "followed by: " + (at + 1 < ordered.size() ? ordered[at + 1].substr(0, 40) : std::string("the summary"));
+    ++orderings;
+
+    EXPECT_EQ(reader::FindingsOnly(reader::Read(written)), reader::FindingsOnly(expected)) << what << "\n" << written;
+    for (const size_t width : {72u, 76u, 78u}) {
+      EXPECT_EQ(reader::FindingsOnly(reader::Read(Mailed(written, width))), reader::FindingsOnly(expected))
+          << what << ", mailed at " << width;
+    }
+  }
+  EXPECT_GE(orderings, 10u);
 }
 
 TEST(ReportReader, AFloodIsCountedWhateverTheMailDoesToIt) {

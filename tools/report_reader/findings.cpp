@@ -188,15 +188,29 @@ class Reader {
     }
   }
 
-  // The model the identity reply logged last before a rename claims.
+  // The model claimed by the identity reply that a rename came from: the
+  // last one logged before it whose text is the new name (another device's
+  // reply may have been logged in between), else the last one.
   std::string ClaimedModel(const Entry& rename) {
     if (claimedModels.empty()) {
       // Once for all renames, in one pass.
-      char last = 0;
+      std::vector<const Entry*> replies;
       for (const Entry& entry : entries) {
-        const char model = BCReplyModel(entry);
-        if (model != 0) last = model;
-        if (entry.kind == Kind::DeviceRenamed) claimedModels[&entry] = last;
+        if (BCReplyModel(entry) != 0) replies.push_back(&entry);
+        if (entry.kind != Kind::DeviceRenamed) continue;
+        char model = replies.empty() ? 0 : BCReplyModel(*replies.back());
+        for (auto reply = replies.rbegin(); reply != replies.rend(); ++reply) {
+          const uint8_t* bytes = BytesOf(**reply);
+          const size_t length = (*reply)->size;
+          if (length <= kBCIdentityTextOffset) continue;
+          const std::string text(reinterpret_cast<const char*>(bytes) + kBCIdentityTextOffset,
+                                 length - kBCIdentityTextOffset - 1);
+          if (SameName(text, NameOf(entry))) {
+            model = BCReplyModel(**reply);
+            break;
+          }
+        }
+        claimedModels[&entry] = model;
       }
     }
     const char model = claimedModels[&rename];
