@@ -1,0 +1,199 @@
+// The tool and its report reader read a controller's replies alike: each
+// reply is played to the real handler over the simulated service, and what
+// the handler made of it (renamed or not, by which model; scene or not;
+// acknowledged or failed) must be what the reader makes of the report the
+// run wrote. The replies are written here from the protocols, good ones,
+// bad ones, other global channels and cut ones.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/run.h"
+#include "handlers/bcf2000.h"
+#include "handlers/nano_kontrol.h"
+#include "midi/device.h"
+#include "midi/port/simulated/protocol_tables.h"
+#include "tests/support/probe_harness.h"
+#include "tools/report_reader/findings.h"
+#include "tools/report_reader/render.h"
+
+namespace {
+
+namespace protocol = port::sim::protocol;
+using Bytes = std::vector<uint8_t>;
+
+// Answers the messages it is sent, one answer each, in order, then none.
+class Answering final : public port::sim::VirtualController {
+ public:
+  explicit Answering(std::deque<Bytes> answers) : answers(std::move(answers)) {}
+  void OnReceive(const uint8_t*, size_t, port::sim::ControllerLink& link) override {
+    std::lock_guard<std::mutex> guard(lock);
+    if (answers.empty()) return;
+    link.SendSysEx(answers.front());
+    answers.pop_front();
+  }
+
+ private:
+  std::mutex lock;
+  std::deque<Bytes> answers;
+};
+
+// One device over the simulated service, run until the dialogue is quiet;
+// the report as the tool builds it, and its handler as it ended.
+struct ToolRun {
+  ToolRun(const std::string& port, std::deque<Bytes> answers) {
+    service.AddDevice(port, std::make_shared<Answering>(std::move(answers)));
+    manager.Start();
+    WaitForQuiet(service, manager);
+    report = BuildReport(manager).Joined();
+    device = manager.devices.at(0);
+  }
+  ~ToolRun() { manager.Stop(); }
+  bool Finds(const std::string& finding) const {
+    const std::vector<reader::Finding>& findings = reading.findings;
+    return std::any_of(findings.begin(), findings.end(),
+                       [&](const reader::Finding& found) { return found.text.find(finding) != std::string::npos; });
+  }
+
+  ConsoleCapture console;
+  port::sim::SimulatedService service;
+  CMIDIManagerWin manager{service};
+  std::string report;
+  CMIDIDevice* device = nullptr;
+  reader::Reading reading;
+};
+
+Bytes Reply(uint8_t deviceNumber, uint8_t model, uint8_t command, const std::string& text) {
+  Bytes reply = {0xF0, 0x00, 0x20, 0x32, deviceNumber, model, command};
+  reply.insert(reply.end(), text.begin(), text.end());
+  reply.push_back(0xF7);
+  return reply;
+}
+
+TEST(ReaderAndTool, ReadAnIdentityReplyAlike) {
+  const struct {
+    const char* what;
+    Bytes reply;
+  } cases[] = {
+      {"a BCF2000's reply with a name", Reply(0x00, 0x14, 0x02, "BCF2000 Stage")},
+      {"a BCR2000's reply on a BCF2000 port", Reply(0x00, 0x15, 0x02, "Desk")},
+      {"three bytes of name", Reply(0x00, 0x14, 0x02, "abc")},
+      {"two bytes of name: none", Reply(0x00, 0x15, 0x02, "ab")},
+      {"no name at all", Reply(0x00, 0x14, 0x02, "")},
+      {"another device number", Reply(0x01, 0x14, 0x02, "Stage")},
+      {"another model", Reply(0x00, 0x16, 0x02, "Stage")},
+      {"another command", Reply(0x00, 0x14, 0x03, "Stage")},
+      {"cut after the model byte", {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0xF7}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ToolRun run("BCF2000", {c.reply});
+    run.reading = reader::Read(run.report);
+    auto* handler = dynamic_cast<CBCF2000*>(run.device->handler);
+    ASSERT_NE(handler, nullptr);
+    const std::string name = run.device->name.Get();
+    const bool accepted = !handler->awaitingIdentity;
+    const bool renamed = accepted && name != "BCF2000";
+
+    EXPECT_EQ(run.Finds("answered the identity request and was renamed by it"), renamed)
+        << reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("carried no device name"), accepted && !renamed) << reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("no accepted identity reply within the run"), !accepted) << reader::FindingsOnly(run.reading);
+    if (renamed) {
+      const std::string claimed = run.device->modelCode == kBCF2000Code ? "BCF2000" : "BCR2000";
+      EXPECT_TRUE(run.Finds("Device \"" + name + "\": BCF2000, supported; renamed by its identity reply from port "
+                            "name \"BCF2000\", the reply claiming a " +
+                            claimed + "."))
+          << reader::FindingsOnly(run.reading);
+    }
+    // The decoded log calls it an identity reply exactly when the tool
+    // took it for one.
+    bool decodedAsReply = false;
+    for (size_t index = 0; index < run.reading.LogSize(); ++index) {
+      decodedAsReply = decodedAsReply || run.reading.DecodedAt(index).meaning.find(": identity reply: ") != std::string::npos;
+    }
+    EXPECT_EQ(decodedAsReply, accepted);
+  }
+}
+
+Bytes Scene(uint8_t byte1, uint8_t byte2, size_t length) {
+  Bytes scene(protocol::kNanoKontrolScene.begin(), protocol::kNanoKontrolScene.end());
+  scene[1] = byte1;
+  scene[2] = byte2;
+  scene.resize(length, 0x00);
+  scene.back() = 0xF7;
+  return scene;
+}
+
+TEST(ReaderAndTool, ReadANanoKontrolScene) {
+  const struct {
+    const char* what;
+    Bytes dump;
+  } cases[] = {
+      {"the required scene", Scene(0x42, 0x40, 402)},
+      {"on global channel 6", Scene(0x42, 0x45, 402)},
+      {"byte 2 not even a channel", Scene(0x42, 0x05, 402)},
+      {"one byte short", Scene(0x42, 0x40, 401)},
+      {"one byte long", Scene(0x42, 0x40, 403)},
+      {"another maker's", Scene(0x43, 0x40, 402)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ToolRun run("nanoKONTROL2", {c.dump});
+    run.reading = reader::Read(run.report);
+    auto* handler = dynamic_cast<CKorgNanoControl*>(run.device->handler);
+    ASSERT_NE(handler, nullptr);
+    const bool tookItForTheScene = handler->state != CKorgNanoControl::AwaitingScene;
+    const bool good = handler->state == CKorgNanoControl::Idle;
+
+    EXPECT_EQ(run.Finds("\"nanoKONTROL2\": a scene dump"), tookItForTheScene) << reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("its scene is the one the tool needs"), tookItForTheScene && good);
+    EXPECT_EQ(run.Finds("its scene differed from the tool's"), tookItForTheScene && !good);
+    EXPECT_EQ(run.Finds("no scene came back within the run"), !tookItForTheScene) << reader::FindingsOnly(run.reading);
+  }
+}
+
+Bytes Acknowledgement(uint8_t byte1, uint8_t byte2, std::vector<uint8_t> answer) {
+  Bytes ack = {0xF0, byte1, byte2, 0x00, 0x01, 0x13, 0x00};
+  ack.insert(ack.end(), answer.begin(), answer.end());
+  ack.push_back(0xF7);
+  return ack;
+}
+
+TEST(ReaderAndTool, ReadANanoKontrolAcknowledgement) {
+  const struct {
+    const char* what;
+    Bytes ack;
+  } cases[] = {
+      {"upload received", Acknowledgement(0x42, 0x40, {0x5F, protocol::kNanoKontrolUploadAccepted, 0x00})},
+      {"upload received, another global channel", Acknowledgement(0x42, 0x4A, {0x5F, 0x23, 0x00})},
+      {"upload received, byte 2 no channel", Acknowledgement(0x42, 0x07, {0x5F, 0x23, 0x00})},
+      {"upload refused", Acknowledgement(0x42, 0x40, {0x5F, 0x24, 0x00})},
+      {"too short to say", Acknowledgement(0x42, 0x40, {0x5F})},
+      {"the write's answer instead", Acknowledgement(0x42, 0x40, {0x5F, protocol::kNanoKontrolWritten, 0x00})},
+      {"another maker's", Acknowledgement(0x43, 0x40, {0x5F, 0x23, 0x00})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // A scene that differs, then the acknowledgement of its upload.
+    ToolRun run("nanoKONTROL2", {Scene(0x42, 0x45, 402), c.ack});
+    run.reading = reader::Read(run.report);
+    auto* handler = dynamic_cast<CKorgNanoControl*>(run.device->handler);
+    ASSERT_NE(handler, nullptr);
+    ASSERT_TRUE(run.Finds("its scene differed from the tool's"));
+    const int failures = handler->retryCount;
+    EXPECT_EQ(run.Finds("the upload was not acknowledged as received 1 time"), failures == 1)
+        << reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("the upload was not acknowledged"), failures != 0) << reader::FindingsOnly(run.reading);
+    // Received: the write request went out, and its answer never came.
+    EXPECT_EQ(handler->state == CKorgNanoControl::AwaitingWriteAck, failures == 0 && c.ack[1] == 0x42);
+    EXPECT_TRUE(run.Finds("no confirmed write seen within the run"));
+  }
+}
+
+} // namespace
