@@ -10,24 +10,29 @@
 #      (scripts/jack-peer.sh);
 #   4. the Windows build under Wine: the input path against its limit
 #      (input-path-time, beside the Linux build's), and the flood at 1, 4 and
-#      16 ports of 16,000 messages a second (scripts/wine-flood.sh).
-# RUNS (default 5) sets the repetitions, PARTS (default "1 2 3 4") which
+#      16 ports of 16,000 messages a second (scripts/wine-flood.sh);
+#   5. the report reader on reports of 10,000 and 118,000 lines and on the
+#      largest the tool writes (the flood's, 21.6 MB): portprobe-read's time
+#      and peak memory, and its page in headless Chromium, from the paste to
+#      the findings shown, with the longest the page was held up meanwhile
+#      (the Google Benchmark figures of the reader are part 1's).
+# RUNS (default 5) sets the repetitions, PARTS (default "1 2 3 4 5") which
 # parts run. Take figures when the machine is quiet: the load is printed first and
 # last.
 set -eu
 cd "$(dirname "$0")/.."
 RUNS=${RUNS:-5}
-PARTS=${PARTS:-1 2 3 4}
+PARTS=${PARTS:-1 2 3 4 5}
 part() { case " $PARTS " in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
 root=$PWD
 build=$root/build/default
 
 cmake --preset default >/dev/null
 cmake --build --preset default --target portprobe portprobe-demo portprobe_bench portprobe-flood flood-check \
-  measure-run input-path-count
+  measure-run input-path-count portprobe-read
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work" 2>/dev/null || true' EXIT
 cd "$work"
 # Reports go to portprobe-report.txt here, never to a desktop clipboard.
 unset DISPLAY WAYLAND_DISPLAY
@@ -90,6 +95,30 @@ if part 4; then
     for run in $(seq "$RUNS"); do "$root/scripts/wine-flood.sh" "$devices" 16000 3.5 "$work/flood-$devices-$run" || true; done
   done
   wineserver -k || true
+fi
+if part 5; then
+  echo "=== 5. the report reader ($RUNS runs each)"
+  page="$build/tools/report_reader/web/portprobe-reader.html"
+  for item in 10k:4:556 118k:16:1640 flood:16:16000; do
+    name=${item%%:*}
+    rest=${item#*:}
+    "$build/bench/portprobe-flood" "${rest%%:*}" "${rest#*:}" 4.5 >/dev/null
+    mv portprobe-report.txt "report-$name.txt"
+    echo "--- $name: $(wc -l <"report-$name.txt") lines, $(wc -c <"report-$name.txt") bytes"
+    for run in $(seq "$RUNS"); do
+      /usr/bin/time -f "portprobe-read: %e s, peak %M KB" "$build/tools/report_reader/portprobe-read" \
+        "report-$name.txt" >/dev/null
+    done
+    if [ -e "$page" ] && command -v chromium >/dev/null 2>&1; then
+      for run in $(seq "$RUNS"); do
+        # A browser of its own each time; it may still write to its profile
+        # as it closes, so the folder is left to the work folder's removal.
+        node "$root/tests/web/paste.js" "$page" "report-$name.txt" "$(mktemp -d -p "$work")" 2>&1 >/dev/null |
+          tr '\n' ' '
+        echo
+      done
+    fi
+  done
 fi
 
 echo "=== load: $(uptime)"
