@@ -109,7 +109,8 @@ void CMIDIDeviceWin::OpenOnlyOutputOfSameDevice() {
   for (unsigned index = 0; index < inputs; ++index) {
     std::string inputName;
     if (service.InputName(index, inputName) != port::kNoError) continue;
-    if (DeviceOf(service, port::Direction::Input, index) == device) inputNamesOfDevice.push_back(UpToFirstZero(inputName));
+    if (DeviceOf(service, port::Direction::Input, index) == device)
+      inputNamesOfDevice.push_back(UpToFirstZero(inputName));
   }
 
   int candidates = 0;

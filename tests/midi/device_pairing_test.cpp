@@ -117,16 +117,16 @@ TEST(DevicePairing, ExactNameFirstThenTheDevicesOnlyOutputOfAnotherName) {
        Current(),
        [](SimulatedService& service) { service.AddUsbDevice(kBCF2000ThreePorts, nullptr); },
        FoundSilently("BCF2000") + "Send identiy request\r\n" + FoundSilently("MIDIIN2 (BCF2000)") +
-           "Send identiy request\r\nRun Time: T  Interval Time: T\r\n" +
-           Summary({"BCF2000", "MIDIIN2 (BCF2000)"}),
+           "Send identiy request\r\nRun Time: T  Interval Time: T\r\n" + Summary({"BCF2000", "MIDIIN2 (BCF2000)"}),
        {{"BCF2000", {identity}}},
        {"BCF2000"}},
       {"two inputs and two outputs: the second input takes the output no input is named like",
        Current(),
-       [](SimulatedService& service) { service.AddUsbDevice({"BCF2000", {"", ""}, {"", ""}}, nullptr); },
+       [](SimulatedService& service) {
+         service.AddUsbDevice({"BCF2000", {"", ""}, {"", ""}}, nullptr);
+       },
        FoundSilently("BCF2000") + "Send identiy request\r\n" + FoundSilently("MIDIIN2 (BCF2000)") +
-           "Send identiy request\r\nRun Time: T  Interval Time: T\r\n" +
-           Summary({"BCF2000", "MIDIIN2 (BCF2000)"}),
+           "Send identiy request\r\nRun Time: T  Interval Time: T\r\n" + Summary({"BCF2000", "MIDIIN2 (BCF2000)"}),
        {{"BCF2000", {identity}}, {"MIDIOUT2 (BCF2000)", {identity}}},
        {"BCF2000", "MIDIOUT2 (BCF2000)"}},
       {"two units: each pairs with its own output, the second's answering",
@@ -145,8 +145,7 @@ TEST(DevicePairing, ExactNameFirstThenTheDevicesOnlyOutputOfAnotherName) {
          service.AddUsbDevice(kNanoJacks, nullptr);
          service.AddUsbDevice(kNanoJacks, NanoHoldingTheScene());
        },
-       FoundSilently("nanoKONTROL2") + GoodSceneCheck("2- nanoKONTROL2") +
-           Summary({"nanoKONTROL2", "2- nanoKONTROL2"}),
+       FoundSilently("nanoKONTROL2") + GoodSceneCheck("2- nanoKONTROL2") + Summary({"nanoKONTROL2", "2- nanoKONTROL2"}),
        {{"nanoKONTROL2", {dump}}, {"2- nanoKONTROL2", {dump}}},
        {"nanoKONTROL2", "2- nanoKONTROL2"}},
       {"the service's synth and a loopback pair: paired by name, nothing sent",

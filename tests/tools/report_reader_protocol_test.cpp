@@ -106,7 +106,8 @@ TEST(ReaderAndTool, ReadAnIdentityReplyAlike) {
     EXPECT_EQ(run.Finds("no accepted identity reply within the run"), !accepted) << reader::FindingsOnly(run.reading);
     if (renamed) {
       const std::string claimed = run.device->modelCode == kBCF2000Code ? "BCF2000" : "BCR2000";
-      EXPECT_TRUE(run.Finds("Device \"" + name + "\": BCF2000, supported; renamed by its identity reply from port "
+      EXPECT_TRUE(run.Finds("Device \"" + name +
+                            "\": BCF2000, supported; renamed by its identity reply from port "
                             "name \"BCF2000\", the reply claiming a " +
                             claimed + "."))
           << reader::FindingsOnly(run.reading);
@@ -115,7 +116,8 @@ TEST(ReaderAndTool, ReadAnIdentityReplyAlike) {
     // took it for one.
     bool decodedAsReply = false;
     for (size_t index = 0; index < run.reading.LogSize(); ++index) {
-      decodedAsReply = decodedAsReply || run.reading.DecodedAt(index).meaning.find(": identity reply: ") != std::string::npos;
+      decodedAsReply =
+          decodedAsReply || run.reading.DecodedAt(index).meaning.find(": identity reply: ") != std::string::npos;
     }
     EXPECT_EQ(decodedAsReply, accepted);
   }

@@ -202,13 +202,13 @@ TEST(ReportReader, TheRenameLineReadsTheSameWhateverFollowsItAndHoweverItIsWrapp
   const std::vector<std::string> found = Texts(expected);
   const std::string name = "BCR2000 Stage" + std::string(11, '\x01');
   for (const std::string& finding :
-       {"Device \"" + name + "\": BCR2000, supported; renamed by its identity reply from port name \"BCR2000\", the "
-                             "reply claiming a BCR2000.",
+       {"Device \"" + name +
+            "\": BCR2000, supported; renamed by its identity reply from port name \"BCR2000\", the "
+            "reply claiming a BCR2000.",
         "BC device \"" + name + "\" answered the identity request and was renamed by it.",
         std::string("1 identity reply carried no device name (\"Bad response, no device name.\").")}) {
-    EXPECT_NE(std::find(found.begin(), found.end(), finding), found.end())
-        << finding << "\n"
-        << reader::FindingsOnly(expected);
+    EXPECT_NE(std::find(found.begin(), found.end(), finding), found.end()) << finding << "\n"
+                                                                           << reader::FindingsOnly(expected);
   }
 
   // The reply answers the BCR2000's request: what the main thread logged

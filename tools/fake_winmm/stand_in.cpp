@@ -526,7 +526,7 @@ MMRESULT StandIn::UnprepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size) 
 }
 
 MMRESULT StandIn::PortMessage(port::Direction direction, UINT_PTR index, UINT message, DWORD_PTR first,
-                               DWORD_PTR second) {
+                              DWORD_PTR second) {
   if (message != DRV_QUERYDEVICEINTERFACESIZE && message != DRV_QUERYDEVICEINTERFACE) return MMSYSERR_NOTSUPPORTED;
   if (first == 0) return MMSYSERR_INVALPARAM;
   std::string path;

@@ -56,8 +56,8 @@ int ThroughTheStop(char** argv) {
       }
     }
   }
-  const flood::StopCheck check = flood::CheckThroughTheStop(
-      ReadAll(argv[2]), ReadAll(argv[3]), delivered, static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10)));
+  const flood::StopCheck check = flood::CheckThroughTheStop(ReadAll(argv[2]), ReadAll(argv[3]), delivered,
+                                                            static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10)));
   std::cout << check.description << "first stop at " << firstStop << " ms\n";
   return check.passed && anyStop ? 0 : 1;
 }

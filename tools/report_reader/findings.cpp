@@ -44,7 +44,6 @@ std::string Plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-
 struct Device {
   std::string portName; // as found, which decides its family
   std::string name;     // as the summary lists it

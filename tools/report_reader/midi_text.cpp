@@ -66,7 +66,8 @@ std::string KnownMessage(const uint8_t* bytes, size_t length) {
   }
   if (!IsNanoKontrolMessage(bytes, length)) return "";
   if (IsNanoKontrolScene(bytes, length)) {
-    if ((bytes[2] & 0xF0u) == 0x40) return Format("nanoKONTROL2 scene dump (global channel %u)", (bytes[2] & 0x0Fu) + 1);
+    if ((bytes[2] & 0xF0u) == 0x40)
+      return Format("nanoKONTROL2 scene dump (global channel %u)", (bytes[2] & 0x0Fu) + 1);
     return Format("nanoKONTROL2 scene dump (byte 2 %02X)", bytes[2]);
   }
   if (NanoAcknowledgementSays(bytes, length, kNanoUploadDone)) return "nanoKONTROL2: scene data received";

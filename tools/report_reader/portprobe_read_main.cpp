@@ -58,9 +58,8 @@ int main(int argc, char** argv) {
   }
   if (html != nullptr) {
     std::ofstream page(html, std::ios::binary);
-    reader::RenderHtml(reading, [&page](const char* text, size_t length) {
-      page.write(text, static_cast<std::streamsize>(length));
-    });
+    reader::RenderHtml(
+        reading, [&page](const char* text, size_t length) { page.write(text, static_cast<std::streamsize>(length)); });
     if (!page) {
       std::fprintf(stderr, "portprobe-read: cannot write %s\n", html);
       return 1;

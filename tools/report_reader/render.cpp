@@ -176,9 +176,10 @@ std::string RenderLogRowsHtml(const Reading& reading, size_t first, size_t count
 void RenderHtml(const Reading& reading, const Sink& out) {
   Buffered buffer(out);
   std::string& page = buffer.Text();
-  page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe report</title>\n"
-         "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
-         ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n";
+  page =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe report</title>\n"
+      "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
+      ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n";
   page += RenderFindingsHtml(reading);
   if (reading.LogSize() != 0) {
     page += "<h2>Decoded log</h2>\n<table id=\"log\">\n";

@@ -306,7 +306,8 @@ class Parser {
         ParseNumber(text.substr(0, middle), number)) {
       Detail& detail = AddWithDetail(Kind::EventsLost, line);
       detail.number = number;
-      detail.name = std::string(text.substr(middle + kLostMiddle.size(), text.size() - 2 - middle - kLostMiddle.size()));
+      detail.name =
+          std::string(text.substr(middle + kLostMiddle.size(), text.size() - 2 - middle - kLostMiddle.size()));
       return true;
     }
     const auto between = [text](const char* format, Text& inside) {

@@ -65,9 +65,9 @@ struct Detail {
 
 struct Entry {
   Kind kind = Kind::NotUnderstood;
-  bool supported = false;           // SummaryDevice
+  bool supported = false;              // SummaryDevice
   uint8_t shortMessage[3] = {0, 0, 0}; // ShortMessage
-  uint32_t line = 0;                // of the pasted text, from 1
+  uint32_t line = 0;                   // of the pasted text, from 1
   // SysEx: where its bytes start in Report::sysexBytes, and how many; the
   // kinds with a Detail: its index in Report::details.
   uint32_t at = 0;

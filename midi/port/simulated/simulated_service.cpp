@@ -876,7 +876,8 @@ port::Result SimulatedService::SendLong(port::OutputHandle handle, port::MidiHea
   return port::kNoError;
 }
 
-port::Result SimulatedService::Stall(OutputPort& output, port::MidiHeader& header, std::unique_lock<std::mutex>& guard) {
+port::Result SimulatedService::Stall(OutputPort& output, port::MidiHeader& header,
+                                     std::unique_lock<std::mutex>& guard) {
   // Part of the message may be on its way; the device takes no more, and
   // the call waits for it as long as the service does.
   header.dwFlags |= port::kHeaderInQueue;

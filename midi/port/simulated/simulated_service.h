@@ -68,7 +68,7 @@ namespace port::sim {
 struct InputFaults {
   ResultScript name;   // capabilities: e.g. Always(kInvalParam)
   ResultScript device; // the device query, on top of the model's answer
-  ResultScript open; // e.g. Always(kAllocated)
+  ResultScript open;   // e.g. Always(kAllocated)
   ResultScript start;
   ResultScript stop;
   ResultScript prepare;

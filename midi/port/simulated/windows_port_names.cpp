@@ -40,12 +40,12 @@ std::string WindowsPortName(PortNaming naming, const std::string& deviceName, co
   } else if (number <= 1) {
     name = deviceName;
   } else {
-    name = (direction == port::Direction::Input ? "MIDIIN" : "MIDIOUT") + std::to_string(number) + " (" + deviceName +
-           ")";
+    name =
+        (direction == port::Direction::Input ? "MIDIIN" : "MIDIOUT") + std::to_string(number) + " (" + deviceName + ")";
   }
   if (unit > 1) {
-    name = naming == PortNaming::Automatic ? name + " (" + std::to_string(unit) + ")"
-                                           : std::to_string(unit) + "- " + name;
+    name =
+        naming == PortNaming::Automatic ? name + " (" + std::to_string(unit) + ")" : std::to_string(unit) + "- " + name;
   }
   return FirstCharacters(name, kMaxPortNameLength);
 }
@@ -55,7 +55,8 @@ std::string DeviceInterfacePath(const std::string& deviceName, unsigned unit, bo
   // instance, the MIDI interface class.
   const uint32_t id = Fnv1a(deviceName);
   char path[160];
-  std::snprintf(path, sizeof path, "\\\\?\\USB#VID_%04X&PID_%04X&MI_00#7&%08X&0&%04u#{6994AD04-93EF-11D0-A3CC-00A0C9223196}\\GLOBAL",
+  std::snprintf(path, sizeof path,
+                "\\\\?\\USB#VID_%04X&PID_%04X&MI_00#7&%08X&0&%04u#{6994AD04-93EF-11D0-A3CC-00A0C9223196}\\GLOBAL",
                 static_cast<unsigned>(id >> 16), static_cast<unsigned>(id & 0xFFFF), Fnv1a(deviceName + "#unit"), unit);
   std::string text = path;
   if (lowerCase) {

@@ -484,15 +484,14 @@ TEST(SimulatedService, TheCurrentServiceReportsNothingBrokenAndReadsPacketsAsByt
     port::sim::SimulatedService service(port::sim::ServiceModel::Classic());
     OpenPort open(service, 1, 16);
     for (const ControllerEvent& event : events) service.Inject(open.input, event);
-    EXPECT_EQ(open.Received(),
-              (std::vector<Reader::Event>{{port::kEventError, 0xF4, {}},
-                                          {port::kEventMoreData, 0, {}},
-                                          {port::kEventError, 0x01, {}},
-                                          {port::kEventError, 0x3C90, {}},
-                                          Data(port::sim::ShortWord(0xF0, 0x7E, 0x7F)),
-                                          Data(port::sim::ShortWord(0x06, 0x01, 0xF7)),
-                                          Data(port::sim::ShortWord(0xC0, 0x05)),
-                                          Data(0xF8)}));
+    EXPECT_EQ(open.Received(), (std::vector<Reader::Event>{{port::kEventError, 0xF4, {}},
+                                                           {port::kEventMoreData, 0, {}},
+                                                           {port::kEventError, 0x01, {}},
+                                                           {port::kEventError, 0x3C90, {}},
+                                                           Data(port::sim::ShortWord(0xF0, 0x7E, 0x7F)),
+                                                           Data(port::sim::ShortWord(0x06, 0x01, 0xF7)),
+                                                           Data(port::sim::ShortWord(0xC0, 0x05)),
+                                                           Data(0xF8)}));
   }
   {
     SCOPED_TRACE("current");
@@ -500,7 +499,7 @@ TEST(SimulatedService, TheCurrentServiceReportsNothingBrokenAndReadsPacketsAsByt
     OpenPort open(service, 1, 16);
     for (const ControllerEvent& event : events) service.Inject(open.input, event);
     EXPECT_EQ(open.Received(), (std::vector<Reader::Event>{Long({0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}),
-                                                            Data(port::sim::ShortWord(0xC0, 0x05)), Data(0xF8)}));
+                                                           Data(port::sim::ShortWord(0xC0, 0x05)), Data(0xF8)}));
     EXPECT_EQ(service.Input(open.input).brokenNotReported, 4);
   }
 }

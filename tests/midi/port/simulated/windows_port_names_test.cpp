@@ -44,8 +44,9 @@ TEST(WindowsPortNames, JacksFirstPortsSecondPortsSecondUnitsAndTheCut) {
        "X-TOUCH COMPACT Extension Port "},
       {PortNaming::Automatic, "nanoKONTROL2", "nanoKONTROL2 _ SLIDER/KNOB", Direction::Input, 1, 123,
        "nanoKONTROL2 _ SLIDER/KNOB (123"},
-      {PortNaming::Classic, "\xC3\x9C"
-                            "ber Synth Deluxe Edition With Keys",
+      {PortNaming::Classic,
+       "\xC3\x9C"
+       "ber Synth Deluxe Edition With Keys",
        "", Direction::Input, 1, 1,
        "\xC3\x9C"
        "ber Synth Deluxe Edition With "},
