@@ -1,6 +1,6 @@
 // portprobe-demo: the tool's own run over the simulated MIDI service, with a
 // virtual controller of every family, so that the whole report can be seen
-// without any MIDI hardware. Given a scenario's name (scenes.h), it runs
+// without any MIDI hardware. Given a scenario's name (scenarios.h), it runs
 // that scenario instead: portprobe-demo hostile-names.
 #include <cstdio>
 #include <string>

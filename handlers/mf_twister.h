@@ -1,8 +1,8 @@
 // The Midi Fighter Twister: no dialogue. Having a handler gives its device a
 // long-message buffer, so the System Exclusive it sends is logged.
 //
-// Threads: Start on the main thread inside the attach lock, OnSysEx on the
-// input thread; neither touches any state.
+// Threads: Start on the main thread with the manager's list lock held
+// (StartDialogue), OnSysEx on the input thread; neither touches any state.
 #pragma once
 
 #include <cstdint>

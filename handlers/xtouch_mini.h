@@ -1,7 +1,8 @@
 // The X-TOUCH MINI: a reset stream on start, then a note of which half of
 // its controls the user touched last, for MapEvents.
 //
-// Threads: Start runs on the main thread inside the manager's attach lock;
+// Threads: Start runs on the main thread with the manager's list lock held
+// (StartDialogue);
 // OnNote and OnControlChange run on the thread that delivers the device's
 // input; MapEvents runs on its caller's thread. lowerRangeActive is the only
 // state they share: one atomic byte, so a reader on another thread sees

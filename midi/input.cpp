@@ -40,6 +40,10 @@ void OnLongMessage(CMIDIDeviceWin* device) {
   GiveBufferBack(device);
 }
 
+// Adds one three-byte packet to the System Exclusive message being
+// assembled and delivers the message once its end byte has arrived.
+void AppendSysExPacket(const uint8_t* packet, CMIDIDevice* device);
+
 void DropOversizedSysEx(CMIDIDevice* device) {
   LogPrintf(logtext::kSysExTooLong, static_cast<unsigned>(kMaxSysExLength));
   device->sysexBuffer.clear();
@@ -75,11 +79,14 @@ void MidiInProc(port::InputHandle, uint32_t message, uintptr_t context, uintptr_
   }
 }
 
-void DecodeShortMessageOf(CMIDIManager& manager, const uint8_t* packet, CMIDIDevice* device) {
+// The manager's decoder: starts the device's activity worker on its first
+// packet, assembles System Exclusive sent as packets, and hands the rest to
+// the handler and the listeners.
+void CMIDIManager::DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device) {
   if (!device->workerStarted) {
     // Set only once a worker runs, so a failed start is tried again on the
     // device's next message.
-    if (manager.StartActivityWorker()) device->workerStarted = true;
+    if (StartActivityWorker()) device->workerStarted = true;
   }
   if (device->sysexInProgress) {
     AppendSysExPacket(packet, device);
@@ -94,22 +101,24 @@ void DecodeShortMessageOf(CMIDIManager& manager, const uint8_t* packet, CMIDIDev
   if (status == 0xBF || status == 0xB0 || status == 0xBA) {
     if (handler != nullptr) handler->OnControlChange(data1, data2);
     if (data2 <= 127) {
-      for (CMIDIListener* listener : manager.listeners) listener->OnControlChange(device, channel, data1, data2);
+      for (CMIDIListener* listener : listeners) listener->OnControlChange(device, channel, data1, data2);
     }
   } else if ((status & 0xF0) == 0x90) {
     if (handler != nullptr) handler->OnNote(data1);
-    for (CMIDIListener* listener : manager.listeners) listener->OnNoteOn(device, channel, data1, data2);
+    for (CMIDIListener* listener : listeners) listener->OnNoteOn(device, channel, data1, data2);
   } else if ((status & 0xF0) == 0x80) {
     if (handler != nullptr) handler->OnNote(data1);
-    for (CMIDIListener* listener : manager.listeners) listener->OnNoteOff(device, channel, data1, data2);
+    for (CMIDIListener* listener : listeners) listener->OnNoteOff(device, channel, data1, data2);
   } else if ((status & 0xF0) == 0xE0) {
     const uint16_t value = static_cast<uint16_t>((data2 << 7) | data1);
-    for (CMIDIListener* listener : manager.listeners) listener->OnPitchBend(device, channel, value);
+    for (CMIDIListener* listener : listeners) listener->OnPitchBend(device, channel, value);
   } else if (status == kSysExStart) {
     device->sysexInProgress = true;
     AppendSysExPacket(packet, device);
   }
 }
+
+namespace {
 
 void AppendSysExPacket(const uint8_t* packet, CMIDIDevice* device) {
   std::vector<uint8_t>& buffer = device->sysexBuffer;
@@ -144,6 +153,8 @@ void AppendSysExPacket(const uint8_t* packet, CMIDIDevice* device) {
   device->OnSysExReceived(buffer.data(), static_cast<uint16_t>(buffer.size()));
   buffer.clear();
 }
+
+} // namespace
 
 void CMIDIDevice::OnSysExReceived(const uint8_t* bytes, uint16_t length) {
   // One piece: with other devices and the workers logging meanwhile, a dump

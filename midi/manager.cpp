@@ -124,10 +124,6 @@ void CMIDIManager::ForgetDevicesLocked() {
   attached.clear();
 }
 
-void CMIDIManager::DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device) {
-  DecodeShortMessageOf(*this, packet, device);
-}
-
 bool CMIDIManager::StartActivityWorker() {
   return workers.Start([this] { NotifyDevicesChanged(); });
 }

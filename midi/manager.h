@@ -58,8 +58,8 @@ class CMIDIManager {
   // was had.
   bool DescribeDevicesWithin(std::string& text, std::chrono::milliseconds patience);
   bool LogLostEventsWithin(std::chrono::milliseconds patience);
-  // Decodes one short-message packet of three bytes from the device (the
-  // decoder lives with the input path, input.cpp).
+  // Decodes one short-message packet of three bytes from the device;
+  // defined with the input path (input.cpp).
   void DecodeShortMessage(const uint8_t* packet, CMIDIDevice* device);
   // Starts one activity worker and returns without waiting for it; false
   // when it could not be started.

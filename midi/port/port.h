@@ -9,8 +9,9 @@
 //  - simulated/: virtual controllers, for the tests, portprobe-demo, the
 //    stand-in winmm.dll and jack-controllers.
 // shared/ is no service: it holds what the RtMidi and JACK layers both use
-// (the input port with its hand-over queue, the dispatcher, the wake-up and
-// the port-name rules).
+// (the input port with its hand-over queue and the input calls over it, the
+// dispatcher, the wake-up and the port-name rules), and the message splitter,
+// with which the simulated service also reads bytes off its wire.
 // The device layer never includes a service's implementation. Only the file
 // that makes a build's one service (posix_platform.cpp here, and each
 // service folder's own *_platform.cpp), a service's own tests and the
@@ -154,8 +155,10 @@ class MidiService {
   virtual void Shutdown() = 0;
 };
 
-// The service of the platform this program was built for: winmm on Windows,
-// RtMidi elsewhere, or an empty service when neither was built in.
+// The service of the platform this program was built for: winmm on Windows;
+// elsewhere RtMidi when it reaches the ALSA sequencer (or CoreMIDI), else a
+// running JACK server through the JACK layer, else a service without ports
+// (posix_platform.cpp).
 MidiService& PlatformService();
 
 } // namespace port

@@ -175,15 +175,6 @@ std::vector<JackService::Listed> JackService::List(bool inputs) {
   return listed;
 }
 
-port::Result JackService::DeviceOf(port::Direction direction, unsigned index, std::string& device) {
-  std::lock_guard<std::mutex> guard(lock);
-  const std::vector<Listed>& list = direction == port::Direction::Input ? inputList : outputList;
-  if (index >= list.size()) return port::kBadDeviceId;
-  if (list[index].device.empty()) return port::kNotSupported;
-  device = list[index].device;
-  return port::kNoError;
-}
-
 port::Result JackService::Activate() {
   if (activated) return port::kNoError;
   if (jack_activate(Jack(client)) != 0) return port::kError;
@@ -195,15 +186,6 @@ void* JackService::RegisterPort(bool input, size_t number) {
   const std::string name = (input ? "input-" : "output-") + std::to_string(number);
   return jack_port_register(Jack(client), name.c_str(), JACK_DEFAULT_MIDI_TYPE,
                             input ? JackPortIsInput : JackPortIsOutput, 0);
-}
-
-shared::InputPort* JackService::FindInput(port::InputHandle handle) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (closed) return nullptr;
-  for (auto& entry : inputs) {
-    if (entry->input->Handle() == handle) return entry->input.get();
-  }
-  return nullptr;
 }
 
 JackService::OutputEntry* JackService::FindOutput(port::OutputHandle handle) {
@@ -221,13 +203,6 @@ unsigned JackService::InputCount() {
   std::lock_guard<std::mutex> guard(lock);
   inputList = List(true);
   return static_cast<unsigned>(inputList.size());
-}
-
-port::Result JackService::InputName(unsigned index, std::string& name) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (index >= inputList.size()) return port::kBadDeviceId;
-  name = inputList[index].name;
-  return port::kNoError;
 }
 
 port::Result JackService::OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
@@ -251,6 +226,7 @@ port::Result JackService::OpenInput(unsigned index, port::InputCallback callback
     opened = entry->input.get();
     // Kept from here on whatever follows: the process thread reads it.
     inputs.push_back(std::move(entry));
+    AddOpenInput(opened);
 
     port::Result result = Activate();
     if (result != port::kNoError) return result;
@@ -263,61 +239,12 @@ port::Result JackService::OpenInput(unsigned index, port::InputCallback callback
   return port::kNoError;
 }
 
-port::Result JackService::StartInput(port::InputHandle handle) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->Start() : port::kInvalidHandle;
-}
-
-port::Result JackService::StopInput(port::InputHandle handle) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->Stop() : port::kInvalidHandle;
-}
-
-port::Result JackService::PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->PrepareBuffer(header) : port::kInvalidHandle;
-}
-
-port::Result JackService::AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->AddBuffer(header) : port::kInvalidHandle;
-}
-
-port::Result JackService::UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->UnprepareBuffer(header) : port::kInvalidHandle;
-}
-
-void JackService::DetachInput(port::InputHandle handle) {
-  shared::InputPort* input = FindInput(handle);
-  if (input != nullptr) input->Detach();
-}
-
-uint64_t JackService::LostInputEvents(port::InputHandle handle) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->DroppedInQueue() : 0;
-}
-
-uint64_t JackService::DroppedInputMessages() {
-  std::lock_guard<std::mutex> guard(lock);
-  uint64_t dropped = 0;
-  for (auto& entry : inputs) dropped += entry->input->DroppedInQueue();
-  return dropped;
-}
-
 // --- output ports ---
 
 unsigned JackService::OutputCount() {
   std::lock_guard<std::mutex> guard(lock);
   outputList = List(false);
   return static_cast<unsigned>(outputList.size());
-}
-
-port::Result JackService::OutputName(unsigned index, std::string& name) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (index >= outputList.size()) return port::kBadDeviceId;
-  name = outputList[index].name;
-  return port::kNoError;
 }
 
 port::Result JackService::OpenOutput(unsigned index, port::OutputHandle& handle) {

@@ -46,7 +46,7 @@
 // Never: 4 (JACK ports take any number of connections), 10.
 //
 // Threads: the port calls may come from any thread; the client and the
-// lists are used under this service's lock, sends under their port's own
+// lists are used under this service's lock (queued_input_service.h), sends under their port's own
 // lock. The process callback takes no lock: it sees the ports published
 // before the count it reads.
 // Ownership: the service owns its client and ports and keeps the ports
@@ -67,6 +67,7 @@
 #include "midi/port/shared/dispatcher.h"
 #include "midi/port/shared/input_port.h"
 #include "midi/port/shared/message_queue.h"
+#include "midi/port/shared/queued_input_service.h"
 #include "midi/port/shared/wakeup.h"
 
 namespace port::jack {
@@ -81,7 +82,7 @@ constexpr size_t kOutputQueueBytes = 64 * 1024;
 // (half a second unless configured otherwise).
 constexpr std::chrono::milliseconds kConnectPatience{2000};
 
-class JackService final : public port::MidiService {
+class JackService final : public shared::QueuedInputService {
  public:
   // Opens the client; never starts a server. Without one there are no ports.
   // inputQueueBytes: each input's hand-over queue (tests make it small to
@@ -94,18 +95,10 @@ class JackService final : public port::MidiService {
   bool Connected();
 
   unsigned InputCount() override;
-  [[nodiscard]] port::Result InputName(unsigned index, std::string& name) override;
   [[nodiscard]] port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
                                        port::InputHandle& handle) override;
-  [[nodiscard]] port::Result StartInput(port::InputHandle handle) override;
-  [[nodiscard]] port::Result StopInput(port::InputHandle handle) override;
-  [[nodiscard]] port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  [[nodiscard]] port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  [[nodiscard]] port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  void DetachInput(port::InputHandle handle) override;
 
   unsigned OutputCount() override;
-  [[nodiscard]] port::Result OutputName(unsigned index, std::string& name) override;
   [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
   [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
   [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
@@ -119,12 +112,6 @@ class JackService final : public port::MidiService {
   // after cycle, and meanwhile the clients behind it miss their cycles.
   void CloseClients();
 
-  // Messages lost on all inputs because the hand-over queue was full.
-  uint64_t DroppedInputMessages();
-  // Messages of the port lost because its hand-over queue was full.
-  uint64_t LostInputEvents(port::InputHandle handle) override;
-  // The ALSA client behind a bridged port, from its name or aliases.
-  [[nodiscard]] port::Result DeviceOf(port::Direction direction, unsigned index, std::string& device) override;
   // The longest single message a send may hold: what an empty port buffer
   // takes. 0 until the first cycle with a port.
   size_t LongestMessage() const { return longestMessage.load(std::memory_order_relaxed); }
@@ -132,11 +119,6 @@ class JackService final : public port::MidiService {
  private:
   struct InputEntry;
   struct OutputEntry;
-  struct Listed {
-    std::string rawName;
-    std::string name;
-    std::string device; // "" when neither the name nor an alias tells
-  };
 
   static int Process(uint32_t frames, void* self);
   static void OnServerGone(void* self);
@@ -148,18 +130,15 @@ class JackService final : public port::MidiService {
   [[nodiscard]] port::Result Activate();         // under lock
   void* RegisterPort(bool input, size_t number); // under lock; jack_port_t*
   void WaitUntilConnected(void* ownPort, const std::string& rawName);
-  shared::InputPort* FindInput(port::InputHandle handle);
+  bool PortsGone() const override { return closed; } // under lock
   OutputEntry* FindOutput(port::OutputHandle handle);
   [[nodiscard]] port::Result Queue(OutputEntry& output, const uint8_t* bytes, size_t length);
 
   const size_t inputQueueBytes;
-  std::mutex lock;
   void* client = nullptr; // jack_client_t*
   bool activated = false;
   bool closed = false;
   std::atomic<bool> serverGone{false};
-  std::vector<Listed> inputList;
-  std::vector<Listed> outputList;
   std::vector<std::unique_ptr<InputEntry>> inputs;
   std::vector<std::unique_ptr<OutputEntry>> outputs;
 

@@ -94,14 +94,6 @@ port::Result RtMidiService::FindByRawName(Midi& midi, const std::string& rawName
   return port::kBadDeviceId;
 }
 
-shared::InputPort* RtMidiService::FindInput(port::InputHandle handle) {
-  std::lock_guard<std::mutex> guard(lock);
-  for (auto& input : inputs) {
-    if (input->port->Handle() == handle) return input->port.get();
-  }
-  return nullptr;
-}
-
 RtMidiService::OutputEntry* RtMidiService::FindOutput(port::OutputHandle handle) {
   std::lock_guard<std::mutex> guard(lock);
   for (auto& output : outputs) {
@@ -110,28 +102,12 @@ RtMidiService::OutputEntry* RtMidiService::FindOutput(port::OutputHandle handle)
   return nullptr;
 }
 
-port::Result RtMidiService::DeviceOf(port::Direction direction, unsigned index, std::string& device) {
-  std::lock_guard<std::mutex> guard(lock);
-  const std::vector<Listed>& list = direction == port::Direction::Input ? inputList : outputList;
-  if (index >= list.size()) return port::kBadDeviceId;
-  if (list[index].device.empty()) return port::kNotSupported;
-  device = list[index].device;
-  return port::kNoError;
-}
-
 // --- input ports ---
 
 unsigned RtMidiService::InputCount() {
   std::lock_guard<std::mutex> guard(lock);
   inputList = inputLister ? List(*inputLister, shared::Direction::Input) : std::vector<Listed>{};
   return static_cast<unsigned>(inputList.size());
-}
-
-port::Result RtMidiService::InputName(unsigned index, std::string& name) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (index >= inputList.size()) return port::kBadDeviceId;
-  name = inputList[index].name;
-  return port::kNoError;
 }
 
 port::Result RtMidiService::OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
@@ -162,52 +138,11 @@ port::Result RtMidiService::OpenInput(unsigned index, port::InputCallback callba
     if (!dispatcher.Add(entry->port.get())) return port::kError;
     opened = entry->port.get();
     inputs.push_back(std::move(entry));
+    AddOpenInput(opened);
   }
   handle = opened->Handle();
   opened->DeliverOpen();
   return port::kNoError;
-}
-
-port::Result RtMidiService::StartInput(port::InputHandle handle) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->Start() : port::kInvalidHandle;
-}
-
-port::Result RtMidiService::StopInput(port::InputHandle handle) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->Stop() : port::kInvalidHandle;
-}
-
-port::Result RtMidiService::PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->PrepareBuffer(header) : port::kInvalidHandle;
-}
-
-port::Result RtMidiService::AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->AddBuffer(header) : port::kInvalidHandle;
-}
-
-port::Result RtMidiService::UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->UnprepareBuffer(header) : port::kInvalidHandle;
-}
-
-void RtMidiService::DetachInput(port::InputHandle handle) {
-  shared::InputPort* input = FindInput(handle);
-  if (input != nullptr) input->Detach();
-}
-
-uint64_t RtMidiService::LostInputEvents(port::InputHandle handle) {
-  shared::InputPort* input = FindInput(handle);
-  return input != nullptr ? input->DroppedInQueue() : 0;
-}
-
-uint64_t RtMidiService::DroppedInputMessages() {
-  std::lock_guard<std::mutex> guard(lock);
-  uint64_t dropped = 0;
-  for (auto& input : inputs) dropped += input->port->DroppedInQueue();
-  return dropped;
 }
 
 // --- output ports ---
@@ -216,13 +151,6 @@ unsigned RtMidiService::OutputCount() {
   std::lock_guard<std::mutex> guard(lock);
   outputList = outputLister ? List(*outputLister, shared::Direction::Output) : std::vector<Listed>{};
   return static_cast<unsigned>(outputList.size());
-}
-
-port::Result RtMidiService::OutputName(unsigned index, std::string& name) {
-  std::lock_guard<std::mutex> guard(lock);
-  if (index >= outputList.size()) return port::kBadDeviceId;
-  name = outputList[index].name;
-  return port::kNoError;
 }
 
 port::Result RtMidiService::OpenOutput(unsigned index, port::OutputHandle& handle) {

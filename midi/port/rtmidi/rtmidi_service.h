@@ -65,6 +65,7 @@
 #include "midi/port/rtmidi/rtmidi_errors.h"
 #include "midi/port/shared/dispatcher.h"
 #include "midi/port/shared/input_port.h"
+#include "midi/port/shared/queued_input_service.h"
 #include "midi/port/shared/port_names.h"
 
 namespace port::rtmidi {
@@ -80,7 +81,7 @@ constexpr std::chrono::milliseconds kJackConnectPatience{2000};
 // The client name of every RtMidi object of this program.
 constexpr const char* kClientName = "portprobe";
 
-class RtMidiService final : public port::MidiService {
+class RtMidiService final : public shared::QueuedInputService {
  public:
   // RtMidi::UNSPECIFIED: no MIDI service; the service has no ports.
   // inputQueueBytes: each input's hand-over queue (tests make it small to
@@ -89,18 +90,10 @@ class RtMidiService final : public port::MidiService {
   ~RtMidiService() override;
 
   unsigned InputCount() override;
-  [[nodiscard]] port::Result InputName(unsigned index, std::string& name) override;
   [[nodiscard]] port::Result OpenInput(unsigned index, port::InputCallback callback, uintptr_t context,
                                        port::InputHandle& handle) override;
-  [[nodiscard]] port::Result StartInput(port::InputHandle handle) override;
-  [[nodiscard]] port::Result StopInput(port::InputHandle handle) override;
-  [[nodiscard]] port::Result PrepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  [[nodiscard]] port::Result AddInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  [[nodiscard]] port::Result UnprepareInputBuffer(port::InputHandle handle, port::MidiHeader& header) override;
-  void DetachInput(port::InputHandle handle) override;
 
   unsigned OutputCount() override;
-  [[nodiscard]] port::Result OutputName(unsigned index, std::string& name) override;
   [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
   [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
   [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
@@ -115,12 +108,6 @@ class RtMidiService final : public port::MidiService {
   // audio after it on a desktop) miss their cycles.
   void CloseClients();
 
-  // Messages lost on all inputs because the hand-over queue was full.
-  uint64_t DroppedInputMessages();
-  // Messages of the port lost because its hand-over queue was full.
-  uint64_t LostInputEvents(port::InputHandle handle) override;
-  // The ALSA client a port belongs to, as its name tells.
-  [[nodiscard]] port::Result DeviceOf(port::Direction direction, unsigned index, std::string& device) override;
 
  private:
   struct InputEntry {
@@ -133,30 +120,20 @@ class RtMidiService final : public port::MidiService {
     ErrorSink errors;
     std::unique_ptr<RtMidiOut> midi;
   };
-  struct Listed {
-    std::string rawName;
-    std::string name;
-    std::string device; // "" when the name does not tell
-  };
-
   bool Jack() const { return api == RtMidi::UNIX_JACK; }
   // The service's current ports of one direction, without this program's.
   template <class Midi>
   std::vector<Listed> List(Midi& midi, shared::Direction direction);
   template <class Midi>
   [[nodiscard]] port::Result FindByRawName(Midi& midi, const std::string& rawName, unsigned& index);
-  shared::InputPort* FindInput(port::InputHandle handle);
   OutputEntry* FindOutput(port::OutputHandle handle);
   [[nodiscard]] port::Result SendMessages(OutputEntry& output, const uint8_t* bytes, size_t length);
 
   const RtMidi::Api api;
   const size_t inputQueueBytes;
-  std::mutex lock;
   ErrorSink listErrors;
   std::unique_ptr<RtMidiIn> inputLister;
   std::unique_ptr<RtMidiOut> outputLister;
-  std::vector<Listed> inputList;
-  std::vector<Listed> outputList;
   std::vector<std::unique_ptr<InputEntry>> inputs;
   std::vector<std::unique_ptr<OutputEntry>> outputs;
   std::shared_ptr<JackGraphWatch> graphWatch; // JACK only; kept by an open that waits on it
