@@ -7,16 +7,16 @@
 
 #include "app/run.h"
 #include "midi/manager.h"
-#include "midi/port/simulated/instruments/scenarios.h"
+#include "testkit/scenarios.h"
 
 int main(int argc, char** argv) {
   // Timed as the Windows MIDI service most users now have: sends done
   // inside the call, controllers answering within a millisecond.
   port::sim::SimulatedService service(port::sim::ServiceModel::CurrentWindows());
   const std::string scenario = argc > 1 ? argv[1] : "demo";
-  if (!port::sim::BuildScenario(scenario, service)) {
+  if (!testkit::BuildScenario(scenario, service)) {
     std::fprintf(stderr, "portprobe-demo: no scenario named \"%s\"; there are:", scenario.c_str());
-    for (const std::string& name : port::sim::ScenarioNames()) std::fprintf(stderr, " %s", name.c_str());
+    for (const std::string& name : testkit::ScenarioNames()) std::fprintf(stderr, " %s", name.c_str());
     std::fprintf(stderr, "\n");
     return 2;
   }

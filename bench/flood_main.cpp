@@ -22,10 +22,10 @@
 #include "app/run.h"
 #include "bench/flood_arguments.h"
 #include "midi/manager.h"
-#include "midi/port/simulated/instruments/flood.h"
+#include "testkit/flood.h"
 #include "midi/port/simulated/simulated_service.h"
 
-namespace flood = port::sim::flood;
+namespace flood = testkit::flood;
 
 int main(int argc, char** argv) {
   double devices = 16, perSecond = 16000, seconds = 4.5;

@@ -31,11 +31,11 @@
 #include <vector>
 
 #include "bench/flood_arguments.h"
-#include "midi/port/simulated/instruments/flood.h"
+#include "testkit/flood.h"
 
 namespace {
 
-namespace flood = port::sim::flood;
+namespace flood = testkit::flood;
 
 struct Flood {
   jack_client_t* client = nullptr;

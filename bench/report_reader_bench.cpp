@@ -3,19 +3,19 @@
 // largest the tool writes (sixteen ports flooding at the full-speed rate:
 // 1.15 million lines, 21.6 MB), read and then written out as portprobe-read
 // writes them. The reports are made here as the tool writes them, from the
-// flood's own numbering (midi/port/simulated/instruments/flood.h).
+// flood's own numbering (testkit/flood.h).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <string>
 
-#include "midi/port/simulated/instruments/flood.h"
+#include "testkit/flood.h"
 #include "tools/report_reader/findings.h"
 #include "tools/report_reader/render.h"
 
 namespace {
 
-namespace flood = port::sim::flood;
+namespace flood = testkit::flood;
 
 std::string Report(unsigned devices, uint32_t perDevice) {
   std::string report;

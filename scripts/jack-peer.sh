@@ -24,7 +24,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/default
 RUNS=${RUNS:-3}
 FLOOD_SECONDS=4
-for program in "$build/portprobe" "$build/bench/jack-flood" "$build/tools/flood_check/flood-check" "$build/bench/measure-run"; do
+for program in "$build/portprobe" "$build/bench/jack-flood" "$build/testkit/flood-check" "$build/bench/measure-run"; do
   [ -x "$program" ] || { echo "jack-peer: missing $program (build the default preset first)"; exit 1; }
 done
 command -v jack_midi_dump >/dev/null || { echo "jack-peer: jack_midi_dump missing (package jackd2)"; exit 1; }
@@ -112,7 +112,7 @@ settle() {
 # result PROGRAM LOAD RUN LOG: one RESULT line from measure.txt, the log and the flood.
 result() {
   cpu=$(sed -n 's/.*CPU \([0-9.]*\) ms.*/\1/p' measure.txt | head -1)
-  "$build/tools/flood_check/flood-check" "$4" 16 "$(per_device "$2")" >check.txt || true
+  "$build/testkit/flood-check" "$4" 16 "$(per_device "$2")" >check.txt || true
   logged=$(sed -n 's/.*, logged \([0-9]*\),.*/\1/p' check.txt | head -1)
   lost=$(sed -n 's/.*, lost \([0-9]*\),.*/\1/p' check.txt | head -1)
   repeated=$(sed -n 's/.*, repeated \([0-9]*\),.*/\1/p' check.txt | head -1)

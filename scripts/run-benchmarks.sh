@@ -69,7 +69,7 @@ echo "=== 2. whole runs ($RUNS each; standard output to a file)"
 "$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt -- "$build/portprobe-demo"
 # 16 devices, 16,000 a second each, for 4.5 s: 72,000 messages per device.
 "$build/bench/measure-run" --runs "$RUNS" --stdout console.txt --report portprobe-report.txt \
-  --after "'$build/tools/flood_check/flood-check' portprobe-report.txt 16 72000 && '$build/tools/flood_check/flood-check' console.txt 16 72000" \
+  --after "'$build/testkit/flood-check' portprobe-report.txt 16 72000 && '$build/testkit/flood-check' console.txt 16 72000" \
   -- "$build/bench/portprobe-flood" 16 16000 4.5
 
 fi

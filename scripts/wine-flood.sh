@@ -24,7 +24,7 @@ mkdir -p "$work"
 perDevice=$(awk "BEGIN { printf \"%d\", $perSecond * $seconds }")
 sent=$((devices * perDevice))
 
-cp "$build/portprobe.exe" "$build/tools/fake_winmm/winmm.dll" "$work/"
+cp "$build/portprobe.exe" "$build/testkit/fake_winmm/winmm.dll" "$work/"
 overrides="mscoree,mshtml=;winedbg.exe=d;winealsa.drv="
 timeout 120 wine "$build/tests/wine/clipboard_reader.exe" 90 >"$work/reader.txt" 2>&1 &
 reader=$!
@@ -51,7 +51,7 @@ wait "$reader" || true
 tr -d '\r' <"$work/reader.txt" | perl -ne 'print pack("H*", $1) if /^CF_TEXT \d+ ([0-9a-f]*)$/' >"$work/report.txt"
 tr -d '\r' <"$work/console.txt" >"$work/console-lf.txt"
 check() { # LOG: flood-check's line, and its verdict
-  wine "$build/tools/flood_check/flood-check.exe" "$(echo "Z:$1" | tr / '\\')" "$devices" "$perDevice" --accounted 2>/dev/null | tr -d '\r'
+  wine "$build/testkit/flood-check.exe" "$(echo "Z:$1" | tr / '\\')" "$devices" "$perDevice" --accounted 2>/dev/null | tr -d '\r'
 }
 reportLine=$(check "$work/report.txt") && reportOk=1 || reportOk=0
 consoleLine=$(check "$work/console-lf.txt") && consoleOk=1 || consoleOk=0

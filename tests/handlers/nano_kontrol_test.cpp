@@ -8,7 +8,7 @@
 
 #include "midi/device.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
-#include "midi/port/simulated/instruments/scenarios.h"
+#include "testkit/scenarios.h"
 #include "midi/port/simulated/protocol_tables.h"
 #include "tests/support/probe_harness.h"
 
@@ -328,7 +328,7 @@ TEST(NanoKontrolRun, ControllerHoldingTheSceneIsAskedOnceAndToldItIsGood) {
 
 TEST(NanoKontrolRun, ControllerWithAnotherSceneIsRewrittenAndConfirmed) {
   port::sim::SimulatedService service;
-  ASSERT_TRUE(port::sim::BuildScenario("nano-bad-scene", service));
+  ASSERT_TRUE(testkit::BuildScenario("nano-bad-scene", service));
   const NanoRun run = RunWith(service);
   ASSERT_EQ(run.output.messages.size(), 3u);
   EXPECT_EQ(run.output.messages[0], kDumpRequest);
@@ -385,7 +385,7 @@ TEST(NanoKontrolRun, DumpOfTheWrongLengthIsIgnoredAndTheHandlerKeepsWaiting) {
 
 TEST(NanoKontrolRun, TenFailedAcknowledgementsEndWithTheImageSentTenTimes) {
   port::sim::SimulatedService service;
-  ASSERT_TRUE(port::sim::BuildScenario("nano-failing", service));
+  ASSERT_TRUE(testkit::BuildScenario("nano-failing", service));
   const NanoRun run = RunWith(service);
   int images = 0;
   int writes = 0;

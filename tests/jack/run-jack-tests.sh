@@ -29,9 +29,9 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build/default}" && pwd)
 expected="$root/tests/jack/expected"
 portprobe="$build/portprobe"
-flood_check="$build/tools/flood_check/flood-check"
+flood_check="$build/testkit/flood-check"
 reader="$build/tools/report_reader/portprobe-read"
-controllers="$build/tools/jack_controllers/jack-controllers"
+controllers="$build/testkit/jack_controllers/jack-controllers"
 for program in "$portprobe" "$controllers" "$flood_check" "$reader"; do
   [ -x "$program" ] || { echo "missing $program (build first)"; exit 1; }
 done

@@ -12,14 +12,14 @@
 #include <thread>
 
 #include "midi/listener.h"
-#include "midi/port/simulated/instruments/flood.h"
-#include "midi/port/simulated/instruments/flood_check.h"
+#include "testkit/flood.h"
+#include "testkit/flood_check.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
 
-namespace flood = port::sim::flood;
+namespace flood = testkit::flood;
 using std::chrono::milliseconds;
 
 // The sanitizers make every memory access dearer (ThreadSanitizer many

@@ -8,8 +8,8 @@
 #include <regex>
 
 #include "app/run.h"
-#include "midi/port/simulated/instruments/misbehaving_scenes.h"
-#include "midi/port/simulated/instruments/scenarios.h"
+#include "testkit/misbehaving_scenes.h"
+#include "testkit/scenarios.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
@@ -31,7 +31,7 @@ struct HungRun {
 HungRun RunStuck(const std::string& scenario) {
   HungRun run;
   port::sim::SimulatedService service;
-  EXPECT_TRUE(port::sim::BuildScenario(scenario, service));
+  EXPECT_TRUE(testkit::BuildScenario(scenario, service));
   ConsoleCapture console;
   CMIDIManagerWin manager(service);
   std::atomic<bool> gaveUp{false};
@@ -116,7 +116,7 @@ TEST(HungCall, AStopThatNeverReturnsStillGetsTheRunsOwnReportOut) {
 
 TEST(HungCall, ARunThatEndsInTimeIsLeftAlone) {
   port::sim::SimulatedService service;
-  ASSERT_TRUE(port::sim::BuildScenario("bcf2000-rename", service));
+  ASSERT_TRUE(testkit::BuildScenario("bcf2000-rename", service));
   ConsoleCapture console;
   CMIDIManagerWin manager(service);
   bool gaveUp = false;

@@ -15,9 +15,9 @@
 #include "midi/input.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
-#include "midi/port/simulated/instruments/controllers/runaway_sysex_controller.h"
-#include "midi/port/simulated/instruments/misbehaving_scenes.h"
-#include "midi/port/simulated/instruments/scenarios.h"
+#include "testkit/controllers/runaway_sysex_controller.h"
+#include "testkit/misbehaving_scenes.h"
+#include "testkit/scenarios.h"
 #include "midi/port/simulated/protocol_tables.h"
 #include "tests/support/holds_in_order.h"
 #include "tests/support/probe_harness.h"
@@ -31,7 +31,7 @@ using Bytes = std::vector<uint8_t>;
 // at the device records before the stop forgets them.
 struct ScenarioRun {
   explicit ScenarioRun(const std::string& name) {
-    EXPECT_TRUE(port::sim::BuildScenario(name, service)) << name;
+    EXPECT_TRUE(testkit::BuildScenario(name, service)) << name;
     manager.listeners.push_back(&listener);
     RunProbe(
         manager,
@@ -129,7 +129,7 @@ TEST(MisbehavingController, OversizedSysExIsDroppedOnceAndDecodingResumesAtItsEn
 
   // As one long message: the port cuts it into the 512-byte buffer, each
   // part delivered by itself, nothing lost and nothing joined.
-  const Bytes message = port::sim::RunawaySysExController::Message(100000, true);
+  const Bytes message = testkit::RunawaySysExController::Message(100000, true);
   Bytes joined;
   size_t parts = 0;
   for (const Bytes& part : DumpsStartingWith(run.report, {})) {
@@ -231,7 +231,7 @@ TEST(MisbehavingController, RepliesFasterThanTheyCanBeAnsweredAreTakenOneByOne) 
 TEST(MisbehavingController, DeviceTextReachesTheConsoleEscapedAndTheReportAsItIs) {
   ScenarioRun run("hostile-names");
   ASSERT_EQ(run.devices.size(), 2u);
-  EXPECT_EQ(run.devices[0]->name.Get(), port::sim::kHostileIdentityText) << "the name keeps every byte";
+  EXPECT_EQ(run.devices[0]->name.Get(), testkit::kHostileIdentityText) << "the name keeps every byte";
 
   // Nothing written to the terminal can drive it.
   EXPECT_TRUE(IsConsoleSafe(run.consoleText.data(), run.consoleText.size()));
@@ -243,12 +243,12 @@ TEST(MisbehavingController, DeviceTextReachesTheConsoleEscapedAndTheReportAsItIs
   const std::string shown =
       "Stage\x1B[31m\r\x08"
       "6n\x7F";
-  EXPECT_TRUE(HoldsInOrder(run.report, {std::string("MIDI device found: ") + port::sim::kHostileBCPortName + "\n",
+  EXPECT_TRUE(HoldsInOrder(run.report, {std::string("MIDI device found: ") + testkit::kHostileBCPortName + "\n",
                                         "Updated device name: " + shown}));
-  EXPECT_NE(run.report.find(std::string("MIDI device found: ") + port::sim::kHostileKeyboardPortName + "\n"),
+  EXPECT_NE(run.report.find(std::string("MIDI device found: ") + testkit::kHostileKeyboardPortName + "\n"),
             std::string::npos);
   EXPECT_TRUE(HoldsInOrder(run.report, {"\r\n\r\n\"" + shown + "\" Supported by Veltrakon.\r\n",
-                                        std::string("\"") + port::sim::kHostileKeyboardPortName + "\"\r\n\r\n"}));
+                                        std::string("\"") + testkit::kHostileKeyboardPortName + "\"\r\n\r\n"}));
   EXPECT_EQ(run.report.find("hidden"), std::string::npos);
   EXPECT_NE(run.report.find("0x1B, 0x5B, 0x33, 0x31, 0x6D, 0x0D, 0x08, 0x36"), std::string::npos);
 }

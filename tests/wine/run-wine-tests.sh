@@ -113,7 +113,7 @@ fi
 # The winmm functions portprobe.exe imports, then those the stand-in exports.
 WANTED=$(x86_64-w64-mingw32-objdump -p "$BUILD/portprobe.exe" |
   awk '/DLL Name: WINMM.dll/ {on=1; next} /DLL Name:/ {on=0} on && $3 ~ /^midi/ {print $3}' | sort)
-OFFERED=$(x86_64-w64-mingw32-objdump -p "$BUILD/tools/fake_winmm/winmm.dll" |
+OFFERED=$(x86_64-w64-mingw32-objdump -p "$BUILD/testkit/fake_winmm/winmm.dll" |
   sed -n 's/^\s*\[ *[0-9]*\] \(midi[A-Za-z]*\)$/\1/p' | sort)
 MISSING=$(comm -23 <(echo "$WANTED") <(echo "$OFFERED"))
 if [ -z "$WANTED" ] || [ -n "$MISSING" ]; then
@@ -139,7 +139,7 @@ run_program() { # scenario, program, arguments...
   cp "$program" "$RUN/"
   local env=(WINEDLLOVERRIDES="$BASE_OVERRIDES")
   if [ "$scenario" != "-" ]; then
-    cp "$BUILD/tools/fake_winmm/winmm.dll" "$RUN/"
+    cp "$BUILD/testkit/fake_winmm/winmm.dll" "$RUN/"
     env=(WINEDLLOVERRIDES="$BASE_OVERRIDES;winmm=n,b" FAKE_WINMM_SCENARIO="$scenario"
          FAKE_WINMM_SERVICE="${SERVICE:-classic}" FAKE_WINMM_OUT="$(windows_path "$RUN")")
   fi
@@ -270,7 +270,7 @@ echo "--- a console nobody reads"
 # and the program exits with 0. The runaway SysEx comes in short-message
 # packets, as only drivers of the classic stack pass it on.
 RUN=$(mktemp -d "$WORK/run.XXXXXX")
-cp "$BUILD/portprobe.exe" "$BUILD/tools/fake_winmm/winmm.dll" "$RUN/"
+cp "$BUILD/portprobe.exe" "$BUILD/testkit/fake_winmm/winmm.dll" "$RUN/"
 mkfifo "$RUN/console"
 exec 7<>"$RUN/console"
 timeout 60 wine "$BUILD/tests/wine/clipboard_reader.exe" 30 >"$RUN/reader.txt" 2>&1 &
@@ -310,7 +310,7 @@ echo "--- a flood through the stop"
 # ports stopped within five seconds and one of the program's first call.
 SERVICE=current run_program flood-through-stop "$BUILD/portprobe.exe"
 [ "$RUN_STATUS" = 0 ] || fail "flood through the stop: exit status $RUN_STATUS"
-if CHECK=$("$ROOT/build/default/tools/flood_check/flood-check" --through-stop "$RUN/report.txt" "$RUN/console.txt" \
+if CHECK=$("$ROOT/build/default/testkit/flood-check" --through-stop "$RUN/report.txt" "$RUN/console.txt" \
     "$RUN/stops.txt" 250); then
   pass "flood through the stop: everything delivered before the stop logged, unbroken"
 else

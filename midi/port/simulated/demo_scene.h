@@ -1,7 +1,7 @@
 // The demo: one controller of every family the tool has a dialogue with,
 // plus a keyboard and a port whose capabilities cannot be read, as
 // portprobe-demo plays them. The pieces are the named scenarios' too
-// (instruments/scenarios.h).
+// (testkit/scenarios.h).
 #pragma once
 
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"

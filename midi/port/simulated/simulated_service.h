@@ -36,9 +36,10 @@
 //
 // This folder holds the service, the controller interface
 // (virtual_controller.h), the controllers of the families the tool knows
-// (controllers/) and the demo scene. What tests and benchmarks strain and
-// watch it with (named scenarios with their faults, misbehaving and
-// flooding controllers, the floods, the records) is in instruments/.
+// (controllers/), what the service records of its ports (records.h) and
+// the demo scene. What tests and benchmarks strain and watch it with (named
+// scenarios with their faults, misbehaving and flooding controllers, the
+// floods) is the test kit's (testkit/).
 //
 // Threads: any thread may call the port operations. Controllers are called
 // on the thread that sends to them (OnReceive) or starts input
@@ -58,7 +59,7 @@
 #include <vector>
 
 #include "midi/port/port.h"
-#include "midi/port/simulated/instruments/records.h"
+#include "midi/port/simulated/records.h"
 #include "midi/port/simulated/result_script.h"
 #include "midi/port/simulated/service_model.h"
 #include "midi/port/simulated/virtual_controller.h"
@@ -168,7 +169,7 @@ class SimulatedService final : public port::MidiService {
   // starts (at once if it runs) and ends when it stops.
   void AddStream(unsigned inputIndex, EventSource source);
 
-  // --- instruments: what only tests and benchmarks read ---
+  // --- what only tests and benchmarks read ---
   // Waits until every event that can be delivered has been delivered.
   void WaitUntilIdle();
   OutputRecord Output(unsigned outputIndex);

@@ -28,7 +28,7 @@
 #include "tests/support/early_request_check.h"
 #include "tests/support/holds_in_order.h"
 #include "tests/support/jack_server.h"
-#include "tools/jack_controllers/jack_host.h"
+#include "testkit/jack_controllers/jack_host.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The demo scene and the named scenarios, run whole: each shows what its
 // description promises.
-#include "midi/port/simulated/instruments/scenarios.h"
+#include "testkit/scenarios.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace {
 
 ProbeRun RunScenario(const std::string& name, port::sim::SimulatedService& service) {
   ConsoleCapture console;
-  EXPECT_TRUE(port::sim::BuildScenario(name, service)) << name;
+  EXPECT_TRUE(testkit::BuildScenario(name, service)) << name;
   CMIDIManagerWin manager(service);
   return RunOver(service, manager, console);
 }
@@ -82,12 +82,12 @@ TEST(DemoScene, NamedScenariosPlayWhatTheirNamesSay) {
 }
 
 TEST(DemoScene, EveryListedScenarioExists) {
-  for (const std::string& name : port::sim::ScenarioNames()) {
+  for (const std::string& name : testkit::ScenarioNames()) {
     port::sim::SimulatedService service;
-    EXPECT_TRUE(port::sim::BuildScenario(name, service)) << name;
+    EXPECT_TRUE(testkit::BuildScenario(name, service)) << name;
   }
   port::sim::SimulatedService service;
-  EXPECT_FALSE(port::sim::BuildScenario("no-such-scenario", service));
+  EXPECT_FALSE(testkit::BuildScenario("no-such-scenario", service));
 }
 
 } // namespace

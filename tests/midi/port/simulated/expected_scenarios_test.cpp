@@ -12,7 +12,7 @@
 #include <regex>
 #include <sstream>
 
-#include "midi/port/simulated/instruments/scenarios.h"
+#include "testkit/scenarios.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
@@ -125,7 +125,7 @@ TEST_P(ExpectedScenario, SameBytesUnderEveryService) {
     console.erase(console.size() - std::string(kClosingMessage).size()); // written after the export
 
     port::sim::SimulatedService simulated(ModelOf(service));
-    ASSERT_TRUE(port::sim::BuildScenario(GetParam(), simulated));
+    ASSERT_TRUE(testkit::BuildScenario(GetParam(), simulated));
     ConsoleCapture capture;
     CMIDIManagerWin manager(simulated);
     const ProbeRun run = RunOver(simulated, manager, capture);
