@@ -4,6 +4,8 @@
 
 #include "app/log_sink.h"
 
+namespace app {
+
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -129,3 +131,5 @@ bool CopyReportToClipboard(const std::string& report, ClipboardCalls& calls) {
   ConsolePrintf("Portprobe finished, paste clipboard into an email.");
   return true;
 }
+
+} // namespace app

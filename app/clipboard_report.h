@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <string>
 
+namespace app {
+
 class ClipboardCalls {
  public:
   using Memory = void*;
@@ -45,3 +47,5 @@ bool CopyReportToClipboard(const std::string& report, ClipboardCalls& calls);
 // UTF-8 to UTF-16; each byte that is not part of a well-formed sequence
 // becomes U+FFFD, so a controller's odd identity bytes cannot lose the rest.
 std::u16string Utf8ToUtf16(const std::string& text);
+
+} // namespace app

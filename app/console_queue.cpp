@@ -6,6 +6,8 @@
 #include <system_error>
 #include <thread>
 
+namespace app {
+
 namespace logsink {
 
 namespace {
@@ -180,3 +182,5 @@ uint64_t ConsoleQueue::LinesLeftOut() {
 }
 
 } // namespace logsink
+
+} // namespace app

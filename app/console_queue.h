@@ -35,6 +35,8 @@
 
 #include "app/log_sink.h"
 
+namespace app {
+
 namespace logsink {
 
 constexpr size_t kConsoleQueueLimit = size_t{1} << 20; // 1 MB of text
@@ -101,3 +103,5 @@ class ConsoleQueue {
 };
 
 } // namespace logsink
+
+} // namespace app

@@ -6,6 +6,8 @@
 
 #include "app/log_sink.h"
 
+namespace app {
+
 void ConsoleSession::Prepare() {
   if (prepared) return;
   prepared = true;
@@ -90,3 +92,5 @@ bool ConsoleOfItsOwn() {
 void WaitForKey() {}
 
 #endif
+
+} // namespace app

@@ -14,6 +14,8 @@
 
 #include "app/report_export.h"
 
+namespace app {
+
 // The few console calls the session makes, so that its order can be
 // checked without a Windows console.
 class ConsoleCalls {
@@ -62,3 +64,5 @@ void RestoreConsole();
 bool ConsoleOfItsOwn();
 // Says "Press a key to close this window." and waits for the key.
 void WaitForKey();
+
+} // namespace app

@@ -1,5 +1,7 @@
 #include "app/console_text.h"
 
+namespace app {
+
 namespace {
 
 // Length of the valid UTF-8 sequence at text, or 0 when the byte there must
@@ -66,3 +68,5 @@ std::string MakeConsoleSafe(const char* text, size_t length) {
   }
   return safe;
 }
+
+} // namespace app

@@ -11,7 +11,11 @@
 #include <cstddef>
 #include <string>
 
+namespace app {
+
 // True when the text can be written as it is (the common case).
 bool IsConsoleSafe(const char* text, size_t length);
 // The text with every unsafe byte written as \xNN.
 std::string MakeConsoleSafe(const char* text, size_t length);
+
+} // namespace app

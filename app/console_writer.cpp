@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+namespace app {
+
 namespace logsink {
 
 namespace {
@@ -75,3 +77,5 @@ void StreamWriter::Flush(bool all) {
 }
 
 } // namespace logsink
+
+} // namespace app

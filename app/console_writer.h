@@ -18,6 +18,8 @@
 
 #include "app/log_sink.h"
 
+namespace app {
+
 namespace logsink {
 
 constexpr uint64_t kFlushDelayNanoseconds = 100'000'000; // 100 ms
@@ -61,3 +63,5 @@ class HandleWriter final : public ConsoleWriter {
 #endif
 
 } // namespace logsink
+
+} // namespace app

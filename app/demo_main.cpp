@@ -21,5 +21,5 @@ int main(int argc, char** argv) {
     return 2;
   }
   CMIDIManagerWin manager(service);
-  return RunTool(manager);
+  return app::RunTool(manager);
 }

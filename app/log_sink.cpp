@@ -17,6 +17,8 @@
 #include "app/console_writer.h"
 #include "app/monotonic_clock.h"
 
+namespace app {
+
 namespace {
 
 // Each LogPrintf keeps at most this many characters in the capture buffer.
@@ -328,3 +330,5 @@ void SetStopwatchClock(ClockFunction clock) {
 }
 
 } // namespace logsink
+
+} // namespace app

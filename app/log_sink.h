@@ -26,6 +26,8 @@
 #define PORTPROBE_PRINTF(fmt, args)
 #endif
 
+namespace app {
+
 // Console: the whole formatted text. Capture buffer: the same text cut to its
 // first 1023 characters.
 void LogPrintf(const char* format, ...) PORTPROBE_PRINTF(1, 2);
@@ -91,3 +93,5 @@ using ClockFunction = uint64_t (*)();
 void SetStopwatchClock(ClockFunction clock);
 
 } // namespace logsink
+
+} // namespace app

@@ -8,6 +8,8 @@
 // line at all: what is logged next continues on the same line.
 #pragma once
 
+namespace app {
+
 namespace logtext {
 
 // The input path.
@@ -53,3 +55,5 @@ constexpr const char* kSupported = " Supported by Veltrakon.";
 constexpr const char* kNoDevices = "No midi devices found.";
 
 } // namespace logtext
+
+} // namespace app

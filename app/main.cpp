@@ -3,5 +3,5 @@
 #include "midi/manager.h"
 
 int main() {
-  return RunTool(*GetInstance());
+  return app::RunTool(*GetInstance());
 }

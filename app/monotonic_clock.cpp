@@ -6,6 +6,8 @@
 #include <chrono>
 #endif
 
+namespace app {
+
 uint64_t CounterToNanoseconds(uint64_t counter, uint64_t frequency) {
   if (frequency == 0) return 0;
   const uint64_t seconds = counter / frequency;
@@ -26,3 +28,5 @@ uint64_t MonotonicNanoseconds() {
           .count());
 #endif
 }
+
+} // namespace app

@@ -6,6 +6,8 @@
 
 #include "app/report_text.h"
 
+namespace app {
+
 enum class ReportPlace { Clipboard, File, Nowhere };
 
 ReportPlace ExportReport(const ReportText& report);
@@ -14,3 +16,5 @@ ReportPlace ExportReport(const ReportText& report);
 // the closing message that says where (the file's full path when
 // fullPathShown, else the path as written) or that it could not be saved.
 ReportPlace SaveReportInstead(const ReportText& report, bool fullPathShown);
+
+} // namespace app

@@ -18,6 +18,8 @@
 
 extern char** environ;
 
+namespace app {
+
 namespace {
 
 bool IsSet(const char* variable) {
@@ -108,3 +110,5 @@ ReportPlace ExportReport(const ReportText& report) {
   // to go elsewhere is named in full.
   return SaveReportInstead(report, false);
 }
+
+} // namespace app

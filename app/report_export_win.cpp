@@ -4,6 +4,8 @@
 #include "app/clipboard_report.h"
 #include "app/report_export.h"
 
+namespace app {
+
 namespace {
 
 class WindowsClipboard final : public ClipboardCalls {
@@ -32,3 +34,5 @@ ReportPlace ExportReport(const ReportText& report) {
   // A user who double-clicked the program does not know its folder.
   return SaveReportInstead(report, true);
 }
+
+} // namespace app

@@ -13,6 +13,8 @@
 #include <climits>
 #endif
 
+namespace app {
+
 namespace {
 
 #if defined(_WIN32)
@@ -121,3 +123,5 @@ ReportPlace SaveReportInstead(const ReportText& report, bool fullPathShown) {
                 (fullPathShown ? saved.fullPath : saved.path).c_str());
   return ReportPlace::File;
 }
+
+} // namespace app

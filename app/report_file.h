@@ -12,6 +12,8 @@
 
 #include "app/report_text.h"
 
+namespace app {
+
 constexpr const char* kReportFileName = "portprobe-report.txt";
 
 struct SavedReport {
@@ -28,3 +30,5 @@ SavedReport SaveReportFile(const ReportText& report, const std::string& firstFol
 // The user's temporary folder (UTF-8, without a trailing separator); empty
 // when there is none.
 std::string TemporaryFolder();
+
+} // namespace app

@@ -1,5 +1,7 @@
 #include "app/report_text.h"
 
+namespace app {
+
 void ReportText::Append(std::unique_ptr<char[]> block, size_t length) {
   Piece piece;
   piece.block = std::move(block);
@@ -25,3 +27,5 @@ std::string ReportText::Joined() const {
   });
   return whole;
 }
+
+} // namespace app

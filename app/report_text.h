@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace app {
+
 class ReportText {
  public:
   ReportText() = default;
@@ -47,3 +49,5 @@ class ReportText {
   std::vector<Piece> pieces;
   size_t size = 0;
 };
+
+} // namespace app

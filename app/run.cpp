@@ -14,6 +14,8 @@
 #include "app/watchdog.h"
 #include "midi/manager.h"
 
+namespace app {
+
 namespace {
 
 // How long the watchdog waits for listLock, held by the stuck call perhaps,
@@ -191,3 +193,5 @@ int RunTool(CMIDIManager& manager) {
   RestoreConsole();
   return code;
 }
+
+} // namespace app

@@ -14,6 +14,8 @@
 
 class CMIDIManager;
 
+namespace app {
+
 // What the user mails to support: the lines of devices that lost events,
 // the captured log, "\r\n\r\n", the summary. Takes the capture: whatever is
 // logged afterwards does not reach the report.
@@ -60,3 +62,5 @@ constexpr std::chrono::milliseconds kConsolePatience{1000};
 // once at the start and again at the end), with room to spare; and well
 // within half a minute, which is as long as a user waits before giving up.
 constexpr std::chrono::milliseconds kRunDeadline{20000};
+
+} // namespace app

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+namespace app {
+
 Watchdog::Watchdog(std::chrono::milliseconds deadline, std::function<void()> expireFunction)
     : expire(std::move(expireFunction)) {
   const auto until = std::chrono::steady_clock::now() + deadline;
@@ -30,3 +32,5 @@ void Watchdog::Run(std::chrono::steady_clock::time_point deadline) {
   }
   expire();
 }
+
+} // namespace app

@@ -18,6 +18,8 @@
 #include <mutex>
 #include <thread>
 
+namespace app {
+
 class Watchdog {
  public:
   // Starts waiting now; expire runs on the watchdog's thread once deadline
@@ -40,3 +42,5 @@ class Watchdog {
   bool done = false;
   std::thread thread;
 };
+
+} // namespace app

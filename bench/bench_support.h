@@ -52,7 +52,7 @@ inline void TrimCapture(uint64_t& events, uint64_t added = 1) {
   events += added;
   if (events >= kEventsPerCapture) {
     events = 0;
-    logsink::BeginCapture();
+    app::logsink::BeginCapture();
   }
 }
 

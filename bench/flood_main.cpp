@@ -22,8 +22,8 @@
 #include "app/run.h"
 #include "bench/flood_arguments.h"
 #include "midi/manager.h"
-#include "testkit/flood.h"
 #include "midi/port/simulated/simulated_service.h"
+#include "testkit/flood.h"
 
 namespace flood = testkit::flood;
 
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     port::sim::SimulatedService service;
     flood::Add(service, plan, &lateness);
     CMIDIManagerWin manager(service);
-    code = RunTool(manager);
+    code = app::RunTool(manager);
   }
   int64_t worst = 0;
   for (const auto& stream : lateness) worst = std::max(worst, stream->worstMicroseconds.load());

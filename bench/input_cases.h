@@ -38,7 +38,7 @@ class Device {
     record.workerStarted = true;
     handler->device = &record;
     record.handler = handler.get();
-    logsink::BeginCapture();
+    app::logsink::BeginCapture();
   }
   ~Device() { record.handler = nullptr; }
 

@@ -35,10 +35,10 @@ int Run(long calls) {
   Case events;
   // Warmed up first: buffers grown, the capture at its working size.
   for (int i = 0; i < 2000; ++i) events.Call();
-  logsink::DrainConsole(std::chrono::seconds(60));
+  app::logsink::DrainConsole(std::chrono::seconds(60));
   for (long done = 0; done < calls; done += kCallsPerRound) {
     MeasuredCalls(events, std::min(kCallsPerRound, calls - done));
-    logsink::DrainConsole(std::chrono::seconds(60));
+    app::logsink::DrainConsole(std::chrono::seconds(60));
   }
   if (!events.Ok()) {
     std::fprintf(stderr, "input-path-count: the handler did not reach the expected state\n");

@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
                  mutex.unlock();
                }));
   std::fprintf(stderr, "%-40s %10.1f\n", "LogPrintf, a note's line",
-               TimeEach(repetitions, 1, [] { LogPrintf("got MIDI: %X %X %X\n", 0x90, 0x3C, 0x64); }));
-  logsink::BeginCapture();
+               TimeEach(repetitions, 1, [] { app::LogPrintf("got MIDI: %X %X %X\n", 0x90, 0x3C, 0x64); }));
+  app::logsink::BeginCapture();
   std::fprintf(stderr, "%-40s %10.1f\n", "relay, back to back", RelayBackToBack(repetitions));
   std::fprintf(stderr, "%-40s %10.1f\n", "relay, one event at a time", RelayOneByOne(repetitions));
 #if defined(_WIN32)
@@ -137,6 +137,6 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "%-40s %10.1f\n", "SetThreadExecutionState (idle timer)",
                TimeEach(repetitions, 1, [] { SetThreadExecutionState(ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED); }));
 #endif
-  logsink::DrainConsole(std::chrono::seconds(10));
+  app::logsink::DrainConsole(std::chrono::seconds(10));
   return 0;
 }

@@ -7,11 +7,11 @@
 namespace {
 
 void BM_LogPrintfThreads(benchmark::State& state) {
-  if (state.thread_index() == 0) logsink::BeginCapture();
+  if (state.thread_index() == 0) app::logsink::BeginCapture();
   uint64_t events = 0;
   unsigned n = static_cast<unsigned>(state.thread_index());
   for (auto _ : state) {
-    LogPrintf("got MIDI: %X %X %X\n", 0x90 | (n & 0x0F), (n >> 4) & 0x7F, 0x64);
+    app::LogPrintf("got MIDI: %X %X %X\n", 0x90 | (n & 0x0F), (n >> 4) & 0x7F, 0x64);
     ++n;
     // One thread starts the capture over for all; the others' lines count
     // toward the same bounded size.

@@ -52,7 +52,7 @@ const std::string& Flood() {
 
 void Read(benchmark::State& state, const std::string& report) {
   for (auto _ : state) {
-    const reader::Reading reading = reader::Read(report);
+    const report_reader::Reading reading = report_reader::Read(report);
     benchmark::DoNotOptimize(reading.findings.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(report.size()));
@@ -61,8 +61,8 @@ void Read(benchmark::State& state, const std::string& report) {
 void ReadAndWrite(benchmark::State& state, const std::string& report) {
   size_t written = 0;
   for (auto _ : state) {
-    const reader::Reading reading = reader::Read(report);
-    reader::RenderText(reading, [&written](const char*, size_t length) { written += length; });
+    const report_reader::Reading reading = report_reader::Read(report);
+    report_reader::RenderText(reading, [&written](const char*, size_t length) { written += length; });
   }
   benchmark::DoNotOptimize(written);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(report.size()));

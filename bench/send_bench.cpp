@@ -30,7 +30,7 @@ struct SendBench {
 };
 
 void BM_SendSysEx402(benchmark::State& state) {
-  logsink::BeginCapture();
+  app::logsink::BeginCapture();
   std::unique_ptr<SendBench> bench = std::make_unique<SendBench>();
   if (!bench->device->outputOpen) {
     state.SkipWithError("the output port did not open");
@@ -45,7 +45,7 @@ void BM_SendSysEx402(benchmark::State& state) {
       sends = 0;
       bench.reset();
       bench = std::make_unique<SendBench>();
-      logsink::BeginCapture();
+      app::logsink::BeginCapture();
       state.ResumeTiming();
     }
   }

@@ -40,11 +40,11 @@ void CKorgNanoControl::CheckScene(const uint8_t* bytes, uint16_t length) {
   // Header included: a controller on another global channel differs in
   // byte 2 and is brought back to the image's channel.
   if (std::equal(kNanoSceneImage.begin(), kNanoSceneImage.end(), bytes)) {
-    LogPrintf("%s", logtext::kSceneGood);
+    app::LogPrintf("%s", app::logtext::kSceneGood);
     state = Idle;
     return;
   }
-  LogPrintf("%s", logtext::kSceneBad);
+  app::LogPrintf("%s", app::logtext::kSceneBad);
   state = AwaitingUploadAck;
   SendSceneImage();
 }
@@ -60,11 +60,11 @@ void CKorgNanoControl::OnUploadAck(const uint8_t* bytes, uint16_t length) {
 
 void CKorgNanoControl::OnWriteAck(const uint8_t* bytes, uint16_t length) {
   if (NanoAcknowledgementSays(bytes, length, kNanoWriteDone)) {
-    LogPrintf("%s", logtext::kUploadSucceeded);
+    app::LogPrintf("%s", app::logtext::kUploadSucceeded);
     state = Idle;
     return;
   }
-  LogPrintf("%s", logtext::kUploadFailed);
+  app::LogPrintf("%s", app::logtext::kUploadFailed);
   CountFailure();
 }
 

@@ -57,9 +57,9 @@ void CMIDIDeviceWin::Identify(unsigned portIndex) {
   if (result != port::kNoError) {
     modelCode = kUnreadablePortCode;
     if (result == port::kInvalParam) {
-      ConsolePrintf("MMSYSERR_INVALPARAM");
+      app::ConsolePrintf("MMSYSERR_INVALPARAM");
     } else if (result == port::kBadDeviceId) {
-      ConsolePrintf("MMSYSERR_BADDEVICEID");
+      app::ConsolePrintf("MMSYSERR_BADDEVICEID");
     }
     return;
   }
@@ -136,7 +136,7 @@ void CMIDIDeviceWin::StartInput() {
   // Exclusive input is dropped by the port.
   if (handler != nullptr) QueueInputBuffer();
   const port::Result result = service.StartInput(inputHandle);
-  if (result != port::kNoError) ConsolePrintf("midiInStart MMSYSERR %d", static_cast<int>(result));
+  if (result != port::kNoError) app::ConsolePrintf("midiInStart MMSYSERR %d", static_cast<int>(result));
 }
 
 void CMIDIDeviceWin::QueueInputBuffer() {
@@ -151,5 +151,5 @@ void CMIDIDeviceWin::QueueInputBuffer() {
   port::Result result = service.PrepareInputBuffer(inputHandle, inputHeader);
   if (result == port::kNoError) result = service.AddInputBuffer(inputHandle, inputHeader);
   if (result == port::kNoError) return;
-  ConsolePrintf("MMSYSERR %d", static_cast<int>(result));
+  app::ConsolePrintf("MMSYSERR %d", static_cast<int>(result));
 }

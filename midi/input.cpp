@@ -17,13 +17,13 @@ constexpr uint8_t kSysExEnd = 0xF7;
 
 void GiveBufferBack(CMIDIDeviceWin* device) {
   const port::Result result = device->service.AddInputBuffer(device->inputHandle, device->inputHeader);
-  if (result != port::kNoError) ConsolePrintf("midiInAddBuffer MMSYSERR %d", static_cast<int>(result));
+  if (result != port::kNoError) app::ConsolePrintf("midiInAddBuffer MMSYSERR %d", static_cast<int>(result));
 }
 
 void OnShortMessage(CMIDIDeviceWin* device, uintptr_t word) {
   const uint8_t packet[3] = {static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>((word >> 8) & 0xFF),
                              static_cast<uint8_t>((word >> 16) & 0xFF)};
-  LogPrintf(logtext::kShortMessage, packet[0], packet[1], packet[2]);
+  app::LogPrintf(app::logtext::kShortMessage, packet[0], packet[1], packet[2]);
   device->manager.DecodeShortMessage(packet, device);
   device->service.KeepAwake();
 }
@@ -45,7 +45,7 @@ void OnLongMessage(CMIDIDeviceWin* device) {
 void AppendSysExPacket(const uint8_t* packet, CMIDIDevice* device);
 
 void DropOversizedSysEx(CMIDIDevice* device) {
-  LogPrintf(logtext::kSysExTooLong, static_cast<unsigned>(kMaxSysExLength));
+  app::LogPrintf(app::logtext::kSysExTooLong, static_cast<unsigned>(kMaxSysExLength));
   device->sysexBuffer.clear();
   device->sysexBuffer.shrink_to_fit();
 }
@@ -56,10 +56,10 @@ void MidiInProc(port::InputHandle, uint32_t message, uintptr_t context, uintptr_
   auto* device = reinterpret_cast<CMIDIDeviceWin*>(context);
   switch (message) {
     case port::kEventOpen:
-      LogPrintf("%s", logtext::kPortOpened);
+      app::LogPrintf("%s", app::logtext::kPortOpened);
       break;
     case port::kEventClose:
-      LogPrintf("%s", logtext::kPortClosed);
+      app::LogPrintf("%s", app::logtext::kPortClosed);
       break;
     case port::kEventData:
       OnShortMessage(device, param1);
@@ -68,10 +68,10 @@ void MidiInProc(port::InputHandle, uint32_t message, uintptr_t context, uintptr_
       OnLongMessage(device);
       break;
     case port::kEventError:
-      LogPrintf("%s", logtext::kBrokenShortMessage);
+      app::LogPrintf("%s", app::logtext::kBrokenShortMessage);
       break;
     case port::kEventLongError:
-      LogPrintf("%s", logtext::kBrokenLongMessage);
+      app::LogPrintf("%s", app::logtext::kBrokenLongMessage);
       if (device->inputHeader.lpData != nullptr) GiveBufferBack(device);
       break;
     default:
@@ -159,6 +159,6 @@ void AppendSysExPacket(const uint8_t* packet, CMIDIDevice* device) {
 void CMIDIDevice::OnSysExReceived(const uint8_t* bytes, uint16_t length) {
   // One piece: with other devices and the workers logging meanwhile, a dump
   // apart from its heading could be read as another device's.
-  LogLineAndHexDump(logtext::kSysExReceived, bytes, length);
+  app::LogLineAndHexDump(app::logtext::kSysExReceived, bytes, length);
   if (handler != nullptr) handler->OnSysEx(bytes, length);
 }

@@ -14,7 +14,6 @@
 
 #include "midi/port/port.h"
 
-
 // The port callback. context is the port's device record (a CMIDIDeviceWin).
 void MidiInProc(port::InputHandle port, uint32_t message, uintptr_t context, uintptr_t param1, uintptr_t param2);
 

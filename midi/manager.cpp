@@ -22,15 +22,15 @@ constexpr unsigned kRetryPauseMs = 10;
 const char* OpenFailureText(port::Result code) {
   switch (code) {
     case port::kBadDeviceId:
-      return logtext::kBadDeviceId;
+      return app::logtext::kBadDeviceId;
     case port::kAllocated:
-      return logtext::kAlreadyInUse;
+      return app::logtext::kAlreadyInUse;
     case port::kNoMem:
-      return logtext::kNoMemory;
+      return app::logtext::kNoMemory;
     case port::kInvalFlag:
-      return logtext::kInvalidFlag;
+      return app::logtext::kInvalidFlag;
     case port::kInvalParam:
-      return logtext::kInvalidParameter;
+      return app::logtext::kInvalidParameter;
     default:
       return nullptr;
   }
@@ -96,13 +96,13 @@ void CMIDIManager::StartDialogue(CMIDIDevice* device) {
 namespace {
 
 void Describe(const std::vector<CMIDIDevice*>& listed, std::string& text) {
-  if (listed.empty()) text = logtext::kNoDevices;
+  if (listed.empty()) text = app::logtext::kNoDevices;
   for (CMIDIDevice* device : listed) {
     const std::string name = device->name.Get();
     text += '"';
     text.append(name.c_str()); // up to the first zero byte
     text += '"';
-    if (device->supported) text += logtext::kSupported;
+    if (device->supported) text += app::logtext::kSupported;
     text += "\r\n";
   }
   text += "\r\n";
@@ -112,7 +112,7 @@ void LogLost(const std::vector<CMIDIDevice*>& listed) {
   for (CMIDIDevice* device : listed) {
     const uint64_t lost = static_cast<CMIDIDeviceWin*>(device)->LostInputEvents();
     if (lost == 0) continue;
-    LogPrintf(logtext::kEventsLost, static_cast<unsigned long long>(lost), device->name.Get().c_str());
+    app::LogPrintf(app::logtext::kEventsLost, static_cast<unsigned long long>(lost), device->name.Get().c_str());
   }
 }
 
@@ -129,9 +129,9 @@ bool CMIDIManager::StartActivityWorker() {
 }
 
 void CMIDIManager::NotifyDevicesChanged() {
-  LogStopwatch();
+  app::LogStopwatch();
   if (!workers.PauseUnlessClosing()) return;
-  LogStopwatch();
+  app::LogStopwatch();
   std::lock_guard<std::mutex> guard(listLock);
   if (devices.empty()) return;
   for (CMIDIListener* listener : listeners) listener->OnDevicesChanged(devices);
@@ -195,18 +195,18 @@ void CMIDIManagerWin::Start() {
     const port::Result code =
         service.OpenInput(index, MidiInProc, reinterpret_cast<uintptr_t>(record.get()), record->inputHandle);
     if (code != port::kNoError) {
-      LogPrintf("%s", logtext::kOpenFailed);
+      app::LogPrintf("%s", app::logtext::kOpenFailed);
       record.reset();
       const char* text = OpenFailureText(code);
       if (text != nullptr) {
-        LogPrintf("%s", text);
+        app::LogPrintf("%s", text);
       } else {
-        LogPrintf(logtext::kUnknownErrorCode, static_cast<int>(code));
+        app::LogPrintf(app::logtext::kUnknownErrorCode, static_cast<int>(code));
       }
       continue;
     }
     record->Identify(index);
-    LogPrintf(logtext::kDeviceFound, record->name.Get().c_str());
+    app::LogPrintf(app::logtext::kDeviceFound, record->name.Get().c_str());
     if (AttachDevice(record.get())) {
       // Input first, with its buffer queued, and only then the handler's
       // first request: the current Windows service drops a reply that comes
@@ -233,10 +233,10 @@ void CMIDIManagerWin::Stop() {
       // Input stops before the buffer is asked back: a port that is still
       // recording may be filling it.
       port::Result result = service.StopInput(device->inputHandle);
-      if (result != port::kNoError) ConsolePrintf("midiInStop MMSYSERR %d", static_cast<int>(result));
+      if (result != port::kNoError) app::ConsolePrintf("midiInStop MMSYSERR %d", static_cast<int>(result));
       if (device->handler != nullptr) {
         result = service.UnprepareInputBuffer(device->inputHandle, device->inputHeader);
-        if (result != port::kNoError) ConsolePrintf("midiInUnprepareHeader MMSYSERR %d", static_cast<int>(result));
+        if (result != port::kNoError) app::ConsolePrintf("midiInUnprepareHeader MMSYSERR %d", static_cast<int>(result));
       }
     }
     ForgetDevicesLocked();
@@ -259,7 +259,7 @@ void CMIDIManagerWin::SendSysEx(const uint8_t* bytes, uint16_t length, CMIDIDevi
     service.Pause(kRetryPauseMs);
     result = service.SendLong(device->outputHandle, header);
   }
-  if (result != port::kNoError) LogPrintf("%s", logtext::kSendFailed);
+  if (result != port::kNoError) app::LogPrintf("%s", app::logtext::kSendFailed);
 
   for (int attempt = 1;; ++attempt) {
     if (service.UnprepareOutput(device->outputHandle, header) != port::kStillPlaying) return;

@@ -4,7 +4,7 @@
 
 #include "testkit/fake_winmm/records.h"
 
-namespace fakewinmm {
+namespace fake_winmm {
 
 namespace {
 
@@ -24,4 +24,4 @@ void CheckNotInCallback(const char* function) {
   if (callbackDepth > 0) RecordViolation(std::string(function) + " called from inside the driver callback");
 }
 
-} // namespace fakewinmm
+} // namespace fake_winmm

@@ -2,7 +2,7 @@
 // winmm allows no multimedia call.
 #pragma once
 
-namespace fakewinmm {
+namespace fake_winmm {
 
 // Marks the thread as inside the callback for the object's lifetime.
 class CallbackScope {
@@ -16,4 +16,4 @@ class CallbackScope {
 // Records a breach when the thread is inside the callback.
 void CheckNotInCallback(const char* function);
 
-} // namespace fakewinmm
+} // namespace fake_winmm

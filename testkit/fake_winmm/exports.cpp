@@ -8,8 +8,8 @@
 #include "testkit/fake_winmm/records.h"
 #include "testkit/fake_winmm/stand_in.h"
 
-using fakewinmm::CheckNotInCallback;
-using fakewinmm::StandIn;
+using fake_winmm::CheckNotInCallback;
+using fake_winmm::StandIn;
 
 extern "C" {
 
@@ -103,7 +103,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   // At process exit (reserved set) the other threads are already gone:
   // whatever the driver still holds is checked one last time.
   if (reason == DLL_PROCESS_DETACH && reserved != nullptr) {
-    fakewinmm::RecordsExiting();
+    fake_winmm::RecordsExiting();
     if (StandIn* standIn = StandIn::IfBuilt()) standIn->CheckHeldAtExit();
   }
   return TRUE;

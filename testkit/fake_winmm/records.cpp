@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace fakewinmm {
+namespace fake_winmm {
 
 namespace {
 
@@ -92,4 +92,4 @@ void RecordsExiting() {
   TheFiles().exiting = true;
 }
 
-} // namespace fakewinmm
+} // namespace fake_winmm

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <string>
 
-namespace fakewinmm {
+namespace fake_winmm {
 
 void RecordWire(const std::string& port, const uint8_t* bytes, size_t length);
 void RecordCall(const char* function, const std::string& port, unsigned result);
@@ -30,4 +30,4 @@ void PrepareRecords();
 // From DllMain at process exit: other threads are gone, perhaps mid-write.
 void RecordsExiting();
 
-} // namespace fakewinmm
+} // namespace fake_winmm

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "testkit/scenarios.h"
 #include "midi/port/simulated/simulated_service.h"
 #include "testkit/fake_winmm/callback_scope.h"
 #include "testkit/fake_winmm/records.h"
+#include "testkit/scenarios.h"
 
-namespace fakewinmm {
+namespace fake_winmm {
 
 namespace {
 
@@ -560,4 +560,4 @@ void StandIn::CheckHeldAtExit() {
   LeaveCriticalSection(&lock);
 }
 
-} // namespace fakewinmm
+} // namespace fake_winmm

@@ -44,7 +44,7 @@
 
 #include "midi/port/simulated/simulated_service.h"
 
-namespace fakewinmm {
+namespace fake_winmm {
 
 class StandIn {
  public:
@@ -131,4 +131,4 @@ class StandIn {
   ULONGLONG builtAt = GetTickCount64();
 };
 
-} // namespace fakewinmm
+} // namespace fake_winmm

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace jackctl {
+namespace jack_controllers {
 
 namespace {
 
@@ -290,4 +290,4 @@ void JackHost::Work() {
   }
 }
 
-} // namespace jackctl
+} // namespace jack_controllers

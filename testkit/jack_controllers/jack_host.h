@@ -38,7 +38,7 @@
 #include "testkit/jack_controllers/jack_scenes.h"
 #include "testkit/jack_controllers/wire_record.h"
 
-namespace jackctl {
+namespace jack_controllers {
 
 class JackHost {
  public:
@@ -100,4 +100,4 @@ class JackHost {
   long long lastTraffic = -1;
 };
 
-} // namespace jackctl
+} // namespace jack_controllers

@@ -9,7 +9,7 @@
 #include "midi/port/simulated/controllers/xtouch_mini_controller.h"
 #include "testkit/flood.h"
 
-namespace jackctl {
+namespace jack_controllers {
 
 namespace {
 
@@ -151,4 +151,4 @@ std::vector<std::string> JackSceneNames() {
   return names;
 }
 
-} // namespace jackctl
+} // namespace jack_controllers

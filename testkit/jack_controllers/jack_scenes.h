@@ -13,7 +13,7 @@
 
 #include "midi/port/simulated/virtual_controller.h"
 
-namespace jackctl {
+namespace jack_controllers {
 
 struct JackDevice {
   std::string alsaClient; // "BCF2000"
@@ -35,4 +35,4 @@ std::string A2jPortName(const JackDevice& device, bool capture);
 bool BuildJackScene(const std::string& name, std::vector<JackDevice>& devices);
 std::vector<std::string> JackSceneNames();
 
-} // namespace jackctl
+} // namespace jack_controllers

@@ -18,12 +18,12 @@
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: jack-controllers SCENE DIRECTORY\nscenes:");
-    for (const std::string& name : jackctl::JackSceneNames()) std::fprintf(stderr, " %s", name.c_str());
+    for (const std::string& name : jack_controllers::JackSceneNames()) std::fprintf(stderr, " %s", name.c_str());
     std::fprintf(stderr, "\n");
     return 2;
   }
-  std::vector<jackctl::JackDevice> devices;
-  if (!jackctl::BuildJackScene(argv[1], devices)) {
+  std::vector<jack_controllers::JackDevice> devices;
+  if (!jack_controllers::BuildJackScene(argv[1], devices)) {
     std::fprintf(stderr, "jack-controllers: no scene \"%s\"\n", argv[1]);
     return 2;
   }
@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  jackctl::WireRecord record(argv[2]);
-  jackctl::JackHost host(std::move(devices), record);
+  jack_controllers::WireRecord record(argv[2]);
+  jack_controllers::JackHost host(std::move(devices), record);
   if (!host.Start("a2j")) return 1;
   if (!record.WriteFile("ready", "ready\n")) {
     std::fprintf(stderr, "jack-controllers: cannot write to %s\n", argv[2]);

@@ -1,6 +1,6 @@
 #include "testkit/jack_controllers/wire_record.h"
 
-namespace jackctl {
+namespace jack_controllers {
 
 std::string HexLine(const uint8_t* bytes, size_t length) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -76,4 +76,4 @@ bool WireRecord::WriteFile(const std::string& name, const std::string& text) {
   return std::fclose(file) == 0 && written;
 }
 
-} // namespace jackctl
+} // namespace jack_controllers

@@ -17,7 +17,7 @@
 #include <map>
 #include <string>
 
-namespace jackctl {
+namespace jack_controllers {
 
 std::string HexLine(const uint8_t* bytes, size_t length);
 // True when the bytes are exactly one complete MIDI message.
@@ -45,4 +45,4 @@ class WireRecord {
   std::map<std::string, std::FILE*> files;
 };
 
-} // namespace jackctl
+} // namespace jack_controllers

@@ -13,7 +13,7 @@
 
 namespace {
 
-class FakeClipboard final : public ClipboardCalls {
+class FakeClipboard final : public app::ClipboardCalls {
  public:
   struct Block {
     std::vector<char> bytes;
@@ -96,7 +96,7 @@ TEST(ClipboardReport, ReportGoesOnAsItsOwnBytesAndAsUtf16) {
       "MIM_OPEN\nMIDI device found: \xC3\x9C"
       "ber\n\r\n\r\n\"\xC3\x9C"
       "ber\"\r\n\r\n";
-  EXPECT_TRUE(CopyReportToClipboard(report, clipboard));
+  EXPECT_TRUE(app::CopyReportToClipboard(report, clipboard));
 
   const size_t length = report.size();
   const std::u16string wide = u"MIM_OPEN\nMIDI device found: \u00DCber\n\r\n\r\n\"\u00DCber\"\r\n\r\n";
@@ -113,13 +113,13 @@ TEST(ClipboardReport, ReportGoesOnAsItsOwnBytesAndAsUtf16) {
                                              "Close"};
   EXPECT_EQ(clipboard.calls, expected);
 
-  const FakeClipboard::Block* text = clipboard.Taken(kClipboardText);
+  const FakeClipboard::Block* text = clipboard.Taken(app::kClipboardText);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::string(text->bytes.data(), length + 1), report + '\0');
   // Only length + 1 of the 2 * length + 2 bytes are written.
   EXPECT_EQ(text->bytes[length + 1], '\x55');
 
-  const FakeClipboard::Block* unicode = clipboard.Taken(kClipboardUnicodeText);
+  const FakeClipboard::Block* unicode = clipboard.Taken(app::kClipboardUnicodeText);
   ASSERT_NE(unicode, nullptr);
   std::u16string copied(wide.size() + 1, u'\0');
   std::memcpy(&copied[0], unicode->bytes.data(), copied.size() * sizeof(char16_t));
@@ -132,9 +132,9 @@ TEST(ClipboardReport, ReportGoesOnAsItsOwnBytesAndAsUtf16) {
 TEST(ClipboardReport, EmptyReportStillGetsItsTerminator) {
   ConsoleCapture console;
   FakeClipboard clipboard;
-  CopyReportToClipboard("", clipboard);
+  app::CopyReportToClipboard("", clipboard);
   EXPECT_EQ(clipboard.calls.at(2), "Allocate 2");
-  const FakeClipboard::Block* text = clipboard.Taken(kClipboardText);
+  const FakeClipboard::Block* text = clipboard.Taken(app::kClipboardText);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(text->bytes[0], '\0');
   EXPECT_EQ(console.Text(), kDone);
@@ -163,7 +163,7 @@ TEST(ClipboardReport, FailuresAreToldTruthfullyAndLeakNothing) {
        "",
        false},
       {"clipboard refuses the text: memory freed",
-       [](FakeClipboard& c) { c.failSetFormat = kClipboardText; },
+       [](FakeClipboard& c) { c.failSetFormat = app::kClipboardText; },
        {"Open", "Empty", "Allocate 8", "Lock", "Unlock", "SetData 1", "Free", "Close"},
        "",
        false},
@@ -173,7 +173,7 @@ TEST(ClipboardReport, FailuresAreToldTruthfullyAndLeakNothing) {
        kDone,
        true},
       {"clipboard refuses the UTF-16 copy: that memory freed",
-       [](FakeClipboard& c) { c.failSetFormat = kClipboardUnicodeText; },
+       [](FakeClipboard& c) { c.failSetFormat = app::kClipboardUnicodeText; },
        {"Open", "Empty", "Allocate 8", "Lock", "Unlock", "SetData 1", "Allocate 8", "Lock", "Unlock", "SetData 13",
         "Free", "Close"},
        kDone,
@@ -183,12 +183,12 @@ TEST(ClipboardReport, FailuresAreToldTruthfullyAndLeakNothing) {
     ConsoleCapture console;
     FakeClipboard clipboard;
     c.arrange(clipboard);
-    EXPECT_EQ(CopyReportToClipboard(report, clipboard), c.textOnClipboard) << c.name;
+    EXPECT_EQ(app::CopyReportToClipboard(report, clipboard), c.textOnClipboard) << c.name;
     EXPECT_EQ(clipboard.calls, c.calls) << c.name;
     EXPECT_EQ(console.Text(), c.console) << c.name;
-    EXPECT_EQ(clipboard.Taken(kClipboardText) != nullptr, c.textOnClipboard) << c.name;
+    EXPECT_EQ(clipboard.Taken(app::kClipboardText) != nullptr, c.textOnClipboard) << c.name;
     EXPECT_TRUE(clipboard.NothingLeaked()) << c.name;
-    EXPECT_EQ(logsink::CaptureContents(), "") << c.name << ": closing messages stay out of the report";
+    EXPECT_EQ(app::logsink::CaptureContents(), "") << c.name << ": closing messages stay out of the report";
   }
 }
 
@@ -199,17 +199,17 @@ TEST(ClipboardReport, AHeldClipboardIsTriedAgainForAboutASecond) {
     ConsoleCapture console;
     FakeClipboard clipboard;
     clipboard.heldFor = 5;
-    EXPECT_TRUE(CopyReportToClipboard("abc", clipboard));
-    EXPECT_EQ(clipboard.pauses, std::vector<unsigned>(5, kClipboardOpenPauseMs));
-    EXPECT_NE(clipboard.Taken(kClipboardText), nullptr);
+    EXPECT_TRUE(app::CopyReportToClipboard("abc", clipboard));
+    EXPECT_EQ(clipboard.pauses, std::vector<unsigned>(5, app::kClipboardOpenPauseMs));
+    EXPECT_NE(clipboard.Taken(app::kClipboardText), nullptr);
     EXPECT_EQ(console.Text(), kDone);
   }
   ConsoleCapture console;
   FakeClipboard clipboard;
-  clipboard.heldFor = kClipboardOpenAttempts;
-  EXPECT_FALSE(CopyReportToClipboard("abc", clipboard));
-  EXPECT_EQ(clipboard.calls, std::vector<std::string>(kClipboardOpenAttempts, "Open"));
-  EXPECT_EQ(clipboard.pauses, std::vector<unsigned>(kClipboardOpenAttempts - 1, kClipboardOpenPauseMs));
+  clipboard.heldFor = app::kClipboardOpenAttempts;
+  EXPECT_FALSE(app::CopyReportToClipboard("abc", clipboard));
+  EXPECT_EQ(clipboard.calls, std::vector<std::string>(app::kClipboardOpenAttempts, "Open"));
+  EXPECT_EQ(clipboard.pauses, std::vector<unsigned>(app::kClipboardOpenAttempts - 1, app::kClipboardOpenPauseMs));
   EXPECT_EQ(console.Text(), "Could not open clipboard.");
 }
 
@@ -232,7 +232,7 @@ TEST(ClipboardReport, Utf8ToUtf16ReplacesEachBrokenByte) {
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // beyond U+10FFFF
       {"", u""},
   };
-  for (const Case& c : cases) EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
+  for (const Case& c : cases) EXPECT_EQ(app::Utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
 }
 
 } // namespace

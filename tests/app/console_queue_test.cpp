@@ -17,7 +17,7 @@ using std::chrono::milliseconds;
 
 // A console that can be made to stop taking output, as a pipe nobody reads
 // or a selection in a Windows console window does.
-class HeldConsole final : public logsink::ConsoleWriter {
+class HeldConsole final : public app::logsink::ConsoleWriter {
  public:
   void Write(const char* text, size_t length) override {
     std::unique_lock<std::mutex> guard(lock);
@@ -76,7 +76,7 @@ class HeldConsole final : public logsink::ConsoleWriter {
 TEST(ConsoleQueue, TextFromManyThreadsArrivesWholeInTheOrderItWasQueued) {
   HeldConsole console;
   std::mutex order; // the caller's lock, as the log sink's
-  logsink::ConsoleQueue queue(order, &console, 1 << 20, milliseconds(100));
+  app::logsink::ConsoleQueue queue(order, &console, 1 << 20, milliseconds(100));
   std::vector<std::thread> threads;
   threads.reserve(4);
   std::string expected;
@@ -100,7 +100,7 @@ TEST(ConsoleQueue, TextFromManyThreadsArrivesWholeInTheOrderItWasQueued) {
 TEST(ConsoleQueue, AStuckConsoleHoldsUpNobodyAndIsToldWhatItMissed) {
   HeldConsole console;
   std::mutex lock;
-  logsink::ConsoleQueue queue(lock, &console, 32, milliseconds(100));
+  app::logsink::ConsoleQueue queue(lock, &console, 32, milliseconds(100));
   console.Hold();
   queue.Push("first\n", 6);
   console.WaitForWrites(1); // the console's thread is stuck in this write
@@ -128,7 +128,7 @@ TEST(ConsoleQueue, UnflushedTextIsFlushedWhenDueWithoutMoreText) {
   HeldConsole console;
   console.keepsText = true;
   std::mutex lock;
-  logsink::ConsoleQueue queue(lock, &console, 1 << 20, milliseconds(1));
+  app::logsink::ConsoleQueue queue(lock, &console, 1 << 20, milliseconds(1));
   queue.Push("quiet run\n", 10);
   console.WaitForDueFlush(); // no more text comes, yet the flush does
   EXPECT_EQ(console.Written(), "quiet run\n");
@@ -138,7 +138,7 @@ TEST(ConsoleQueue, ANewWriterGetsOnlyWhatIsQueuedAfterItTookOver) {
   HeldConsole before;
   HeldConsole after;
   std::mutex lock;
-  logsink::ConsoleQueue queue(lock, &before, 1 << 20, milliseconds(100));
+  app::logsink::ConsoleQueue queue(lock, &before, 1 << 20, milliseconds(100));
   queue.Push("old\n", 4);
   queue.SetWriter(&after);
   queue.Push("new\n", 4);

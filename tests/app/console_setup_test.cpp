@@ -9,7 +9,7 @@
 
 namespace {
 
-class FakeConsole final : public ConsoleCalls {
+class FakeConsole final : public app::ConsoleCalls {
  public:
   bool InputMode(uint32_t& mode) override {
     calls.push_back("InputMode");
@@ -37,12 +37,13 @@ class FakeConsole final : public ConsoleCalls {
 
 TEST(ConsoleSession, QuickEditIsOffAndUtf8OnForTheRunThenBothArePutBack) {
   FakeConsole console;
-  ConsoleSession session(console);
+  app::ConsoleSession session(console);
   session.Prepare();
-  EXPECT_EQ(console.codePage, kUtf8CodePage);
-  EXPECT_EQ(console.inputMode & kQuickEditMode, 0u);
-  EXPECT_NE(console.inputMode & kExtendedFlags, 0u) << "QuickEdit changes only with the extended flags";
-  EXPECT_EQ(console.inputMode & ~(kQuickEditMode | kExtendedFlags), 0x01F7u & ~(kQuickEditMode | kExtendedFlags));
+  EXPECT_EQ(console.codePage, app::kUtf8CodePage);
+  EXPECT_EQ(console.inputMode & app::kQuickEditMode, 0u);
+  EXPECT_NE(console.inputMode & app::kExtendedFlags, 0u) << "QuickEdit changes only with the extended flags";
+  EXPECT_EQ(console.inputMode & ~(app::kQuickEditMode | app::kExtendedFlags),
+            0x01F7u & ~(app::kQuickEditMode | app::kExtendedFlags));
   session.Restore();
   session.Restore(); // once only
   EXPECT_EQ(console.codePage, 850u);
@@ -54,7 +55,7 @@ TEST(ConsoleSession, QuickEditIsOffAndUtf8OnForTheRunThenBothArePutBack) {
 TEST(ConsoleSession, RedirectedInputKeepsItsModeAndTheCodePageIsStillPutBack) {
   FakeConsole console;
   console.inputIsConsole = false;
-  ConsoleSession session(console);
+  app::ConsoleSession session(console);
   session.Prepare();
   session.Restore();
   EXPECT_EQ(console.calls, (std::vector<std::string>{"OutputCodePage", "SetOutputCodePage 65001", "InputMode",
@@ -62,10 +63,10 @@ TEST(ConsoleSession, RedirectedInputKeepsItsModeAndTheCodePageIsStillPutBack) {
 }
 
 TEST(ConsoleSession, TheWindowWaitsForAKeyOnlyWhenTheUserMustReadWhereTheReportWent) {
-  EXPECT_TRUE(ShouldWaitForKey(ReportPlace::File, true));
-  EXPECT_TRUE(ShouldWaitForKey(ReportPlace::Nowhere, true)); // the message says it could not be saved
-  EXPECT_FALSE(ShouldWaitForKey(ReportPlace::Clipboard, true));
-  EXPECT_FALSE(ShouldWaitForKey(ReportPlace::File, false)); // a prompt, a script, or redirected
+  EXPECT_TRUE(app::ShouldWaitForKey(app::ReportPlace::File, true));
+  EXPECT_TRUE(app::ShouldWaitForKey(app::ReportPlace::Nowhere, true)); // the message says it could not be saved
+  EXPECT_FALSE(app::ShouldWaitForKey(app::ReportPlace::Clipboard, true));
+  EXPECT_FALSE(app::ShouldWaitForKey(app::ReportPlace::File, false)); // a prompt, a script, or redirected
 }
 
 } // namespace

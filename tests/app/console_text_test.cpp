@@ -32,16 +32,16 @@ TEST(ConsoleText, UnsafeBytesAreShownAsEscapes) {
       {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"}, // beyond U+10FFFF
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(MakeConsoleSafe(c.in.data(), c.in.size()), c.shown);
-    EXPECT_EQ(IsConsoleSafe(c.in.data(), c.in.size()), c.in == c.shown);
+    EXPECT_EQ(app::MakeConsoleSafe(c.in.data(), c.in.size()), c.shown);
+    EXPECT_EQ(app::IsConsoleSafe(c.in.data(), c.in.size()), c.in == c.shown);
   }
 }
 
 TEST(ConsoleText, ReportKeepsTheDevicesBytesWhileConsoleShowsEscapes) {
   ConsoleCapture console;
-  LogPrintf("Updated device name: %s", "Evil\x1B[31mRed");
+  app::LogPrintf("Updated device name: %s", "Evil\x1B[31mRed");
   EXPECT_EQ(console.Text(), "Updated device name: Evil\\x1B[31mRed");
-  EXPECT_EQ(logsink::CaptureContents(), "Updated device name: Evil\x1B[31mRed");
+  EXPECT_EQ(app::logsink::CaptureContents(), "Updated device name: Evil\x1B[31mRed");
 }
 
 } // namespace

@@ -46,7 +46,7 @@ TEST(ConsoleWriter, OnATerminalEveryWriteIsFlushedAtOnce) {
   WrittenFile file;
   ASSERT_NE(file.Stream(), nullptr);
   fakeNow = 0;
-  logsink::StreamWriter writer(file.Stream(), true, FakeClock);
+  app::logsink::StreamWriter writer(file.Stream(), true, FakeClock);
   writer.Write("got MIDI: 90 3C 64\n", 19);
   EXPECT_EQ(file.Flushed(), 19u);
   writer.Write("ab", 2);
@@ -57,7 +57,7 @@ TEST(ConsoleWriter, IntoAFileTextWaitsAtMostTheFlushDelay) {
   WrittenFile file;
   ASSERT_NE(file.Stream(), nullptr);
   fakeNow = 1000 * kMillisecond;
-  logsink::StreamWriter writer(file.Stream(), false, FakeClock);
+  app::logsink::StreamWriter writer(file.Stream(), false, FakeClock);
   writer.Write("one\n", 4);
   fakeNow += 60 * kMillisecond;
   writer.Write("two\n", 4);

@@ -17,27 +17,27 @@ namespace {
 TEST(LogSink, LongMessageReachesConsoleWholeAndReportCutTo1023) {
   ConsoleCapture console;
   const std::string text(2000, 'a');
-  LogPrintf("%s", text.c_str());
+  app::LogPrintf("%s", text.c_str());
   EXPECT_EQ(console.Text(), text);
-  EXPECT_EQ(logsink::CaptureContents(), std::string(1023, 'a'));
+  EXPECT_EQ(app::logsink::CaptureContents(), std::string(1023, 'a'));
 }
 
 TEST(LogSink, LineEndsDifferBetweenConsoleAndReport) {
   ConsoleCapture console;
-  LogPrintf("%s", "SysEx message received:");
-  LogEndLine();
-  LogPrintf("MIM_OPEN\n");
-  ConsolePrintf("MMSYSERR %d", 65);
+  app::LogPrintf("%s", "SysEx message received:");
+  app::LogEndLine();
+  app::LogPrintf("MIM_OPEN\n");
+  app::ConsolePrintf("MMSYSERR %d", 65);
   EXPECT_EQ(console.Text(), "SysEx message received:\nMIM_OPEN\nMMSYSERR 65");
-  EXPECT_EQ(logsink::CaptureContents(), "SysEx message received:\r\nMIM_OPEN\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "SysEx message received:\r\nMIM_OPEN\n");
 }
 
 TEST(LogSink, HexDumpFormatsEveryByteAndEmptyDump) {
   ConsoleCapture console;
   const uint8_t bytes[] = {0xF0, 0x7E, 0x0A, 0xF7};
-  LogHexDump(bytes, sizeof bytes);
-  LogHexDump(bytes, 0);
-  EXPECT_EQ(logsink::CaptureContents(), "{ 0xF0, 0x7E, 0x0A, 0xF7,};\r\n{};\r\n");
+  app::LogHexDump(bytes, sizeof bytes);
+  app::LogHexDump(bytes, 0);
+  EXPECT_EQ(app::logsink::CaptureContents(), "{ 0xF0, 0x7E, 0x0A, 0xF7,};\r\n{};\r\n");
   EXPECT_EQ(console.Text(), "{ 0xF0, 0x7E, 0x0A, 0xF7,};\n{};\n");
 }
 
@@ -48,35 +48,35 @@ TEST(LogSink, LinesAndDumpsInOnePieceAreTheSeparateCallsBytesAndStayWhole) {
   std::string apart;
   {
     ConsoleCapture console;
-    LogPrintf("%s", "Got identity response");
-    LogEndLine();
-    LogPrintf("%s", longText.c_str());
-    LogEndLine();
-    LogPrintf("%s", "SysEx message received:");
-    LogEndLine();
-    LogHexDump(bytes, sizeof bytes);
+    app::LogPrintf("%s", "Got identity response");
+    app::LogEndLine();
+    app::LogPrintf("%s", longText.c_str());
+    app::LogEndLine();
+    app::LogPrintf("%s", "SysEx message received:");
+    app::LogEndLine();
+    app::LogHexDump(bytes, sizeof bytes);
     apartConsole = console.Text();
-    apart = logsink::CaptureContents();
+    apart = app::logsink::CaptureContents();
   }
   ConsoleCapture console;
-  LogLine("Got identity response");
-  LogLine(longText.c_str());
-  LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
+  app::LogLine("Got identity response");
+  app::LogLine(longText.c_str());
+  app::LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
   EXPECT_EQ(console.Text(), apartConsole);
-  EXPECT_EQ(logsink::CaptureContents(), apart);
+  EXPECT_EQ(app::logsink::CaptureContents(), apart);
 
   // Another thread's text never comes between a line and its end, nor
   // between a heading and its dump.
-  logsink::BeginCapture();
+  app::logsink::BeginCapture();
   std::thread other([] {
-    for (int i = 0; i < 2000; ++i) LogPrintf("MIM_OPEN\n");
+    for (int i = 0; i < 2000; ++i) app::LogPrintf("MIM_OPEN\n");
   });
   for (int i = 0; i < 2000; ++i) {
-    LogLine("Got identity response");
-    LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
+    app::LogLine("Got identity response");
+    app::LogLineAndHexDump("SysEx message received:", bytes, sizeof bytes);
   }
   other.join();
-  const std::string capture = logsink::CaptureContents();
+  const std::string capture = app::logsink::CaptureContents();
   const std::string line = "Got identity response\r\n";
   const std::string dump = "SysEx message received:\r\n{ 0xF0, 0x7E, 0x0A, 0xF7,};\r\n";
   size_t whole = 0;
@@ -105,8 +105,8 @@ TEST(LogSink, HexDumpOfAnyLengthMatchesOnePrintfPerByte) {
       expected += item;
     }
     expected += "};";
-    LogHexDump(bytes.data(), static_cast<uint16_t>(length));
-    EXPECT_EQ(logsink::CaptureContents(), expected + "\r\n") << length;
+    app::LogHexDump(bytes.data(), static_cast<uint16_t>(length));
+    EXPECT_EQ(app::logsink::CaptureContents(), expected + "\r\n") << length;
     EXPECT_EQ(console.Text(), expected + "\n") << length;
   }
 }
@@ -121,23 +121,23 @@ TEST(LogSink, LargeCaptureComesBackWholeAndTakingItStartsAnEmptyOne) {
     std::string expected;
     for (int i = seed; expected.size() < bytes; ++i) {
       const std::string text = "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 977), 'a' + i % 26);
-      LogPrintf("%s", text.c_str());
-      LogEndLine();
+      app::LogPrintf("%s", text.c_str());
+      app::LogEndLine();
       expected += text + "\r\n";
     }
     return expected;
   };
-  EXPECT_TRUE(logsink::CaptureContents() == logAbout(3u * 1024 * 1024 + 7, 0));
-  logsink::BeginCapture();
-  EXPECT_EQ(logsink::CaptureContents(), "");
+  EXPECT_TRUE(app::logsink::CaptureContents() == logAbout(3u * 1024 * 1024 + 7, 0));
+  app::logsink::BeginCapture();
+  EXPECT_EQ(app::logsink::CaptureContents(), "");
   const std::string expected = logAbout(1024 * 1024 + 3, 5);
-  EXPECT_TRUE(logsink::CaptureContents() == expected);
-  const ReportText taken = logsink::TakeCapture();
+  EXPECT_TRUE(app::logsink::CaptureContents() == expected);
+  const app::ReportText taken = app::logsink::TakeCapture();
   EXPECT_EQ(taken.Size(), expected.size());
   EXPECT_TRUE(taken.Joined() == expected);
-  EXPECT_EQ(logsink::CaptureContents(), "");
-  LogPrintf("after\n");
-  EXPECT_EQ(logsink::TakeCapture().Joined(), "after\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "");
+  app::LogPrintf("after\n");
+  EXPECT_EQ(app::logsink::TakeCapture().Joined(), "after\n");
 }
 
 uint64_t fakeNow = 0;
@@ -147,16 +147,16 @@ uint64_t FakeClock() {
 
 TEST(LogSink, StopwatchArmsOnFirstCallThenReportsRunAndInterval) {
   ConsoleCapture console;
-  logsink::SetStopwatchClock(FakeClock);
+  app::logsink::SetStopwatchClock(FakeClock);
   fakeNow = 7000000000ull;
-  LogStopwatch();
-  EXPECT_EQ(logsink::CaptureContents(), "");
+  app::LogStopwatch();
+  EXPECT_EQ(app::logsink::CaptureContents(), "");
   fakeNow += 1500000000ull;
-  LogStopwatch();
+  app::LogStopwatch();
   fakeNow += 250000000ull;
-  LogStopwatch();
-  logsink::SetStopwatchClock(nullptr);
-  EXPECT_EQ(logsink::CaptureContents(),
+  app::LogStopwatch();
+  app::logsink::SetStopwatchClock(nullptr);
+  EXPECT_EQ(app::logsink::CaptureContents(),
             "Run Time: 1.500000  Interval Time: 1.500000\r\n"
             "Run Time: 1.750000  Interval Time: 0.250000\r\n");
   EXPECT_EQ(console.Text(),
@@ -166,11 +166,11 @@ TEST(LogSink, StopwatchArmsOnFirstCallThenReportsRunAndInterval) {
 
 TEST(LogSink, BeginCaptureEmptiesBufferAndRearmsStopwatch) {
   ConsoleCapture console;
-  LogStopwatch();
-  LogPrintf("old\n");
-  logsink::BeginCapture();
-  LogStopwatch(); // armed again: prints nothing
-  EXPECT_EQ(logsink::CaptureContents(), "");
+  app::LogStopwatch();
+  app::LogPrintf("old\n");
+  app::logsink::BeginCapture();
+  app::LogStopwatch(); // armed again: prints nothing
+  EXPECT_EQ(app::logsink::CaptureContents(), "");
 }
 
 // Eight threads log at once: every message arrives exactly once and whole,
@@ -185,13 +185,13 @@ TEST(LogSink, ConcurrentLoggersLoseAndSplitNothing) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &go] {
       while (!go) std::this_thread::yield();
-      for (int i = 0; i < kLines; ++i) LogPrintf("thread %d line %d of a message long enough to tear\n", t, i);
+      for (int i = 0; i < kLines; ++i) app::LogPrintf("thread %d line %d of a message long enough to tear\n", t, i);
     });
   }
   go = true;
   for (std::thread& thread : threads) thread.join();
 
-  const std::string capture = logsink::CaptureContents();
+  const std::string capture = app::logsink::CaptureContents();
   EXPECT_EQ(console.Text(), capture);
   std::istringstream lines(capture);
   std::string line;

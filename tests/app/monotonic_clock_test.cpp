@@ -22,7 +22,7 @@ TEST(MonotonicClock, CounterConvertsWithoutOverflow) {
       {12345, 0, 0}, // no counter frequency: no time
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CounterToNanoseconds(c.counter, c.frequency), c.nanoseconds) << c.counter << " / " << c.frequency;
+    EXPECT_EQ(app::CounterToNanoseconds(c.counter, c.frequency), c.nanoseconds) << c.counter << " / " << c.frequency;
   }
 }
 

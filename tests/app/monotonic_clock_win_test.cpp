@@ -12,13 +12,13 @@ uint64_t CounterNow() {
   LARGE_INTEGER frequency;
   QueryPerformanceCounter(&counter);
   QueryPerformanceFrequency(&frequency);
-  return CounterToNanoseconds(static_cast<uint64_t>(counter.QuadPart), static_cast<uint64_t>(frequency.QuadPart));
+  return app::CounterToNanoseconds(static_cast<uint64_t>(counter.QuadPart), static_cast<uint64_t>(frequency.QuadPart));
 }
 
 TEST(MonotonicClockWin, ReadsThePerformanceCounterInNanoseconds) {
   for (int i = 0; i < 100; ++i) {
     const uint64_t before = CounterNow();
-    const uint64_t clock = MonotonicNanoseconds();
+    const uint64_t clock = app::MonotonicNanoseconds();
     const uint64_t after = CounterNow();
     ASSERT_LE(before, clock);
     ASSERT_LE(clock, after);

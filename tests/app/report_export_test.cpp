@@ -91,8 +91,8 @@ constexpr size_t kBlockSize = size_t{1} << 20;
 
 // As a run leaves it: a full capture block (a pipe's worth many times over),
 // a block the capture had only begun to fill, then the summary.
-ReportText Report() {
-  ReportText report;
+app::ReportText Report() {
+  app::ReportText report;
   auto full = std::make_unique<char[]>(kBlockSize);
   for (size_t at = 0; at < kBlockSize; ++at) full[at] = static_cast<char>('a' + at % 26);
   report.Append(std::move(full), kBlockSize);
@@ -114,7 +114,7 @@ TEST(ReportExport, WithoutDisplayTheReportIsSavedByteForByte) {
   ConsoleCapture console;
   ExportScene scene;
   scene.AddTool("xclip");
-  EXPECT_EQ(ExportReport(Report()), ReportPlace::File);
+  EXPECT_EQ(app::ExportReport(Report()), app::ReportPlace::File);
   EXPECT_TRUE(ReadFile(scene.directory + "/portprobe-report.txt") == Expected());
   EXPECT_EQ(console.Text(), "Portprobe finished, report saved to portprobe-report.txt; attach it to an email.");
 }
@@ -135,7 +135,7 @@ TEST(ReportExport, DesktopClipboardToolGetsTheExactBytes) {
     ExportScene scene;
     for (const std::string& tool : c.tools) scene.AddTool(tool);
     setenv(c.variable, ":99", 1);
-    EXPECT_EQ(ExportReport(Report()), ReportPlace::Clipboard);
+    EXPECT_EQ(app::ExportReport(Report()), app::ReportPlace::Clipboard);
     EXPECT_TRUE(scene.Got(c.used) == Expected()) << c.used;
     EXPECT_FALSE(scene.ReportFileExists()) << c.used;
     EXPECT_EQ(console.Text(), "Portprobe finished, paste clipboard into an email.") << c.used;
@@ -147,7 +147,7 @@ TEST(ReportExport, FailingClipboardToolFallsBackToTheFile) {
   ExportScene scene;
   scene.AddTool("xclip", 1);
   setenv("DISPLAY", ":99", 1);
-  ExportReport(Report());
+  app::ExportReport(Report());
   EXPECT_TRUE(ReadFile(scene.directory + "/portprobe-report.txt") == Expected());
   EXPECT_EQ(console.Text(), "Portprobe finished, report saved to portprobe-report.txt; attach it to an email.");
 }
@@ -157,7 +157,7 @@ TEST(ReportExport, UnwritableFolderSendsTheReportToTheTemporaryFolderAndSaysWher
   ConsoleCapture console;
   ExportScene scene;
   mkdir((scene.directory + "/portprobe-report.txt").c_str(), 0755);
-  EXPECT_EQ(ExportReport(Report()), ReportPlace::File);
+  EXPECT_EQ(app::ExportReport(Report()), app::ReportPlace::File);
   EXPECT_TRUE(ReadFile(scene.temporary + "/portprobe-report.txt") == Expected());
   EXPECT_EQ(console.Text(),
             "Portprobe finished, report saved to " + scene.temporary + "/portprobe-report.txt; attach it to an email.");
@@ -168,7 +168,7 @@ TEST(ReportExport, NowhereToSaveIsSaidOnTheConsole) {
   ExportScene scene;
   mkdir((scene.directory + "/portprobe-report.txt").c_str(), 0755);
   mkdir((scene.temporary + "/portprobe-report.txt").c_str(), 0755);
-  EXPECT_EQ(ExportReport(Report()), ReportPlace::Nowhere);
+  EXPECT_EQ(app::ExportReport(Report()), app::ReportPlace::Nowhere);
   EXPECT_EQ(console.Text(),
             "Portprobe finished, but the report could not be copied to the clipboard or saved to a file.");
 }

@@ -34,7 +34,7 @@ TEST(ReportExportWin, ReportIsOnTheClipboardAsTextAndAsUtf16) {
       "MIM_OPEN\nMIDI device found: \xC3\x9C"
       "ber\n\r\n\r\n\"\xC3\x9C"
       "ber\"\r\n\r\n";
-  ExportReport(ReportText(report));
+  app::ExportReport(app::ReportText(report));
   EXPECT_EQ(console.Text(), "Portprobe finished, paste clipboard into an email.");
   EXPECT_EQ(ClipboardData<char>(CF_TEXT), report);
   EXPECT_EQ(ClipboardData<wchar_t>(CF_UNICODETEXT),

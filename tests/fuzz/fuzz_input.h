@@ -26,7 +26,7 @@ class FuzzInput {
   size_t at = 0;
 };
 
-class DiscardingConsole final : public logsink::ConsoleWriter {
+class DiscardingConsole final : public app::logsink::ConsoleWriter {
  public:
   void Write(const char*, size_t) override {}
 };

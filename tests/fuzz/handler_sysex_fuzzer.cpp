@@ -44,8 +44,8 @@ struct IdentityReference {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static DiscardingConsole console;
-  logsink::SetConsoleWriter(&console);
-  logsink::BeginCapture();
+  app::logsink::SetConsoleWriter(&console);
+  app::logsink::BeginCapture();
   FuzzInput input(data, size);
 
   const std::string name = kFuzzPortNames[input.Byte() % kFuzzPortNameCount];
@@ -75,6 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     manager.Stop();
   }
   RequireOnlyProtocolMessages(name, service.Output(0).messages);
-  logsink::SetConsoleWriter(nullptr);
+  app::logsink::SetConsoleWriter(nullptr);
   return 0;
 }

@@ -81,8 +81,8 @@ port::sim::ControllerEvent NextEvent(FuzzInput& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static DiscardingConsole console;
-  logsink::SetConsoleWriter(&console);
-  logsink::BeginCapture();
+  app::logsink::SetConsoleWriter(&console);
+  app::logsink::BeginCapture();
   FuzzInput input(data, size);
 
   const std::string name = kFuzzPortNames[input.Byte() % kFuzzPortNameCount];
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     manager.Stop();
   }
   // A BC's identity text is logged as it is and may itself hold the words.
-  const std::string log = logsink::CaptureContents();
+  const std::string log = app::logsink::CaptureContents();
   const std::string shown(deviceName.c_str());
   Require(Occurrences(log, "got MIDI: ") == counting.shortMessages + Occurrences(shown, "got MIDI: "),
           "every short message is logged once");
@@ -120,6 +120,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(sent.overlappingSends == 0, "a device's sends never overlap");
     RequireOnlyProtocolMessages(name, sent.messages);
   }
-  logsink::SetConsoleWriter(nullptr);
+  app::logsink::SetConsoleWriter(nullptr);
   return 0;
 }

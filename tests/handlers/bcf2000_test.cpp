@@ -36,7 +36,7 @@ struct HandlerBench {
     manager.Start(); // attaches a CBCF2000, which sends its request
     device = static_cast<CMIDIDeviceWin*>(manager.devices.at(0));
     handler = static_cast<CBCF2000*>(device->handler);
-    logsink::BeginCapture();
+    app::logsink::BeginCapture();
   }
   void Feed(const std::vector<uint8_t>& bytes) { handler->OnSysEx(bytes.data(), static_cast<uint16_t>(bytes.size())); }
 
@@ -108,9 +108,9 @@ TEST(BCIdentity, RepliesAreJudgedByHeaderAndLength) {
   };
   for (const ReplyCase& c : cases) {
     HandlerBench bench;
-    LogStopwatch(); // the request's mark, as in a run
+    app::LogStopwatch(); // the request's mark, as in a run
     bench.Feed(c.reply);
-    EXPECT_EQ(WithoutTimes(logsink::CaptureContents()), c.log) << c.what;
+    EXPECT_EQ(WithoutTimes(app::logsink::CaptureContents()), c.log) << c.what;
     EXPECT_EQ(bench.device->name.Get(), c.name) << c.what;
     EXPECT_EQ(bench.device->modelCode, c.modelCode) << c.what;
     EXPECT_EQ(bench.handler->awaitingIdentity, c.stillAwaiting) << c.what;
@@ -120,9 +120,9 @@ TEST(BCIdentity, RepliesAreJudgedByHeaderAndLength) {
 TEST(BCIdentity, OnlyTheFirstAcceptedReplyCounts) {
   HandlerBench bench;
   bench.Feed(Reply(0x00, 0x14, ""));
-  const std::string afterFirst = logsink::CaptureContents();
+  const std::string afterFirst = app::logsink::CaptureContents();
   bench.Feed(Reply(0x00, 0x15, "Second"));
-  EXPECT_EQ(logsink::CaptureContents(), afterFirst);
+  EXPECT_EQ(app::logsink::CaptureContents(), afterFirst);
   EXPECT_EQ(bench.device->name.Get(), "BCF2000");
   EXPECT_EQ(bench.device->modelCode, 'G');
 }
@@ -132,7 +132,7 @@ TEST(BCIdentity, IdentityTextIsStoredAsItIs) {
   bench.Feed(Reply(0x00, 0x14, std::string("ab\0cd", 5)));
   EXPECT_EQ(bench.device->name.Get(), std::string("ab\0cd", 5));
   // The log line and the summary show the name up to its zero byte.
-  EXPECT_EQ(WithoutTimes(logsink::CaptureContents()), "Got identity response\r\nUpdated device name: ab");
+  EXPECT_EQ(WithoutTimes(app::logsink::CaptureContents()), "Got identity response\r\nUpdated device name: ab");
   std::string summary;
   bench.manager.DescribeDevices(summary);
   EXPECT_EQ(summary, "\"ab\" Supported by Veltrakon.\r\n\r\n");
@@ -187,7 +187,7 @@ TEST(BCIdentityRun, NextLogLineContinuesAfterTheRename) {
   service.WaitUntilIdle();
   service.Inject(0, port::sim::ControllerEvent::ShortMessage(0x90, 0x01, 0x02));
   service.WaitUntilIdle();
-  EXPECT_NE(logsink::CaptureContents().find("Updated device name: Deskgot MIDI: 90 1 2\n"), std::string::npos);
+  EXPECT_NE(app::logsink::CaptureContents().find("Updated device name: Deskgot MIDI: 90 1 2\n"), std::string::npos);
 }
 
 // The input thread renames devices while the main thread writes summaries;

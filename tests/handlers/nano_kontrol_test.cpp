@@ -8,8 +8,8 @@
 
 #include "midi/device.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
-#include "testkit/scenarios.h"
 #include "midi/port/simulated/protocol_tables.h"
+#include "testkit/scenarios.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
@@ -69,7 +69,7 @@ class NanoUnderTest final : public CKorgNanoControl {
     if (target == AwaitingWriteAck) Feed(Answer(kUploadDone));
     ASSERT_EQ(state, target);
     sent.clear();
-    logsink::BeginCapture();
+    app::logsink::BeginCapture();
   }
   int ImagesSent() const {
     int images = 0;
@@ -90,7 +90,7 @@ TEST(NanoKontrol, StartStoresAwaitingSceneThenSendsTheDumpRequest) {
   ASSERT_EQ(handler.sent.size(), 1u);
   EXPECT_EQ(handler.sent[0].bytes, Bytes({0xF0, 0x42, 0x40, 0x00, 0x01, 0x13, 0x00, 0x1F, 0x10, 0x00, 0xF7}));
   EXPECT_EQ(handler.sent[0].stateAtSend, CKorgNanoControl::AwaitingScene);
-  EXPECT_EQ(logsink::CaptureContents(), "");
+  EXPECT_EQ(app::logsink::CaptureContents(), "");
 }
 
 TEST(NanoKontrol, EachStepStoresItsStateSendsAndLogsExactly) {
@@ -159,7 +159,7 @@ TEST(NanoKontrol, EachStepStoresItsStateSendsAndLogsExactly) {
     handler.Feed(c.reply);
     EXPECT_EQ(handler.state, c.to);
     EXPECT_EQ(handler.retryCount, c.retryCount);
-    EXPECT_EQ(logsink::CaptureContents(), c.log);
+    EXPECT_EQ(app::logsink::CaptureContents(), c.log);
     if (c.sends == Sends::Nothing) {
       EXPECT_TRUE(handler.sent.empty());
       continue;
@@ -198,7 +198,7 @@ TEST(NanoKontrol, RepliesFailingTheFilterAreIgnoredInEveryState) {
       EXPECT_EQ(handler.state, state);
       EXPECT_EQ(handler.retryCount, 0);
       EXPECT_TRUE(handler.sent.empty());
-      EXPECT_EQ(logsink::CaptureContents(), "");
+      EXPECT_EQ(app::logsink::CaptureContents(), "");
     }
   }
 }
@@ -217,11 +217,11 @@ TEST(NanoKontrol, FinalStatesIgnoreEveryReply) {
     }
     ASSERT_EQ(handler.state, final);
     handler.sent.clear();
-    logsink::BeginCapture();
+    app::logsink::BeginCapture();
     for (const Bytes& reply : replies) handler.Feed(reply);
     EXPECT_EQ(handler.state, final);
     EXPECT_TRUE(handler.sent.empty());
-    EXPECT_EQ(logsink::CaptureContents(), "");
+    EXPECT_EQ(app::logsink::CaptureContents(), "");
   }
 }
 
@@ -266,7 +266,7 @@ TEST(NanoKontrol, TenFailuresInAnyMixEndTheDialogueWithTheImageSentTenTimes) {
     EXPECT_EQ(handler.state, CKorgNanoControl::Failed);
     EXPECT_EQ(handler.retryCount, 10);
     EXPECT_EQ(handler.ImagesSent(), 10);
-    const std::string log = logsink::CaptureContents();
+    const std::string log = app::logsink::CaptureContents();
     EXPECT_EQ(Count(log, "data upload failed!!\n"), mix.writeFailures);
     EXPECT_EQ(Count(log, "data upload success!\n"), 0);
     const size_t sentBefore = handler.sent.size();
@@ -296,7 +296,7 @@ NanoRun RunWith(port::sim::SimulatedService& service, unsigned output = 0) {
   ConsoleCapture console;
   CMIDIManagerWin manager(service);
   NanoRun result;
-  RunProbe(
+  app::RunProbe(
       manager,
       [&] {
         WaitForQuiet(service, manager);
@@ -304,7 +304,7 @@ NanoRun RunWith(port::sim::SimulatedService& service, unsigned output = 0) {
         result.state = handler->state;
         result.retryCount = handler->retryCount;
       },
-      [&](const ReportText& text) {
+      [&](const app::ReportText& text) {
         const std::string report = text.Joined();
         result.log = report.substr(0, report.find("\r\n\r\n"));
       });
@@ -373,12 +373,12 @@ TEST(NanoKontrolRun, DumpOfTheWrongLengthIsIgnoredAndTheHandlerKeepsWaiting) {
     const auto* handler = static_cast<CKorgNanoControl*>(manager.devices.at(0)->handler);
     EXPECT_EQ(handler->state, CKorgNanoControl::AwaitingScene);
     EXPECT_EQ(service.Output(0).messages.size(), 1u);
-    EXPECT_EQ(logsink::CaptureContents().find("current settings"), std::string::npos);
+    EXPECT_EQ(app::logsink::CaptureContents().find("current settings"), std::string::npos);
     // The right scene, when it comes, is still checked.
     service.Inject(0, port::sim::ControllerEvent::SysExMessage(kImage));
     service.WaitUntilIdle();
     EXPECT_EQ(handler->state, CKorgNanoControl::Idle);
-    EXPECT_NE(logsink::CaptureContents().find("current settings are good!\n"), std::string::npos);
+    EXPECT_NE(app::logsink::CaptureContents().find("current settings are good!\n"), std::string::npos);
     manager.Stop();
   }
 }

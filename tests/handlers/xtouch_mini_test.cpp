@@ -52,7 +52,7 @@ TEST(XTouchMiniRun, ControllerGetsTheResetStreamOnceInOneBuffer) {
   EXPECT_EQ(controller->Layer(), 0);
   EXPECT_EQ(manager.devices.at(0)->handler->GetSysExBufferSize(), 512u);
   // Starting sends, and logs nothing of its own.
-  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: X-TOUCH MINI\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: X-TOUCH MINI\n");
   manager.Stop();
 }
 

@@ -90,7 +90,7 @@ TEST(ActivityWorkerShutdown, ManagerDestroyedWhileWorkersSleepEndsThemAtOnce) {
   service.reset();
   // Each worker made its first mark (the very first only arms the
   // stopwatch) and none the mark after its sleep.
-  EXPECT_EQ(Count(logsink::CaptureContents(), std::regex("Run Time")), 7);
+  EXPECT_EQ(Count(app::logsink::CaptureContents(), std::regex("Run Time")), 7);
 }
 
 } // namespace

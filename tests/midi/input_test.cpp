@@ -118,7 +118,7 @@ TEST(Decoder, ShortMessagesReachHandlerThenListenersByChannelRules) {
   for (const DecodeCase& c : cases) {
     InputBench bench;
     bench.Short(c.packet[0], c.packet[1], c.packet[2]);
-    EXPECT_EQ(logsink::CaptureContents(), c.logLine);
+    EXPECT_EQ(app::logsink::CaptureContents(), c.logLine);
     EXPECT_EQ(bench.journal.Entries(), c.heard) << c.logLine;
     EXPECT_EQ(bench.service.KeepAwakeCalls(), 1) << c.logLine;
   }
@@ -174,7 +174,7 @@ TEST(Assembly, PacketsBecomeWholeMessages) {
 TEST(Assembly, DeliveryIsLoggedAsLineAndHexDump) {
   InputBench bench;
   bench.Packets({{0xF0, 0x7E, 0x7F}, {0x06, 0x01, 0xF7}});
-  EXPECT_EQ(logsink::CaptureContents(),
+  EXPECT_EQ(app::logsink::CaptureContents(),
             "got MIDI: F0 7E 7F\ngot MIDI: 6 1 F7\n"
             "SysEx message received:\r\n{ 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7,};\r\n");
 }
@@ -205,7 +205,7 @@ TEST(Assembly, OversizedMessageIsDroppedAndDecodingResumesAtItsEnd) {
   bench.Short(0x90, 0x3C, 0x64);
   EXPECT_TRUE(bench.handler.sysex.empty());
   EXPECT_EQ(bench.journal.Entries(), (std::vector<std::string>{"handler OnNote 60", "listener OnNoteOn 0 60 100"}));
-  const std::string log = logsink::CaptureContents();
+  const std::string log = app::logsink::CaptureContents();
   const std::string dropped = "SysEx message longer than 65535 bytes dropped.\n";
   ASSERT_NE(log.find(dropped), std::string::npos);
   EXPECT_EQ(log.find(dropped), log.rfind(dropped)) << "dropped once";
@@ -267,7 +267,7 @@ TEST(Callback, EventsAreLoggedByKind) {
   for (const Case& c : cases) {
     InputBench bench;
     bench.Event(c.message, port::sim::ShortWord(0x90, 0x3C, 0x64));
-    EXPECT_EQ(logsink::CaptureContents(), c.log) << std::hex << c.message;
+    EXPECT_EQ(app::logsink::CaptureContents(), c.log) << std::hex << c.message;
     EXPECT_TRUE(bench.journal.Entries().empty());
     // An invalid short message is not decoded and keeps nobody awake.
     EXPECT_EQ(bench.service.KeepAwakeCalls(), 0);
@@ -280,7 +280,7 @@ TEST(Callback, LongMessageIsDeliveredAndBufferGivenBack) {
   bench.service.Inject(bench.input, ControllerEvent::SysExMessage({0xF0, 0x42, 0x01, 0xF7}));
   bench.service.WaitUntilIdle();
   EXPECT_EQ(bench.handler.sysex, (std::vector<std::vector<uint8_t>>{{0xF0, 0x42, 0x01, 0xF7}}));
-  EXPECT_EQ(logsink::CaptureContents(), "SysEx message received:\r\n{ 0xF0, 0x42, 0x01, 0xF7,};\r\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "SysEx message received:\r\n{ 0xF0, 0x42, 0x01, 0xF7,};\r\n");
   EXPECT_NE(bench.device->inputHeader.dwFlags & port::kHeaderInQueue, 0u);
 }
 
@@ -306,7 +306,7 @@ TEST(Callback, EmptyAndBrokenLongMessagesAreNotDeliveredButBufferReturns) {
   bench.service.Inject(bench.input, broken);
   bench.service.Inject(bench.input, ControllerEvent::SysExMessage({0xF0, 0x02, 0xF7}));
   bench.service.WaitUntilIdle();
-  EXPECT_EQ(logsink::CaptureContents(), "MIM_LONGERROR\nSysEx message received:\r\n{ 0xF0, 0x02, 0xF7,};\r\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "MIM_LONGERROR\nSysEx message received:\r\n{ 0xF0, 0x02, 0xF7,};\r\n");
   EXPECT_EQ(bench.handler.sysex.size(), 1u);
 }
 
@@ -328,7 +328,7 @@ TEST(Callback, FailedGiveBackIsPrintedAndLaterSysExIsDropped) {
   EXPECT_EQ(bench.handler.sysex.size(), 1u);
   EXPECT_EQ(service.Input(input).droppedLongMessages, 1);
   EXPECT_EQ(console.Text(), "SysEx message received:\n{ 0xF0, 0x01, 0xF7,};\nmidiInAddBuffer MMSYSERR 11");
-  EXPECT_EQ(logsink::CaptureContents(), "SysEx message received:\r\n{ 0xF0, 0x01, 0xF7,};\r\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "SysEx message received:\r\n{ 0xF0, 0x01, 0xF7,};\r\n");
   service.DetachInput(device.inputHandle);
   service.Shutdown();
 }
@@ -340,7 +340,7 @@ TEST(Callback, DeviceWithoutHandlerGetsNoLongMessages) {
   bench.service.WaitUntilIdle();
   EXPECT_EQ(bench.service.Input(bench.input).droppedLongMessages, 1);
   // Packets are still assembled and logged, with nobody to hand them to.
-  EXPECT_EQ(logsink::CaptureContents(), "got MIDI: F0 1 F7\nSysEx message received:\r\n{ 0xF0, 0x01, 0xF7,};\r\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "got MIDI: F0 1 F7\nSysEx message received:\r\n{ 0xF0, 0x01, 0xF7,};\r\n");
 }
 
 TEST(Callback, RecordedCountIsNeverTrustedBeyondTheBuffer) {

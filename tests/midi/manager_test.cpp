@@ -36,7 +36,7 @@ TEST(Manager, NoPortsLogsNothingAndSummaryReportsNoDevices) {
   EXPECT_EQ(summary, "No midi devices found.\r\n");
   manager.Stop();
   EXPECT_EQ(console.Text(), "");
-  EXPECT_EQ(logsink::CaptureContents(), "");
+  EXPECT_EQ(app::logsink::CaptureContents(), "");
 }
 
 TEST(Manager, OpenFailuresAreLoggedWithTheCodesText) {
@@ -61,7 +61,7 @@ TEST(Manager, OpenFailuresAreLoggedWithTheCodesText) {
     service.AddInput("Port A", std::move(faults));
     CMIDIManagerWin manager(service);
     manager.Start();
-    EXPECT_EQ(logsink::CaptureContents(), std::string("Error opening midi\n") + c.text) << c.code;
+    EXPECT_EQ(app::logsink::CaptureContents(), std::string("Error opening midi\n") + c.text) << c.code;
     EXPECT_FALSE(manager.started);
     EXPECT_TRUE(manager.devices.empty());
   }
@@ -85,7 +85,7 @@ TEST(Manager, UnreadablePortIsRefusedWithConsoleTextPerCode) {
     service.AddOutput("Hidden");
     CMIDIManagerWin manager(service);
     manager.Start();
-    EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: \n") << c.code;
+    EXPECT_EQ(app::logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: \n") << c.code;
     EXPECT_EQ(console.Text(), std::string("MIM_OPEN\n") + c.console + "MIDI device found: \n") << c.code;
     EXPECT_FALSE(manager.started);
     std::string summary;
@@ -122,7 +122,7 @@ TEST(Manager, OutputIsPairedByExactNameFirstThatOpens) {
   for (unsigned output = 0; output < 4; ++output) {
     EXPECT_EQ(service.Output(output).messages.size(), output == twin ? 1u : 0u) << output;
   }
-  EXPECT_EQ(logsink::CaptureContents(),
+  EXPECT_EQ(app::logsink::CaptureContents(),
             "MIM_OPEN\nMIDI device found: Twin\nMIM_OPEN\nMIDI device found: Blank\n"
             "MIM_OPEN\nMIDI device found: Lonely\n");
 }
@@ -165,7 +165,7 @@ TEST(Manager, StartTwiceDoesNothingAndStopForgetsDevices) {
   std::string summary;
   manager.DescribeDevices(summary);
   EXPECT_EQ(summary, "No midi devices found.\r\n");
-  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
 }
 
 TEST(Manager, StopErrorsGoToTheConsoleOnly) {
@@ -176,9 +176,9 @@ TEST(Manager, StopErrorsGoToTheConsoleOnly) {
   service.AddInput("Port A", std::move(faults));
   CMIDIManagerWin manager(service);
   manager.Start();
-  const std::string captured = logsink::CaptureContents();
+  const std::string captured = app::logsink::CaptureContents();
   manager.Stop();
-  EXPECT_EQ(logsink::CaptureContents(), captured);
+  EXPECT_EQ(app::logsink::CaptureContents(), captured);
   EXPECT_NE(console.Text().find("midiInStop MMSYSERR 5"), std::string::npos);
 }
 
@@ -219,7 +219,7 @@ TEST(ManagerSend, BusyPortIsTried21TimesThenReported) {
   EXPECT_EQ(record.releaseCalls, 1);
   EXPECT_TRUE(record.messages.empty());
   EXPECT_EQ(bench.service.Pauses(), std::vector<unsigned>(20, 10));
-  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\nmidi send failed!\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\nmidi send failed!\n");
 }
 
 TEST(ManagerSend, PortBusyForAWhileStillGetsTheMessage) {
@@ -232,7 +232,7 @@ TEST(ManagerSend, PortBusyForAWhileStillGetsTheMessage) {
   EXPECT_EQ(record.sendCalls, 21);
   ASSERT_EQ(record.messages.size(), 1u);
   EXPECT_EQ(record.messages[0], std::vector<uint8_t>(bytes, bytes + 3));
-  EXPECT_EQ(logsink::CaptureContents().find("midi send failed!"), std::string::npos);
+  EXPECT_EQ(app::logsink::CaptureContents().find("midi send failed!"), std::string::npos);
 }
 
 TEST(ManagerSend, OtherFailureIsReportedAtOnce) {
@@ -243,7 +243,7 @@ TEST(ManagerSend, OtherFailureIsReportedAtOnce) {
   bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
   EXPECT_EQ(bench.service.Output(0).sendCalls, 1);
   EXPECT_TRUE(bench.service.Pauses().empty());
-  EXPECT_NE(logsink::CaptureContents().find("midi send failed!\n"), std::string::npos);
+  EXPECT_NE(app::logsink::CaptureContents().find("midi send failed!\n"), std::string::npos);
 }
 
 TEST(ManagerSend, FailedPrepareDropsTheSendSilently) {
@@ -254,7 +254,7 @@ TEST(ManagerSend, FailedPrepareDropsTheSendSilently) {
   bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
   EXPECT_EQ(bench.service.Output(0).sendCalls, 0);
   EXPECT_EQ(bench.service.Output(0).releaseCalls, 0);
-  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
 }
 
 TEST(ManagerSend, RefusedReleaseIsTriedTenTimesAndBytesOutliveTheCall) {
@@ -276,7 +276,7 @@ TEST(ManagerSend, RefusedReleaseIsTriedTenTimesAndBytesOutliveTheCall) {
   EXPECT_EQ(RetainedBlockCount(), retainedBefore + 1);
   bench.service.Shutdown(); // the port reads the held bytes once more
   EXPECT_EQ(bench.service.CorruptedHeldSends(), 0);
-  EXPECT_EQ(logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
+  EXPECT_EQ(app::logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
 }
 
 TEST(ManagerSend, ReleaseGrantedLateNeedsNoRetention) {
@@ -386,9 +386,9 @@ TEST(ManagerStop, ReleaseFailureIsPrintedOnTheConsoleOnly) {
   service.AddInput("BCF2000", std::move(faults));
   CMIDIManagerWin manager(service);
   manager.Start();
-  const std::string captured = logsink::CaptureContents();
+  const std::string captured = app::logsink::CaptureContents();
   manager.Stop();
-  EXPECT_EQ(logsink::CaptureContents(), captured);
+  EXPECT_EQ(app::logsink::CaptureContents(), captured);
   EXPECT_NE(console.Text().find("midiInUnprepareHeader MMSYSERR 11"), std::string::npos);
 }
 

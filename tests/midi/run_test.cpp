@@ -84,17 +84,17 @@ TEST(Run, ReportOfALargeCaptureHoldsAllOfItThenTheSummary) {
   CMIDIManagerWin manager(service);
   std::string logged;
   std::string report;
-  RunProbe(
+  app::RunProbe(
       manager,
       [&] {
         for (int i = 0; logged.size() < 2u * 1024 * 1024; ++i) {
-          LogPrintf("got MIDI: %X %X %X\n", 0x90 | (i & 0x0F), (i >> 4) & 0x7F, i & 0x7F);
+          app::LogPrintf("got MIDI: %X %X %X\n", 0x90 | (i & 0x0F), (i >> 4) & 0x7F, i & 0x7F);
           char line[32];
           std::snprintf(line, sizeof line, "got MIDI: %X %X %X\n", 0x90 | (i & 0x0F), (i >> 4) & 0x7F, i & 0x7F);
           logged += line;
         }
       },
-      [&](const ReportText& text) { report = text.Joined(); });
+      [&](const app::ReportText& text) { report = text.Joined(); });
   EXPECT_TRUE(report == logged + "\r\n\r\nNo midi devices found.\r\n");
 }
 
@@ -103,11 +103,11 @@ TEST(Run, LoggingAfterTheWaitDoesNotReachTheReport) {
   port::sim::SimulatedService service;
   CMIDIManagerWin manager(service);
   std::string report;
-  RunProbe(
-      manager, [] { LogPrintf("during the run\n"); },
-      [&](const ReportText& joined) {
+  app::RunProbe(
+      manager, [] { app::LogPrintf("during the run\n"); },
+      [&](const app::ReportText& joined) {
         const std::string text = joined.Joined();
-        LogPrintf("after the copy\n");
+        app::LogPrintf("after the copy\n");
         report = text;
       });
   EXPECT_EQ(report, "during the run\n\r\n\r\nNo midi devices found.\r\n");
@@ -116,12 +116,12 @@ TEST(Run, LoggingAfterTheWaitDoesNotReachTheReport) {
 // A console that takes nothing, as a pipe nobody reads: the run still ends,
 // its report holds everything, and the run gives the console no more than
 // its patience before it returns.
-class StuckConsole final : public logsink::ConsoleWriter {
+class StuckConsole final : public app::logsink::ConsoleWriter {
  public:
-  StuckConsole() { logsink::SetConsoleWriter(this); }
+  StuckConsole() { app::logsink::SetConsoleWriter(this); }
   ~StuckConsole() override {
     Release();
-    logsink::SetConsoleWriter(nullptr);
+    app::logsink::SetConsoleWriter(nullptr);
   }
   void Write(const char*, size_t) override {
     std::unique_lock<std::mutex> guard(lock);
@@ -140,28 +140,28 @@ class StuckConsole final : public logsink::ConsoleWriter {
 };
 
 TEST(Run, AConsoleThatTakesNothingHoldsUpNeitherTheRunNorItsReport) {
-  logsink::BeginCapture();
+  app::logsink::BeginCapture();
   StuckConsole console;
   port::sim::SimulatedService service;
   CMIDIManagerWin manager(service);
   std::string logged;
   std::string report;
-  const int code = RunProbe(
+  const int code = app::RunProbe(
       manager,
       [&] {
         // Four times what the console may hold back.
-        for (int i = 0; logged.size() < 4 * logsink::kConsoleQueueLimit; ++i) {
+        for (int i = 0; logged.size() < 4 * app::logsink::kConsoleQueueLimit; ++i) {
           char line[32];
           std::snprintf(line, sizeof line, "got MIDI: %X %X %X\n", 0x90 | (i & 0x0F), (i >> 4) & 0x7F, i & 0x7F);
-          LogPrintf("%s", line);
+          app::LogPrintf("%s", line);
           logged += line;
         }
       },
-      [&](const ReportText& text) { report = text.Joined(); });
+      [&](const app::ReportText& text) { report = text.Joined(); });
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(report == logged + "\r\n\r\nNo midi devices found.\r\n");
-  EXPECT_TRUE(logsink::ConsoleStuck());
-  EXPECT_GT(logsink::ConsoleLinesLeftOut(), 0u);
+  EXPECT_TRUE(app::logsink::ConsoleStuck());
+  EXPECT_GT(app::logsink::ConsoleLinesLeftOut(), 0u);
 }
 
 // A port layer that lost some events of the ports it names, as a full
@@ -197,8 +197,8 @@ TEST(Run, EventsALayerLostAreSaidPerDeviceJustBeforeTheSummary) {
   LosingLayer layer(service, {{"Keyboard", 3}, {"BCF2000", 18446744073709551615ull}});
   CMIDIManagerWin manager(layer);
   std::string report;
-  RunProbe(
-      manager, [&] { WaitForQuiet(service, manager); }, [&](const ReportText& text) { report = text.Joined(); });
+  app::RunProbe(
+      manager, [&] { WaitForQuiet(service, manager); }, [&](const app::ReportText& text) { report = text.Joined(); });
   // Named as the summary names them: the BCF2000 by the name it gave itself.
   const std::string lines =
       "3 MIDI events lost on \"Keyboard\".\n"

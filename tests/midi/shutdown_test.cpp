@@ -30,7 +30,7 @@ class HoldingListener final : public CMIDIListener {
   void OnNoteOn(CMIDIDevice* device, uint8_t, uint8_t, uint8_t) override {
     entered = true;
     while (!service.ShuttingDown() && !teardownReturned) std::this_thread::yield();
-    LogPrintf("still here: %s\n", device->name.Get().c_str());
+    app::LogPrintf("still here: %s\n", device->name.Get().c_str());
     finished = true;
   }
   void OnControlChange(CMIDIDevice*, uint8_t, uint8_t, uint8_t) override {}
@@ -65,7 +65,7 @@ TEST(ManagerTeardown, WaitsForACallbackInTheMiddleOfAnEvent) {
   });
   teardown.join();
   EXPECT_TRUE(callbackEndedFirst);
-  EXPECT_NE(logsink::CaptureContents().find("got MIDI: 90 3C 64\nstill here: Keys\n"), std::string::npos);
+  EXPECT_NE(app::logsink::CaptureContents().find("got MIDI: 90 3C 64\nstill here: Keys\n"), std::string::npos);
 }
 
 TEST(ManagerTeardown, WaitsForAReplyBeingSentFromTheCallback) {
@@ -87,7 +87,7 @@ TEST(ManagerTeardown, WaitsForAReplyBeingSentFromTheCallback) {
   service.Shutdown();
   EXPECT_EQ(service.HungCalls(), 1);
   EXPECT_EQ(service.CorruptedHeldSends(), 0);
-  const std::string log = logsink::CaptureContents();
+  const std::string log = app::logsink::CaptureContents();
   EXPECT_NE(log.find("current settings are bad!\n"), std::string::npos);
   EXPECT_EQ(log.find("data upload"), std::string::npos);
 }

@@ -37,13 +37,13 @@ milliseconds FloodDuration() {
 
 // The console of a flood is as long as its report; kept, it would double the
 // memory being measured. Counted instead.
-class CountingConsole final : public logsink::ConsoleWriter {
+class CountingConsole final : public app::logsink::ConsoleWriter {
  public:
   CountingConsole() {
-    logsink::BeginCapture();
-    logsink::SetConsoleWriter(this);
+    app::logsink::BeginCapture();
+    app::logsink::SetConsoleWriter(this);
   }
-  ~CountingConsole() override { logsink::SetConsoleWriter(nullptr); }
+  ~CountingConsole() override { app::logsink::SetConsoleWriter(nullptr); }
   // Called on the console's thread with many lines at once; read after
   // DrainConsole, which orders the reads after the writes.
   void Write(const char* text, size_t length) override {
@@ -76,8 +76,9 @@ TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
   {
     CountingConsole console;
     CMIDIManagerWin manager(service);
-    RunProbe(
-        manager, [&] { WaitForQuiet(service, manager); }, [&](const ReportText& joined) { report = joined.Joined(); });
+    app::RunProbe(
+        manager, [&] { WaitForQuiet(service, manager); },
+        [&](const app::ReportText& joined) { report = joined.Joined(); });
     for (unsigned input = 0; input < service.InputCount(); ++input) {
       EXPECT_EQ(service.Input(input).droppedLongMessages, 0) << input;
     }
@@ -88,7 +89,7 @@ TEST(Flood, EveryEventIsLoggedOnceInEachDevicesOrderWhileDialoguesGoOn) {
         EXPECT_EQ(service.Output(output).messages.size(), 1u) << "one reset stream";
       }
     }
-    logsink::DrainConsole(std::chrono::seconds(60));
+    app::logsink::DrainConsole(std::chrono::seconds(60));
     consoleLines = console.shortMessageLines;
   }
 
@@ -143,14 +144,14 @@ TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
     CMIDIManagerWin manager(service);
     NoteCounter counter;
     manager.listeners.push_back(&counter);
-    RunProbe(
+    app::RunProbe(
         manager,
         [&] {
           // Until the flood is well under way on every port, however slow
           // the build.
           while (!counter.EveryChannelHas(kHeard)) std::this_thread::sleep_for(milliseconds(1));
         },
-        [&](const ReportText& joined) { report = joined.Joined(); });
+        [&](const app::ReportText& joined) { report = joined.Joined(); });
     // Stopped ports end their streams: nothing is left to deliver.
     service.WaitUntilIdle();
     manager.Workers().WaitUntilNoneRunning();
@@ -178,12 +179,12 @@ TEST(Flood, WhatCameBeforeTheStopIsLoggedUnbrokenWhileTheFloodGoesOn) {
     CMIDIManagerWin manager(service);
     NoteCounter counter;
     manager.listeners.push_back(&counter);
-    RunProbe(
+    app::RunProbe(
         manager,
         [&] {
           while (!counter.EveryChannelHas(kHeard, plan.devices.size())) std::this_thread::sleep_for(milliseconds(1));
         },
-        [&](const ReportText& joined) { report = joined.Joined(); });
+        [&](const app::ReportText& joined) { report = joined.Joined(); });
     service.WaitUntilIdle();
     manager.Workers().WaitUntilNoneRunning();
   }

@@ -37,13 +37,13 @@ HungRun RunStuck(const std::string& scenario) {
   std::atomic<bool> gaveUp{false};
   // The process would end here; the test lets the stuck call go instead,
   // so that the run can be seen to export nothing more.
-  const RunDeadline deadline{milliseconds(2000), [&] {
-                               gaveUp = true;
-                               service.ReleaseHungCalls();
-                             }};
-  RunProbe(
+  const app::RunDeadline deadline{milliseconds(2000), [&] {
+                                    gaveUp = true;
+                                    service.ReleaseHungCalls();
+                                  }};
+  app::RunProbe(
       manager, [&] { WaitForQuiet(service, manager); },
-      [&](const ReportText& report) {
+      [&](const app::ReportText& report) {
         ++run.exports;
         run.report = MaskStopwatch(report.Joined());
       },
@@ -101,10 +101,10 @@ TEST(HungCall, AStopThatNeverReturnsStillGetsTheRunsOwnReportOut) {
   CMIDIManagerWin manager(service);
   int exports = 0;
   std::string report;
-  const RunDeadline deadline{milliseconds(2000), [&] { service.ReleaseHungCalls(); }};
-  RunProbe(
+  const app::RunDeadline deadline{milliseconds(2000), [&] { service.ReleaseHungCalls(); }};
+  app::RunProbe(
       manager, [&] { WaitForQuiet(service, manager); },
-      [&](const ReportText& text) {
+      [&](const app::ReportText& text) {
         ++exports;
         report = text.Joined();
       },
@@ -121,9 +121,9 @@ TEST(HungCall, ARunThatEndsInTimeIsLeftAlone) {
   CMIDIManagerWin manager(service);
   bool gaveUp = false;
   int exports = 0;
-  const RunDeadline deadline{milliseconds(60000), [&] { gaveUp = true; }};
-  RunProbe(
-      manager, [&] { WaitForQuiet(service, manager); }, [&](const ReportText&) { ++exports; }, &deadline);
+  const app::RunDeadline deadline{milliseconds(60000), [&] { gaveUp = true; }};
+  app::RunProbe(
+      manager, [&] { WaitForQuiet(service, manager); }, [&](const app::ReportText&) { ++exports; }, &deadline);
   EXPECT_EQ(exports, 1);
   EXPECT_FALSE(gaveUp);
 }

@@ -15,10 +15,10 @@
 #include "midi/input.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/scripted_controller.h"
+#include "midi/port/simulated/protocol_tables.h"
 #include "testkit/controllers/runaway_sysex_controller.h"
 #include "testkit/misbehaving_scenes.h"
 #include "testkit/scenarios.h"
-#include "midi/port/simulated/protocol_tables.h"
 #include "tests/support/holds_in_order.h"
 #include "tests/support/probe_harness.h"
 #include "tests/support/recorders.h"
@@ -33,13 +33,13 @@ struct ScenarioRun {
   explicit ScenarioRun(const std::string& name) {
     EXPECT_TRUE(testkit::BuildScenario(name, service)) << name;
     manager.listeners.push_back(&listener);
-    RunProbe(
+    app::RunProbe(
         manager,
         [&] {
           WaitForQuiet(service, manager);
           for (CMIDIDevice* device : manager.devices) devices.push_back(static_cast<CMIDIDeviceWin*>(device));
         },
-        [&](const ReportText& joined) {
+        [&](const app::ReportText& joined) {
           const std::string text = joined.Joined();
           report = text;
           consoleText = console.Text();
@@ -234,7 +234,7 @@ TEST(MisbehavingController, DeviceTextReachesTheConsoleEscapedAndTheReportAsItIs
   EXPECT_EQ(run.devices[0]->name.Get(), testkit::kHostileIdentityText) << "the name keeps every byte";
 
   // Nothing written to the terminal can drive it.
-  EXPECT_TRUE(IsConsoleSafe(run.consoleText.data(), run.consoleText.size()));
+  EXPECT_TRUE(app::IsConsoleSafe(run.consoleText.data(), run.consoleText.size()));
   EXPECT_TRUE(HoldsInOrder(run.consoleText, {"MIDI device found: BCF2000 \\x1B[2J\\x1B]0;pwned\\x07\n",
                                              "Updated device name: Stage\\x1B[31m\\x0D\\x086n\\x7F"}));
   EXPECT_NE(run.consoleText.find("MIDI device found: Keyboard \\xC2\\x9B31m\\x0D\\xFF\\xFE\n"), std::string::npos);

@@ -6,20 +6,20 @@
 
 #include "app/log_sink.h"
 
-class ConsoleCapture final : public logsink::ConsoleWriter {
+class ConsoleCapture final : public app::logsink::ConsoleWriter {
  public:
   ConsoleCapture() {
-    logsink::BeginCapture();
-    logsink::SetConsoleWriter(this);
+    app::logsink::BeginCapture();
+    app::logsink::SetConsoleWriter(this);
   }
-  ~ConsoleCapture() override { logsink::SetConsoleWriter(nullptr); }
+  ~ConsoleCapture() override { app::logsink::SetConsoleWriter(nullptr); }
 
   // Called on the console's own thread.
   void Write(const char* text, size_t length) override { written.append(text, length); }
   // Everything logged so far, once the console's thread has written it; read
   // once the threads that log are done.
   const std::string& Text() {
-    logsink::DrainConsole(std::chrono::seconds(60));
+    app::logsink::DrainConsole(std::chrono::seconds(60));
     return written;
   }
 

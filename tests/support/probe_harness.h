@@ -33,9 +33,9 @@ enum class EarlyRequests { Refused, Allowed };
 inline ProbeRun RunOver(port::sim::SimulatedService& service, CMIDIManagerWin& manager, ConsoleCapture& console,
                         EarlyRequests early = EarlyRequests::Refused) {
   ProbeRun run;
-  RunProbe(
+  app::RunProbe(
       manager, [&] { WaitForQuiet(service, manager); },
-      [&](const ReportText& text) {
+      [&](const app::ReportText& text) {
         const std::string report = text.Joined();
         run.report = report;
         run.console = console.Text();

@@ -50,14 +50,15 @@ struct ToolRun {
     service.AddDevice(port, std::make_shared<Answering>(std::move(answers)));
     manager.Start();
     WaitForQuiet(service, manager);
-    report = BuildReport(manager).Joined();
+    report = app::BuildReport(manager).Joined();
     device = manager.devices.at(0);
   }
   ~ToolRun() { manager.Stop(); }
   bool Finds(const std::string& finding) const {
-    const std::vector<reader::Finding>& findings = reading.findings;
-    return std::any_of(findings.begin(), findings.end(),
-                       [&](const reader::Finding& found) { return found.text.find(finding) != std::string::npos; });
+    const std::vector<report_reader::Finding>& findings = reading.findings;
+    return std::any_of(findings.begin(), findings.end(), [&](const report_reader::Finding& found) {
+      return found.text.find(finding) != std::string::npos;
+    });
   }
 
   ConsoleCapture console;
@@ -65,7 +66,7 @@ struct ToolRun {
   CMIDIManagerWin manager{service};
   std::string report;
   CMIDIDevice* device = nullptr;
-  reader::Reading reading;
+  report_reader::Reading reading;
 };
 
 Bytes Reply(uint8_t deviceNumber, uint8_t model, uint8_t command, const std::string& text) {
@@ -93,7 +94,7 @@ TEST(ReaderAndTool, ReadAnIdentityReplyAlike) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ToolRun run("BCF2000", {c.reply});
-    run.reading = reader::Read(run.report);
+    run.reading = report_reader::Read(run.report);
     auto* handler = dynamic_cast<CBCF2000*>(run.device->handler);
     ASSERT_NE(handler, nullptr);
     const std::string name = run.device->name.Get();
@@ -101,16 +102,17 @@ TEST(ReaderAndTool, ReadAnIdentityReplyAlike) {
     const bool renamed = accepted && name != "BCF2000";
 
     EXPECT_EQ(run.Finds("answered the identity request and was renamed by it"), renamed)
-        << reader::FindingsOnly(run.reading);
-    EXPECT_EQ(run.Finds("carried no device name"), accepted && !renamed) << reader::FindingsOnly(run.reading);
-    EXPECT_EQ(run.Finds("no accepted identity reply within the run"), !accepted) << reader::FindingsOnly(run.reading);
+        << report_reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("carried no device name"), accepted && !renamed) << report_reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("no accepted identity reply within the run"), !accepted)
+        << report_reader::FindingsOnly(run.reading);
     if (renamed) {
       const std::string claimed = run.device->modelCode == kBCF2000Code ? "BCF2000" : "BCR2000";
       EXPECT_TRUE(run.Finds("Device \"" + name +
                             "\": BCF2000, supported; renamed by its identity reply from port "
                             "name \"BCF2000\", the reply claiming a " +
                             claimed + "."))
-          << reader::FindingsOnly(run.reading);
+          << report_reader::FindingsOnly(run.reading);
     }
     // The decoded log calls it an identity reply exactly when the tool
     // took it for one.
@@ -147,16 +149,18 @@ TEST(ReaderAndTool, ReadANanoKontrolScene) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ToolRun run("nanoKONTROL2", {c.dump});
-    run.reading = reader::Read(run.report);
+    run.reading = report_reader::Read(run.report);
     auto* handler = dynamic_cast<CKorgNanoControl*>(run.device->handler);
     ASSERT_NE(handler, nullptr);
     const bool tookItForTheScene = handler->state != CKorgNanoControl::AwaitingScene;
     const bool good = handler->state == CKorgNanoControl::Idle;
 
-    EXPECT_EQ(run.Finds("\"nanoKONTROL2\": a scene dump"), tookItForTheScene) << reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("\"nanoKONTROL2\": a scene dump"), tookItForTheScene)
+        << report_reader::FindingsOnly(run.reading);
     EXPECT_EQ(run.Finds("its scene is the one the tool needs"), tookItForTheScene && good);
     EXPECT_EQ(run.Finds("its scene differed from the tool's"), tookItForTheScene && !good);
-    EXPECT_EQ(run.Finds("no scene came back within the run"), !tookItForTheScene) << reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("no scene came back within the run"), !tookItForTheScene)
+        << report_reader::FindingsOnly(run.reading);
   }
 }
 
@@ -184,14 +188,14 @@ TEST(ReaderAndTool, ReadANanoKontrolAcknowledgement) {
     SCOPED_TRACE(c.what);
     // A scene that differs, then the acknowledgement of its upload.
     ToolRun run("nanoKONTROL2", {Scene(0x42, 0x45, 402), c.ack});
-    run.reading = reader::Read(run.report);
+    run.reading = report_reader::Read(run.report);
     auto* handler = dynamic_cast<CKorgNanoControl*>(run.device->handler);
     ASSERT_NE(handler, nullptr);
     ASSERT_TRUE(run.Finds("its scene differed from the tool's"));
     const int failures = handler->retryCount;
     EXPECT_EQ(run.Finds("the upload was not acknowledged as received 1 time"), failures == 1)
-        << reader::FindingsOnly(run.reading);
-    EXPECT_EQ(run.Finds("the upload was not acknowledged"), failures != 0) << reader::FindingsOnly(run.reading);
+        << report_reader::FindingsOnly(run.reading);
+    EXPECT_EQ(run.Finds("the upload was not acknowledged"), failures != 0) << report_reader::FindingsOnly(run.reading);
     // Received: the write request went out, and its answer never came.
     EXPECT_EQ(handler->state == CKorgNanoControl::AwaitingWriteAck, failures == 0 && c.ack[1] == 0x42);
     EXPECT_TRUE(run.Finds("no confirmed write seen within the run"));

@@ -29,9 +29,9 @@ std::string ReportOf(const std::string& scenario) {
   return text.str();
 }
 
-std::vector<std::string> Texts(const reader::Reading& reading) {
+std::vector<std::string> Texts(const report_reader::Reading& reading) {
   std::vector<std::string> texts;
-  for (const reader::Finding& finding : reading.findings) texts.push_back(finding.text);
+  for (const report_reader::Finding& finding : reading.findings) texts.push_back(finding.text);
   return texts;
 }
 
@@ -125,19 +125,19 @@ const std::vector<Expected>& Scenarios() {
 TEST(ReportReader, EachScenarioGivesWhatItProvesAndTheSameWhenMailed) {
   for (const Expected& expected : Scenarios()) {
     const std::string report = ReportOf(expected.scenario);
-    const reader::Reading reading = reader::Read(report);
+    const report_reader::Reading reading = report_reader::Read(report);
     const std::vector<std::string> texts = Texts(reading);
     auto from = texts.begin();
     for (const std::string& finding : expected.findings) {
       const auto at = std::find(from, texts.end(), finding);
       EXPECT_NE(at, texts.end()) << expected.scenario << ": missing or out of order: " << finding << "\n"
-                                 << reader::FindingsOnly(reading);
+                                 << report_reader::FindingsOnly(reading);
       if (at != texts.end()) from = at + 1;
     }
-    EXPECT_TRUE(reading.notUnderstood.empty()) << expected.scenario << "\n" << reader::FindingsOnly(reading);
+    EXPECT_TRUE(reading.notUnderstood.empty()) << expected.scenario << "\n" << report_reader::FindingsOnly(reading);
 
-    const reader::Reading mailed = reader::Read(Mailed(report));
-    EXPECT_EQ(reader::FindingsOnly(mailed), reader::FindingsOnly(reading)) << expected.scenario;
+    const report_reader::Reading mailed = report_reader::Read(Mailed(report));
+    EXPECT_EQ(report_reader::FindingsOnly(mailed), report_reader::FindingsOnly(reading)) << expected.scenario;
     // The quoted report starts after the four lines of greeting.
     EXPECT_EQ(mailed.firstLine, reading.firstLine + 4) << expected.scenario;
   }
@@ -198,7 +198,7 @@ TEST(ReportReader, TheRenameLineReadsTheSameWhateverFollowsItAndHoweverItIsWrapp
   renamed.erase(gluedAt);
   ASSERT_EQ(renamed, "Updated device name: BCR2000 Stage" + std::string(11, '\x01'));
 
-  const reader::Reading expected = reader::Read(report);
+  const report_reader::Reading expected = report_reader::Read(report);
   const std::vector<std::string> found = Texts(expected);
   const std::string name = "BCR2000 Stage" + std::string(11, '\x01');
   for (const std::string& finding :
@@ -208,7 +208,7 @@ TEST(ReportReader, TheRenameLineReadsTheSameWhateverFollowsItAndHoweverItIsWrapp
         "BC device \"" + name + "\" answered the identity request and was renamed by it.",
         std::string("1 identity reply carried no device name (\"Bad response, no device name.\").")}) {
     EXPECT_NE(std::find(found.begin(), found.end(), finding), found.end()) << finding << "\n"
-                                                                           << reader::FindingsOnly(expected);
+                                                                           << report_reader::FindingsOnly(expected);
   }
 
   // The reply answers the BCR2000's request: what the main thread logged
@@ -240,9 +240,12 @@ TEST(ReportReader, TheRenameLineReadsTheSameWhateverFollowsItAndHoweverItIsWrapp
         "followed by: " + (at + 1 < ordered.size() ? ordered[at + 1].substr(0, 40) : std::string("the summary"));
     ++orderings;
 
-    EXPECT_EQ(reader::FindingsOnly(reader::Read(written)), reader::FindingsOnly(expected)) << what << "\n" << written;
+    EXPECT_EQ(report_reader::FindingsOnly(report_reader::Read(written)), report_reader::FindingsOnly(expected))
+        << what << "\n"
+        << written;
     for (const size_t width : {72u, 76u, 78u}) {
-      EXPECT_EQ(reader::FindingsOnly(reader::Read(Mailed(written, width))), reader::FindingsOnly(expected))
+      EXPECT_EQ(report_reader::FindingsOnly(report_reader::Read(Mailed(written, width))),
+                report_reader::FindingsOnly(expected))
           << what << ", mailed at " << width;
     }
   }
@@ -252,14 +255,14 @@ TEST(ReportReader, TheRenameLineReadsTheSameWhateverFollowsItAndHoweverItIsWrapp
 TEST(ReportReader, AFloodIsCountedWhateverTheMailDoesToIt) {
   // Sixteen devices at full speed for 100 ms, their dialogues going on.
   const std::string report = ReportOf("flood-100ms");
-  const reader::Reading reading = reader::Read(report);
-  EXPECT_TRUE(reading.notUnderstood.empty()) << reader::FindingsOnly(reading);
+  const report_reader::Reading reading = report_reader::Read(report);
+  EXPECT_TRUE(reading.notUnderstood.empty()) << report_reader::FindingsOnly(reading);
   const std::vector<std::string> texts = Texts(reading);
   EXPECT_NE(std::find(texts.begin(), texts.end(), "Device \"Flood Keyboard 15\": no known family, not supported."),
             texts.end());
   // 16 devices, 1600 events each: the counts are the report's, whatever
   // the mail program did to its lines.
-  EXPECT_EQ(reader::FindingsOnly(reader::Read(Mailed(report))), reader::FindingsOnly(reading));
+  EXPECT_EQ(report_reader::FindingsOnly(report_reader::Read(Mailed(report))), report_reader::FindingsOnly(reading));
 }
 
 TEST(ReportReader, LinesItCannotPlaceAreShownAndTheRestIsRead) {
@@ -275,11 +278,11 @@ TEST(ReportReader, LinesItCannotPlaceAreShownAndTheRestIsRead) {
       "{ 0xF0, 0xZZ,};\r\n" // not a dump
       "\r\n\r\n\"Keys\"\r\n"
       "-- \nsignature\n";
-  const reader::Reading reading = reader::Read(report);
+  const report_reader::Reading reading = report_reader::Read(report);
   ASSERT_TRUE(reading.found);
   EXPECT_EQ(reading.firstLine, 2u);
   EXPECT_EQ(reading.lastLine, 12u);
-  ASSERT_EQ(reading.notUnderstood.size(), 3u) << reader::FindingsOnly(reading);
+  ASSERT_EQ(reading.notUnderstood.size(), 3u) << report_reader::FindingsOnly(reading);
   EXPECT_EQ(reading.notUnderstood[0].lines[0], 5u);
   EXPECT_EQ(reading.notUnderstood[0].text, "got MIDI: 90 3C");
   EXPECT_EQ(reading.notUnderstood[1].lines[0], 8u);
@@ -288,21 +291,21 @@ TEST(ReportReader, LinesItCannotPlaceAreShownAndTheRestIsRead) {
   EXPECT_NE(
       std::find(texts.begin(), texts.end(), "Device \"Keys\" sent 1 note on, 1 System Exclusive message; channel 1."),
       texts.end())
-      << reader::FindingsOnly(reading);
+      << report_reader::FindingsOnly(reading);
 
-  const reader::Reading nothing = reader::Read("Dear support,\nit does not work.\n");
+  const report_reader::Reading nothing = report_reader::Read("Dear support,\nit does not work.\n");
   EXPECT_FALSE(nothing.found);
   EXPECT_EQ(Texts(nothing), std::vector<std::string>{"No Portprobe report found in this text."});
 }
 
 TEST(ReportReader, DeviceTextCannotDriveTheTerminalOrThePage) {
   const std::string report = ReportOf("hostile-names");
-  const reader::Reading reading = reader::Read(report);
-  const std::string text = reader::RenderText(reading);
+  const report_reader::Reading reading = report_reader::Read(report);
+  const std::string text = report_reader::RenderText(reading);
   EXPECT_EQ(text.find('\x1B'), std::string::npos);
   EXPECT_NE(text.find("Stage\\x1B[31m\\x0D\\x086n\\x7F"), std::string::npos) << text;
   const std::string page =
-      reader::RenderHtml(reader::Read("MIDI device found: <script>x</script>\n\r\n\r\n\"<b>\"\r\n"));
+      report_reader::RenderHtml(report_reader::Read("MIDI device found: <script>x</script>\n\r\n\r\n\"<b>\"\r\n"));
   EXPECT_EQ(page.find("<script>x"), std::string::npos);
   EXPECT_NE(page.find("&lt;script&gt;x&lt;/script&gt;"), std::string::npos);
 }
@@ -322,12 +325,12 @@ TEST(ReportReader, MessagesReadAsAMusicianReadsThem) {
       {{0xF8, 0x00, 0x00}, "Timing Clock"},
       {{0x06, 0x01, 0xF7}, "data bytes without a status (part of a System Exclusive sent in packets)"},
   };
-  for (const Case& c : cases) EXPECT_EQ(reader::DescribeShortMessage(c.bytes), c.meaning);
-  EXPECT_EQ(reader::DescribeSysEx({0xF0, 0x00, 0x20, 0x32, 0x00, 0x15, 0x02, 'B', 'C', 'R', 0xF7}),
+  for (const Case& c : cases) EXPECT_EQ(report_reader::DescribeShortMessage(c.bytes), c.meaning);
+  EXPECT_EQ(report_reader::DescribeSysEx({0xF0, 0x00, 0x20, 0x32, 0x00, 0x15, 0x02, 'B', 'C', 'R', 0xF7}),
             "System Exclusive, 11 bytes, Behringer: identity reply: BCR2000, 'BCR'");
-  EXPECT_EQ(reader::DescribeSysEx({0xF0, 0x42, 0x40, 0x00, 0x01, 0x13, 0x00, 0x5F, 0x21, 0x00, 0xF7}),
+  EXPECT_EQ(report_reader::DescribeSysEx({0xF0, 0x42, 0x40, 0x00, 0x01, 0x13, 0x00, 0x5F, 0x21, 0x00, 0xF7}),
             "System Exclusive, 11 bytes, Korg: nanoKONTROL2: scene written");
-  EXPECT_EQ(reader::DescribeSysEx({0xF0, 0x7E}),
+  EXPECT_EQ(report_reader::DescribeSysEx({0xF0, 0x7E}),
             "System Exclusive, 2 bytes, universal, non-real time (not one whole message)");
 }
 

@@ -13,7 +13,7 @@
 #include "tools/report_reader/midi_text.h"
 #include "tools/report_reader/report_parser.h"
 
-namespace reader {
+namespace report_reader {
 
 namespace {
 
@@ -124,7 +124,8 @@ class Reader {
     const std::vector<const Entry*> found = All(Kind::DeviceFound);
     const std::vector<const Entry*> renames = All(Kind::DeviceRenamed);
     if (!All(Kind::NoDevices).empty()) {
-      Add("No MIDI device was found (\"" + std::string(logtext::kNoDevices) + "\").", LinesOf(All(Kind::NoDevices)));
+      Add("No MIDI device was found (\"" + std::string(app::logtext::kNoDevices) + "\").",
+          LinesOf(All(Kind::NoDevices)));
     }
     if (listed.empty() && All(Kind::NoDevices).empty()) {
       Add("The device summary is missing: the report is cut short, or this is not the whole paste.", {});
@@ -243,7 +244,7 @@ class Reader {
     const std::vector<const Entry*> nameless = All(Kind::NoDeviceName);
     if (!requests.empty()) {
       Add("Identity request sent to " + Plural(requests.size(), "BC device", "BC devices") + " (\"" +
-              logtext::kIdentityRequest + "\").",
+              app::logtext::kIdentityRequest + "\").",
           LinesOf(requests));
     }
     size_t answered = 0;
@@ -257,7 +258,7 @@ class Reader {
       answered += nameless.size();
       std::vector<size_t> lines = LinesOf(nameless);
       std::string text = Plural(nameless.size(), "identity reply", "identity replies") + " carried no device name (\"" +
-                         logtext::kNoDeviceName + "\")";
+                         app::logtext::kNoDeviceName + "\")";
       if (bcs.size() == 1) text = "BC device \"" + bcs[0]->name + "\": " + text;
       Add(text + ".", lines);
     }
@@ -273,7 +274,7 @@ class Reader {
     const size_t refused = replies.size() > answered ? replies.size() - answered : 0;
     if (refused != 0) {
       text += " (" + Plural(refused, "message", "messages") + " of 8 bytes or more examined as a reply, \"" +
-              logtext::kIdentityReply + "\", and not accepted)";
+              app::logtext::kIdentityReply + "\", and not accepted)";
     }
     Add(text + ".", refused != 0 ? LinesOf(replies) : LinesOf(requests));
   }
@@ -442,9 +443,9 @@ class Reader {
   static std::string OpenFailureWords(const std::string& reason, Kind kind) {
     if (kind == Kind::UnknownErrorCode) return "error code " + reason;
     const std::string text = reason + "\n";
-    if (text == logtext::kAlreadyInUse) return "the port is in use by another program";
-    if (text == logtext::kNoMemory) return "out of memory, or the port is in use by another program";
-    if (text == logtext::kBadDeviceId) return "the port was gone by then";
+    if (text == app::logtext::kAlreadyInUse) return "the port is in use by another program";
+    if (text == app::logtext::kNoMemory) return "out of memory, or the port is in use by another program";
+    if (text == app::logtext::kBadDeviceId) return "the port was gone by then";
     return "the driver refused the request (" + reason + ")";
   }
 
@@ -556,63 +557,63 @@ std::string Logged(const Report& report, const Entry& entry) {
   switch (entry.kind) {
     case Kind::ShortMessage: {
       char text[64];
-      std::snprintf(text, sizeof text, logtext::kShortMessage, entry.shortMessage[0], entry.shortMessage[1],
+      std::snprintf(text, sizeof text, app::logtext::kShortMessage, entry.shortMessage[0], entry.shortMessage[1],
                     entry.shortMessage[2]);
       return WithoutLineFeed(text);
     }
     case Kind::SysEx:
-      return std::string(logtext::kSysExReceived) + " (" + std::to_string(entry.size) + " bytes)";
+      return std::string(app::logtext::kSysExReceived) + " (" + std::to_string(entry.size) + " bytes)";
     case Kind::DeviceFound:
-      return Filled(logtext::kDeviceFound, report.DetailOf(entry).name);
+      return Filled(app::logtext::kDeviceFound, report.DetailOf(entry).name);
     case Kind::DeviceRenamed:
-      return Filled(logtext::kDeviceRenamed, report.DetailOf(entry).name);
+      return Filled(app::logtext::kDeviceRenamed, report.DetailOf(entry).name);
     case Kind::EventsLost: {
       const Detail& detail = report.DetailOf(entry);
-      std::string text = Filled(logtext::kEventsLost, std::to_string(detail.number));
+      std::string text = Filled(app::logtext::kEventsLost, std::to_string(detail.number));
       const size_t at = text.find('%');
       if (at != std::string::npos) text.replace(at, 2, detail.name);
       return text;
     }
     case Kind::SummaryDevice:
-      return "\"" + report.DetailOf(entry).name + "\"" + (entry.supported ? logtext::kSupported : "");
+      return "\"" + report.DetailOf(entry).name + "\"" + (entry.supported ? app::logtext::kSupported : "");
     case Kind::SysExTooLong:
-      return Filled(logtext::kSysExTooLong, std::to_string(report.DetailOf(entry).number));
+      return Filled(app::logtext::kSysExTooLong, std::to_string(report.DetailOf(entry).number));
     case Kind::GaveUp:
-      return Filled(logtext::kGaveUp, std::to_string(report.DetailOf(entry).number));
+      return Filled(app::logtext::kGaveUp, std::to_string(report.DetailOf(entry).number));
     case Kind::UnknownErrorCode:
-      return Filled(logtext::kUnknownErrorCode, report.DetailOf(entry).text);
+      return Filled(app::logtext::kUnknownErrorCode, report.DetailOf(entry).text);
     case Kind::OpenFailure:
     case Kind::Stopwatch:
     case Kind::NotUnderstood:
       return report.DetailOf(entry).text;
     case Kind::PortOpened:
-      return WithoutLineFeed(logtext::kPortOpened);
+      return WithoutLineFeed(app::logtext::kPortOpened);
     case Kind::PortClosed:
-      return WithoutLineFeed(logtext::kPortClosed);
+      return WithoutLineFeed(app::logtext::kPortClosed);
     case Kind::BrokenShort:
-      return WithoutLineFeed(logtext::kBrokenShortMessage);
+      return WithoutLineFeed(app::logtext::kBrokenShortMessage);
     case Kind::BrokenLong:
-      return WithoutLineFeed(logtext::kBrokenLongMessage);
+      return WithoutLineFeed(app::logtext::kBrokenLongMessage);
     case Kind::OpenFailed:
-      return WithoutLineFeed(logtext::kOpenFailed);
+      return WithoutLineFeed(app::logtext::kOpenFailed);
     case Kind::SendFailed:
-      return WithoutLineFeed(logtext::kSendFailed);
+      return WithoutLineFeed(app::logtext::kSendFailed);
     case Kind::IdentityRequest:
-      return logtext::kIdentityRequest;
+      return app::logtext::kIdentityRequest;
     case Kind::IdentityReply:
-      return logtext::kIdentityReply;
+      return app::logtext::kIdentityReply;
     case Kind::NoDeviceName:
-      return logtext::kNoDeviceName;
+      return app::logtext::kNoDeviceName;
     case Kind::SceneGood:
-      return WithoutLineFeed(logtext::kSceneGood);
+      return WithoutLineFeed(app::logtext::kSceneGood);
     case Kind::SceneBad:
-      return WithoutLineFeed(logtext::kSceneBad);
+      return WithoutLineFeed(app::logtext::kSceneBad);
     case Kind::UploadSucceeded:
-      return WithoutLineFeed(logtext::kUploadSucceeded);
+      return WithoutLineFeed(app::logtext::kUploadSucceeded);
     case Kind::UploadFailed:
-      return WithoutLineFeed(logtext::kUploadFailed);
+      return WithoutLineFeed(app::logtext::kUploadFailed);
     case Kind::NoDevices:
-      return logtext::kNoDevices;
+      return app::logtext::kNoDevices;
   }
   return "";
 }
@@ -696,4 +697,4 @@ Reading Read(std::string_view pasted) {
   return reading;
 }
 
-} // namespace reader
+} // namespace report_reader

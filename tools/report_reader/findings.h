@@ -26,7 +26,7 @@
 
 #include "tools/report_reader/report_parser.h"
 
-namespace reader {
+namespace report_reader {
 
 struct Finding {
   std::string text;
@@ -57,4 +57,4 @@ struct Reading {
 
 Reading Read(std::string_view pasted);
 
-} // namespace reader
+} // namespace report_reader

@@ -7,7 +7,7 @@
 #include "handlers/bc_protocol.h"
 #include "handlers/nano_kontrol_protocol.h"
 
-namespace reader {
+namespace report_reader {
 
 namespace {
 
@@ -163,4 +163,4 @@ std::string DescribeSysEx(const uint8_t* bytes, size_t length) {
   return text;
 }
 
-} // namespace reader
+} // namespace report_reader

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace reader {
+namespace report_reader {
 
 // The three bytes of a "got MIDI" line (data bytes the status does not use
 // are ignored, as the tool logs three whatever the message).
@@ -31,4 +31,4 @@ const char* ShortMessageKind(const uint8_t* bytes);
 // The channel (1 to 16) of a channel message, or 0.
 unsigned ChannelOf(const uint8_t* bytes);
 
-} // namespace reader
+} // namespace report_reader

@@ -47,18 +47,18 @@ int main(int argc, char** argv) {
   std::vector<char> block(1 << 20);
   for (size_t got; (got = std::fread(block.data(), 1, block.size(), source)) > 0;) pasted.append(block.data(), got);
   if (source != stdin) std::fclose(source);
-  const reader::Reading reading = reader::Read(pasted);
+  const report_reader::Reading reading = report_reader::Read(pasted);
   // The paste is not needed any more: the reading keeps what it uses.
   std::string().swap(pasted);
   if (findingsOnly) {
-    const std::string text = reader::FindingsOnly(reading);
+    const std::string text = report_reader::FindingsOnly(reading);
     std::fwrite(text.data(), 1, text.size(), stdout);
   } else {
-    reader::RenderText(reading, [](const char* text, size_t length) { std::fwrite(text, 1, length, stdout); });
+    report_reader::RenderText(reading, [](const char* text, size_t length) { std::fwrite(text, 1, length, stdout); });
   }
   if (html != nullptr) {
     std::ofstream page(html, std::ios::binary);
-    reader::RenderHtml(
+    report_reader::RenderHtml(
         reading, [&page](const char* text, size_t length) { page.write(text, static_cast<std::streamsize>(length)); });
     if (!page) {
       std::fprintf(stderr, "portprobe-read: cannot write %s\n", html);

@@ -2,7 +2,7 @@
 
 #include "app/console_text.h"
 
-namespace reader {
+namespace report_reader {
 
 namespace {
 
@@ -52,10 +52,10 @@ std::string Escaped(const std::string& text) {
 // Names and identity texts are the devices': on a terminal, shown escaped
 // as the tool's console shows them.
 void AppendSafe(std::string& text, const std::string& part) {
-  if (IsConsoleSafe(part.data(), part.size())) {
+  if (app::IsConsoleSafe(part.data(), part.size())) {
     text += part;
   } else {
-    text += MakeConsoleSafe(part.data(), part.size());
+    text += app::MakeConsoleSafe(part.data(), part.size());
   }
 }
 
@@ -196,4 +196,4 @@ std::string RenderHtml(const Reading& reading) {
   return Collected([&reading](const Sink& out) { RenderHtml(reading, out); });
 }
 
-} // namespace reader
+} // namespace report_reader

@@ -13,7 +13,7 @@
 
 #include "tools/report_reader/findings.h"
 
-namespace reader {
+namespace report_reader {
 
 using Sink = std::function<void(const char* text, size_t length)>;
 
@@ -32,4 +32,4 @@ std::string RenderLogRowsHtml(const Reading& reading, size_t first, size_t count
 // one report, mangled differently, must have in common.
 std::string FindingsOnly(const Reading& reading);
 
-} // namespace reader
+} // namespace report_reader

@@ -5,7 +5,7 @@
 
 #include "app/log_texts.h"
 
-namespace reader {
+namespace report_reader {
 
 namespace {
 
@@ -120,28 +120,28 @@ bool ParseDump(Text text, std::vector<uint8_t>& bytes) {
 // %s", "Bad response, no device name.") on the same line.
 const std::vector<Text>& LineStarts() {
   static const std::vector<Text> kStarts = {
-      Bare(logtext::kPortOpened),
-      Bare(logtext::kPortClosed),
-      Bare(logtext::kBrokenShortMessage),
-      Bare(logtext::kBrokenLongMessage),
-      Head(logtext::kShortMessage),
-      logtext::kSysExReceived,
-      Head(logtext::kSysExTooLong),
-      Bare(logtext::kOpenFailed),
-      Head(logtext::kDeviceFound),
-      Bare(logtext::kSendFailed),
-      logtext::kIdentityRequest,
-      logtext::kIdentityReply,
-      logtext::kNoDeviceName,
-      Head(logtext::kDeviceRenamed),
-      Bare(logtext::kSceneGood),
-      Bare(logtext::kSceneBad),
-      Bare(logtext::kUploadSucceeded),
-      Bare(logtext::kUploadFailed),
-      Head(logtext::kStopwatch),
-      Head(logtext::kGaveUp),
+      Bare(app::logtext::kPortOpened),
+      Bare(app::logtext::kPortClosed),
+      Bare(app::logtext::kBrokenShortMessage),
+      Bare(app::logtext::kBrokenLongMessage),
+      Head(app::logtext::kShortMessage),
+      app::logtext::kSysExReceived,
+      Head(app::logtext::kSysExTooLong),
+      Bare(app::logtext::kOpenFailed),
+      Head(app::logtext::kDeviceFound),
+      Bare(app::logtext::kSendFailed),
+      app::logtext::kIdentityRequest,
+      app::logtext::kIdentityReply,
+      app::logtext::kNoDeviceName,
+      Head(app::logtext::kDeviceRenamed),
+      Bare(app::logtext::kSceneGood),
+      Bare(app::logtext::kSceneBad),
+      Bare(app::logtext::kUploadSucceeded),
+      Bare(app::logtext::kUploadFailed),
+      Head(app::logtext::kStopwatch),
+      Head(app::logtext::kGaveUp),
       "MMSYSERR_",
-      Head(logtext::kUnknownErrorCode),
+      Head(app::logtext::kUnknownErrorCode),
   };
   return kStarts;
 }
@@ -159,19 +159,19 @@ size_t NextStart(Text rest) {
 
 const std::vector<std::pair<Kind, Text>>& ExactTexts() {
   static const std::vector<std::pair<Kind, Text>> kExact = {
-      {Kind::PortOpened, Bare(logtext::kPortOpened)},
-      {Kind::PortClosed, Bare(logtext::kPortClosed)},
-      {Kind::BrokenShort, Bare(logtext::kBrokenShortMessage)},
-      {Kind::BrokenLong, Bare(logtext::kBrokenLongMessage)},
-      {Kind::OpenFailed, Bare(logtext::kOpenFailed)},
-      {Kind::SendFailed, Bare(logtext::kSendFailed)},
-      {Kind::IdentityRequest, logtext::kIdentityRequest},
-      {Kind::IdentityReply, logtext::kIdentityReply},
-      {Kind::SceneGood, Bare(logtext::kSceneGood)},
-      {Kind::SceneBad, Bare(logtext::kSceneBad)},
-      {Kind::UploadSucceeded, Bare(logtext::kUploadSucceeded)},
-      {Kind::UploadFailed, Bare(logtext::kUploadFailed)},
-      {Kind::NoDevices, logtext::kNoDevices},
+      {Kind::PortOpened, Bare(app::logtext::kPortOpened)},
+      {Kind::PortClosed, Bare(app::logtext::kPortClosed)},
+      {Kind::BrokenShort, Bare(app::logtext::kBrokenShortMessage)},
+      {Kind::BrokenLong, Bare(app::logtext::kBrokenLongMessage)},
+      {Kind::OpenFailed, Bare(app::logtext::kOpenFailed)},
+      {Kind::SendFailed, Bare(app::logtext::kSendFailed)},
+      {Kind::IdentityRequest, app::logtext::kIdentityRequest},
+      {Kind::IdentityReply, app::logtext::kIdentityReply},
+      {Kind::SceneGood, Bare(app::logtext::kSceneGood)},
+      {Kind::SceneBad, Bare(app::logtext::kSceneBad)},
+      {Kind::UploadSucceeded, Bare(app::logtext::kUploadSucceeded)},
+      {Kind::UploadFailed, Bare(app::logtext::kUploadFailed)},
+      {Kind::NoDevices, app::logtext::kNoDevices},
   };
   return kExact;
 }
@@ -245,7 +245,7 @@ class Parser {
     outcome.nameOpen = false;
     if (text.empty()) return true;
     // The flood's line first: most of a long report is short messages.
-    static const Text kShort = Head(logtext::kShortMessage);
+    static const Text kShort = Head(app::logtext::kShortMessage);
     if (StartsWith(text, kShort)) {
       uint8_t bytes[3];
       if (!ParseThreeBytes(text.substr(kShort.size()), bytes)) return false;
@@ -259,29 +259,29 @@ class Parser {
         return true;
       }
     }
-    if (text == logtext::kSysExReceived) {
+    if (text == app::logtext::kSysExReceived) {
       Add(Kind::SysEx, line);
       outcome.dumpPending = true;
       return true;
     }
-    for (const char* failure : {logtext::kBadDeviceId, logtext::kAlreadyInUse, logtext::kNoMemory,
-                                logtext::kInvalidFlag, logtext::kInvalidParameter}) {
+    for (const char* failure : {app::logtext::kBadDeviceId, app::logtext::kAlreadyInUse, app::logtext::kNoMemory,
+                                app::logtext::kInvalidFlag, app::logtext::kInvalidParameter}) {
       if (text == Bare(failure)) {
         AddWithDetail(Kind::OpenFailure, line).text = std::string(text);
         return true;
       }
     }
-    static const Text kFound = Head(logtext::kDeviceFound);
+    static const Text kFound = Head(app::logtext::kDeviceFound);
     if (StartsWith(text, kFound)) {
       AddWithDetail(Kind::DeviceFound, line).name = std::string(text.substr(kFound.size()));
       return true;
     }
-    static const Text kNameless = logtext::kNoDeviceName;
+    static const Text kNameless = app::logtext::kNoDeviceName;
     if (StartsWith(text, kNameless)) {
       Add(Kind::NoDeviceName, line);
       return ParseText(text.substr(kNameless.size()), line, outcome);
     }
-    static const Text kRenamed = Head(logtext::kDeviceRenamed);
+    static const Text kRenamed = Head(app::logtext::kDeviceRenamed);
     if (StartsWith(text, kRenamed)) {
       const Text rest = text.substr(kRenamed.size());
       const size_t next = NextStart(rest);
@@ -318,15 +318,15 @@ class Parser {
       return true;
     };
     Text inside;
-    if (between(logtext::kSysExTooLong, inside) && ParseNumber(inside, number)) {
+    if (between(app::logtext::kSysExTooLong, inside) && ParseNumber(inside, number)) {
       AddWithDetail(Kind::SysExTooLong, line).number = number;
       return true;
     }
-    if (between(logtext::kGaveUp, inside) && ParseNumber(inside, number)) {
+    if (between(app::logtext::kGaveUp, inside) && ParseNumber(inside, number)) {
       AddWithDetail(Kind::GaveUp, line).number = number;
       return true;
     }
-    if (between(logtext::kUnknownErrorCode, inside)) {
+    if (between(app::logtext::kUnknownErrorCode, inside)) {
       const bool negative = !inside.empty() && inside[0] == '-';
       if (!ParseNumber(negative ? inside.substr(1) : inside, number)) return false;
       Detail& detail = AddWithDetail(Kind::UnknownErrorCode, line);
@@ -335,7 +335,7 @@ class Parser {
       return true;
     }
     // "Run Time: %f  Interval Time: %f"
-    static const Text kRun = Head(logtext::kStopwatch);
+    static const Text kRun = Head(app::logtext::kStopwatch);
     static const Text kInterval = "  Interval Time: ";
     const size_t split = text.find(kInterval);
     if (StartsWith(text, kRun) && split != Text::npos && split >= kRun.size() &&
@@ -349,7 +349,7 @@ class Parser {
   // "\"NAME\"" or "\"NAME\" Supported by Veltrakon."
   bool ParseSummary(Text text, uint32_t line) {
     if (text.size() < 2 || text[0] != '"') return false;
-    static const std::string kSupported = std::string("\"") + logtext::kSupported;
+    static const std::string kSupported = std::string("\"") + app::logtext::kSupported;
     std::string name;
     bool supported;
     if (EndsWith(text, kSupported) && text.size() >= 1 + kSupported.size()) {
@@ -519,7 +519,7 @@ Report ParseReport(std::string_view pasted) {
       Entry& heading = report.entries.back();
       heading.kind = Kind::NotUnderstood;
       heading.at = static_cast<uint32_t>(report.details.size());
-      report.details.emplace_back().text = logtext::kSysExReceived;
+      report.details.emplace_back().text = app::logtext::kSysExReceived;
     }
   }
 
@@ -545,4 +545,4 @@ Report ParseReport(std::string_view pasted) {
   return report;
 }
 
-} // namespace reader
+} // namespace report_reader

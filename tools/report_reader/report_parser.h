@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-namespace reader {
+namespace report_reader {
 
 enum class Kind : uint8_t {
   PortOpened,       // MIM_OPEN
@@ -92,4 +92,4 @@ struct Report {
 // The pasted text as it came: any bytes, any length.
 Report ParseReport(std::string_view pasted);
 
-} // namespace reader
+} // namespace report_reader

@@ -4,7 +4,7 @@
 namespace port {
 
 MidiService& PlatformService() {
-  static NullService* service = new NullService;
+  static null::NullService* service = new null::NullService;
   return *service;
 }
 

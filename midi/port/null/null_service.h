@@ -4,9 +4,9 @@
 
 #include "midi/port/port.h"
 
-namespace port {
+namespace port::null {
 
-class NullService final : public MidiService {
+class NullService final : public port::MidiService {
  public:
   unsigned InputCount() override { return 0; }
   [[nodiscard]] Result InputName(unsigned, std::string&) override { return kBadDeviceId; }
@@ -26,4 +26,4 @@ class NullService final : public MidiService {
   void Shutdown() override {}
 };
 
-} // namespace port
+} // namespace port::null

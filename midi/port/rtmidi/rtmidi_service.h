@@ -65,8 +65,8 @@
 #include "midi/port/rtmidi/rtmidi_errors.h"
 #include "midi/port/shared/dispatcher.h"
 #include "midi/port/shared/input_port.h"
-#include "midi/port/shared/queued_input_service.h"
 #include "midi/port/shared/port_names.h"
+#include "midi/port/shared/queued_input_service.h"
 
 namespace port::rtmidi {
 
@@ -107,7 +107,6 @@ class RtMidiService final : public shared::QueuedInputService {
   // after cycle, and meanwhile the clients behind it (a2jmidid, and the
   // audio after it on a desktop) miss their cycles.
   void CloseClients();
-
 
  private:
   struct InputEntry {

@@ -24,11 +24,11 @@
 #include "midi/manager.h"
 #include "midi/port/simulated/controllers/bc_controller.h"
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
+#include "testkit/jack_controllers/jack_host.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/early_request_check.h"
 #include "tests/support/holds_in_order.h"
 #include "tests/support/jack_server.h"
-#include "testkit/jack_controllers/jack_host.h"
 
 namespace {
 
@@ -109,9 +109,9 @@ Bytes SysExOfLength(size_t length) {
   return message;
 }
 
-jackctl::JackDevice Device(const std::string& client, int id, std::shared_ptr<port::sim::VirtualController> controller,
-                           bool playback = true) {
-  jackctl::JackDevice device;
+jack_controllers::JackDevice Device(const std::string& client, int id,
+                                    std::shared_ptr<port::sim::VirtualController> controller, bool playback = true) {
+  jack_controllers::JackDevice device;
   device.alsaClient = client;
   device.clientId = id;
   device.alsaPort = client + " MIDI 1";
@@ -193,9 +193,9 @@ class OnJack : public ::testing::TestWithParam<Layer> {
     server.reset();
   }
   virtual TestJackServer::Mode ServerMode() const { return TestJackServer::Mode::Synchronous; }
-  void Publish(std::vector<jackctl::JackDevice> devices, size_t inputQueueBytes = 0) {
-    record = std::make_unique<jackctl::WireRecord>(directory);
-    host = std::make_unique<jackctl::JackHost>(std::move(devices), *record);
+  void Publish(std::vector<jack_controllers::JackDevice> devices, size_t inputQueueBytes = 0) {
+    record = std::make_unique<jack_controllers::WireRecord>(directory);
+    host = std::make_unique<jack_controllers::JackHost>(std::move(devices), *record);
     ASSERT_TRUE(host->Start("a2j"));
     service = inputQueueBytes == 0 ? GetParam().make() : GetParam().makeWithInputQueue(inputQueueBytes);
     inbox.service = service.get();
@@ -234,8 +234,8 @@ class OnJack : public ::testing::TestWithParam<Layer> {
 
   std::unique_ptr<TestJackServer> server;
   std::string directory;
-  std::unique_ptr<jackctl::WireRecord> record;
-  std::unique_ptr<jackctl::JackHost> host;
+  std::unique_ptr<jack_controllers::WireRecord> record;
+  std::unique_ptr<jack_controllers::JackHost> host;
   Inbox inbox; // outlives the service, whose thread calls into it
   std::unique_ptr<port::MidiService> service;
 };
@@ -546,7 +546,7 @@ TEST_P(OnJack, DialoguesAnsweredInTheNextCycleComplete) {
       const auto* scene = static_cast<CKorgNanoControl*>(manager.devices[1]->handler);
       return bc != nullptr && scene != nullptr && !bc->awaitingIdentity && scene->state == CKorgNanoControl::Idle;
     };
-    RunProbe(
+    app::RunProbe(
         manager,
         [&done] {
           const auto deadline = std::chrono::steady_clock::now() + kPatience;
@@ -554,7 +554,7 @@ TEST_P(OnJack, DialoguesAnsweredInTheNextCycleComplete) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
           }
         },
-        [&report](const ReportText& text) { report = text.Joined(); });
+        [&report](const app::ReportText& text) { report = text.Joined(); });
     manager.Stop();
     service->Shutdown();
   }

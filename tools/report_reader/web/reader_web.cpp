@@ -13,7 +13,7 @@
 
 namespace {
 
-std::unique_ptr<reader::Reading> current;
+std::unique_ptr<report_reader::Reading> current;
 
 char* Copy(const std::string& text) {
   char* copy = static_cast<char*>(std::malloc(text.size() + 1));
@@ -28,8 +28,8 @@ extern "C" {
 // Reads the pasted text, `length` bytes; keeps the reading for the rows.
 char* portprobe_read(const char* pasted, size_t length) {
   current.reset();
-  current = std::make_unique<reader::Reading>(reader::Read(std::string_view(pasted, length)));
-  return Copy(reader::RenderFindingsHtml(*current));
+  current = std::make_unique<report_reader::Reading>(report_reader::Read(std::string_view(pasted, length)));
+  return Copy(report_reader::RenderFindingsHtml(*current));
 }
 
 // Rows of the decoded log of the last reading.
@@ -39,12 +39,12 @@ size_t portprobe_log_rows() {
 
 // Rows first to first + count - 1 of the decoded log, as table rows.
 char* portprobe_log_html(size_t first, size_t count) {
-  return Copy(current ? reader::RenderLogRowsHtml(*current, first, count) : std::string());
+  return Copy(current ? report_reader::RenderLogRowsHtml(*current, first, count) : std::string());
 }
 
 // The reading as portprobe-read prints it.
 char* portprobe_read_text(const char* pasted, size_t length) {
-  return Copy(reader::RenderText(reader::Read(std::string_view(pasted, length))));
+  return Copy(report_reader::RenderText(report_reader::Read(std::string_view(pasted, length))));
 }
 
 } // extern "C"
