@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "midi/port/simulated/simulated_service.h"
 #include "testkit/fake_winmm/callback_scope.h"
@@ -42,6 +43,35 @@ void Utf8ToPortName(const std::string& name, WCHAR (&target)[MAXPNAMELEN]) {
   MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, converted, 255);
   for (int i = 0; i < MAXPNAMELEN - 1; ++i) target[i] = converted[i];
   target[MAXPNAMELEN - 1] = 0;
+}
+
+// A port's capabilities, as many bytes of them as the caller has room for.
+template <class Caps>
+MMRESULT Capabilities(port::Result named, const std::string& name, Caps* caps, UINT size) {
+  if (named != port::kNoError) return named;
+  Caps full{};
+  full.wMid = 0xFF;
+  full.wPid = 0xFF;
+  full.vDriverVersion = 0x0100;
+  Utf8ToPortName(name, full.szPname);
+  if constexpr (std::is_same_v<Caps, MIDIOUTCAPSW>) {
+    full.wTechnology = MOD_MIDIPORT;
+    full.wChannelMask = 0xFFFF;
+  }
+  std::memcpy(caps, &full, std::min<size_t>(size, sizeof full));
+  return MMSYSERR_NOERROR;
+}
+
+// A MIDIHDR the program passes, big enough for the fields winmm uses and,
+// where asked, with its bytes.
+bool Usable(LPMIDIHDR header, UINT size, bool withData) {
+  return header != nullptr && size >= kSmallestHeader && (!withData || header->lpData != nullptr);
+}
+
+template <class Port, class Handle>
+Port* FindIn(const std::vector<Port*>& ports, Handle handle) {
+  auto* port = reinterpret_cast<Port*>(handle);
+  return std::find(ports.begin(), ports.end(), port) != ports.end() ? port : nullptr;
 }
 
 class Guard {
@@ -111,13 +141,36 @@ void StandIn::RecordEarlyRequests() {
 }
 
 StandIn::Input* StandIn::FindInputLocked(HMIDIIN handle) {
-  auto* input = reinterpret_cast<Input*>(handle);
-  return std::find(inputs.begin(), inputs.end(), input) != inputs.end() ? input : nullptr;
+  return FindIn(inputs, handle);
 }
 
 StandIn::Output* StandIn::FindOutputLocked(HMIDIOUT handle) {
-  auto* output = reinterpret_cast<Output*>(handle);
-  return std::find(outputs.begin(), outputs.end(), output) != outputs.end() ? output : nullptr;
+  return FindIn(outputs, handle);
+}
+
+port::InputHandle StandIn::PortOf(HMIDIIN handle, unsigned* index) {
+  Guard guard(lock);
+  Input* input = FindInputLocked(handle);
+  if (input == nullptr) return nullptr;
+  if (index != nullptr) *index = input->index;
+  return input->port;
+}
+
+MMRESULT StandIn::Prepared(Header& entry, LPMIDIHDR header, port::Result result) {
+  if (result != port::kNoError) return result;
+  Guard guard(lock);
+  entry.prepared = true;
+  header->dwFlags |= MHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT StandIn::ReadyToQueueLocked(Header* entry, LPMIDIHDR header, bool withBytes, const char* call) {
+  if (entry == nullptr || !entry->prepared || (header->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
+  if (entry->held) {
+    IntactLocked(*entry, withBytes, call);
+    return MIDIERR_STILLPLAYING;
+  }
+  return MMSYSERR_NOERROR;
 }
 
 StandIn::Header* StandIn::FindLocked(LPMIDIHDR header) {
@@ -170,15 +223,7 @@ UINT StandIn::InputCount() {
 MMRESULT StandIn::InputCaps(UINT_PTR id, LPMIDIINCAPSW caps, UINT size) {
   if (caps == nullptr || size == 0) return MMSYSERR_INVALPARAM;
   std::string name;
-  const port::Result result = service->InputName(static_cast<unsigned>(id), name);
-  if (result != port::kNoError) return result;
-  MIDIINCAPSW full{};
-  full.wMid = 0xFF;
-  full.wPid = 0xFF;
-  full.vDriverVersion = 0x0100;
-  Utf8ToPortName(name, full.szPname);
-  std::memcpy(caps, &full, std::min<size_t>(size, sizeof full));
-  return MMSYSERR_NOERROR;
+  return Capabilities(service->InputName(static_cast<unsigned>(id), name), name, caps, size);
 }
 
 void StandIn::Delivered(port::InputHandle, uint32_t message, uintptr_t context, uintptr_t param1, uintptr_t param2) {
@@ -237,26 +282,14 @@ MMRESULT StandIn::OpenInput(LPHMIDIIN handle, UINT id, DWORD_PTR callback, DWORD
 }
 
 MMRESULT StandIn::StartInput(HMIDIIN handle) {
-  port::InputHandle port;
-  {
-    Guard guard(lock);
-    Input* input = FindInputLocked(handle);
-    if (input == nullptr) return MMSYSERR_INVALHANDLE;
-    port = input->port;
-  }
-  return service->StartInput(port);
+  const port::InputHandle port = PortOf(handle);
+  return port != nullptr ? service->StartInput(port) : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT StandIn::StopInput(HMIDIIN handle) {
-  port::InputHandle port;
-  unsigned index;
-  {
-    Guard guard(lock);
-    Input* input = FindInputLocked(handle);
-    if (input == nullptr) return MMSYSERR_INVALHANDLE;
-    port = input->port;
-    index = input->index;
-  }
+  unsigned index = 0;
+  const port::InputHandle port = PortOf(handle, &index);
+  if (port == nullptr) return MMSYSERR_INVALHANDLE;
   const ULONGLONG began = GetTickCount64() - builtAt;
   const MMRESULT result = service->StopInput(port);
   std::string name;
@@ -309,7 +342,7 @@ MMRESULT StandIn::PrepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size) {
     Guard guard(lock);
     Input* input = FindInputLocked(handle);
     if (input == nullptr) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < kSmallestHeader || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
+    if (!Usable(header, size, true)) return MMSYSERR_INVALPARAM;
     port = input->port;
     entry = &EntryLocked(header);
     if (entry->prepared) {
@@ -322,12 +355,7 @@ MMRESULT StandIn::PrepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size) {
     entry->shadow.lpData = entry->bytes.data();
     entry->shadow.dwBufferLength = header->dwBufferLength;
   }
-  const port::Result result = service->PrepareInputBuffer(port, entry->shadow);
-  if (result != port::kNoError) return result;
-  Guard guard(lock);
-  entry->prepared = true;
-  header->dwFlags |= MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return Prepared(*entry, header, service->PrepareInputBuffer(port, entry->shadow));
 }
 
 MMRESULT StandIn::AddInput(HMIDIIN handle, LPMIDIHDR header, UINT size) {
@@ -337,13 +365,10 @@ MMRESULT StandIn::AddInput(HMIDIIN handle, LPMIDIHDR header, UINT size) {
     Guard guard(lock);
     Input* input = FindInputLocked(handle);
     if (input == nullptr) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < kSmallestHeader) return MMSYSERR_INVALPARAM;
+    if (!Usable(header, size, false)) return MMSYSERR_INVALPARAM;
     entry = FindLocked(header);
-    if (entry == nullptr || !entry->prepared || (header->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
-    if (entry->held) {
-      IntactLocked(*entry, false, "midiInAddBuffer");
-      return MIDIERR_STILLPLAYING;
-    }
+    const MMRESULT ready = ReadyToQueueLocked(entry, header, false, "midiInAddBuffer");
+    if (ready != MMSYSERR_NOERROR) return ready;
     if (header->dwBufferLength != entry->bytes.size()) {
       RecordViolation("a prepared MIDIHDR changed its length before midiInAddBuffer");
       return MMSYSERR_INVALPARAM;
@@ -372,7 +397,7 @@ MMRESULT StandIn::UnprepareInput(HMIDIIN handle, LPMIDIHDR header, UINT size) {
     Guard guard(lock);
     Input* input = FindInputLocked(handle);
     if (input == nullptr) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < kSmallestHeader) return MMSYSERR_INVALPARAM;
+    if (!Usable(header, size, false)) return MMSYSERR_INVALPARAM;
     entry = FindLocked(header);
     // Never prepared: no effect, and success, as winmm answers.
     if (entry == nullptr || !entry->prepared) return MMSYSERR_NOERROR;
@@ -397,17 +422,7 @@ UINT StandIn::OutputCount() {
 MMRESULT StandIn::OutputCaps(UINT_PTR id, LPMIDIOUTCAPSW caps, UINT size) {
   if (caps == nullptr || size == 0) return MMSYSERR_INVALPARAM;
   std::string name;
-  const port::Result result = service->OutputName(static_cast<unsigned>(id), name);
-  if (result != port::kNoError) return result;
-  MIDIOUTCAPSW full{};
-  full.wMid = 0xFF;
-  full.wPid = 0xFF;
-  full.vDriverVersion = 0x0100;
-  Utf8ToPortName(name, full.szPname);
-  full.wTechnology = MOD_MIDIPORT;
-  full.wChannelMask = 0xFFFF;
-  std::memcpy(caps, &full, std::min<size_t>(size, sizeof full));
-  return MMSYSERR_NOERROR;
+  return Capabilities(service->OutputName(static_cast<unsigned>(id), name), name, caps, size);
 }
 
 MMRESULT StandIn::OpenOutput(LPHMIDIOUT handle, UINT id, DWORD_PTR, DWORD_PTR, DWORD flags) {
@@ -439,7 +454,7 @@ MMRESULT StandIn::PrepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     Guard guard(lock);
     output = FindOutputLocked(handle);
     if (output == nullptr) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < kSmallestHeader || header->lpData == nullptr) return MMSYSERR_INVALPARAM;
+    if (!Usable(header, size, true)) return MMSYSERR_INVALPARAM;
     entry = &EntryLocked(header);
     if (entry->prepared) {
       IntactLocked(*entry, true, "midiOutPrepareHeader");
@@ -450,11 +465,7 @@ MMRESULT StandIn::PrepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
   }
   const port::Result result = service->PrepareOutput(output->port, entry->shadow);
   RecordCall("midiOutPrepareHeader", output->name, result);
-  if (result != port::kNoError) return result;
-  Guard guard(lock);
-  entry->prepared = true;
-  header->dwFlags |= MHDR_PREPARED;
-  return MMSYSERR_NOERROR;
+  return Prepared(*entry, header, result);
 }
 
 MMRESULT StandIn::LongMessage(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
@@ -464,13 +475,10 @@ MMRESULT StandIn::LongMessage(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     Guard guard(lock);
     output = FindOutputLocked(handle);
     if (output == nullptr) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < kSmallestHeader) return MMSYSERR_INVALPARAM;
+    if (!Usable(header, size, false)) return MMSYSERR_INVALPARAM;
     entry = FindLocked(header);
-    if (entry == nullptr || !entry->prepared || (header->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
-    if (entry->held) {
-      IntactLocked(*entry, true, "midiOutLongMsg");
-      return MIDIERR_STILLPLAYING;
-    }
+    const MMRESULT ready = ReadyToQueueLocked(entry, header, true, "midiOutLongMsg");
+    if (ready != MMSYSERR_NOERROR) return ready;
     // The driver holds the bytes from here; keep what they were.
     const auto* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
     entry->bytes.assign(bytes, bytes + header->dwBufferLength);
@@ -509,7 +517,7 @@ MMRESULT StandIn::UnprepareOutput(HMIDIOUT handle, LPMIDIHDR header, UINT size) 
     Guard guard(lock);
     output = FindOutputLocked(handle);
     if (output == nullptr) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < kSmallestHeader) return MMSYSERR_INVALPARAM;
+    if (!Usable(header, size, false)) return MMSYSERR_INVALPARAM;
     entry = FindLocked(header);
     if (entry == nullptr || !entry->prepared) return MMSYSERR_NOERROR;
     IntactLocked(*entry, true, "midiOutUnprepareHeader");

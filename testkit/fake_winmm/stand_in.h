@@ -116,10 +116,17 @@ class StandIn {
   DWORD_PTR BufferBack(port::MidiHeader* shadow);
   Input* FindInputLocked(HMIDIIN handle);
   Output* FindOutputLocked(HMIDIOUT handle);
+  // The service's port behind an input handle (and its index), or none.
+  port::InputHandle PortOf(HMIDIIN handle, unsigned* index = nullptr);
   Header* FindLocked(LPMIDIHDR header);
   Header& EntryLocked(LPMIDIHDR header);
   // False, with the breach recorded, when a held header was changed.
   bool IntactLocked(Header& entry, bool withBytes, const char* when);
+  // After the service prepared a header's shadow: the program's header
+  // is prepared too.
+  MMRESULT Prepared(Header& entry, LPMIDIHDR header, port::Result result);
+  // Whether a header may be queued or sent: prepared, and not held.
+  MMRESULT ReadyToQueueLocked(Header* entry, LPMIDIHDR header, bool withBytes, const char* call);
 
   CRITICAL_SECTION lock;
   port::sim::SimulatedService* service;

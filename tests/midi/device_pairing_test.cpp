@@ -81,6 +81,17 @@ std::string Summary(const std::vector<std::string>& supported, const std::vector
   return text + "\r\n";
 }
 
+// The nanoKONTROL2's two ports, jack-named, built by hand: with faults, and
+// with the output's device path in the driver's case instead of lower case.
+void AddNanoPorts(SimulatedService& service, port::sim::InputFaults inputFaults, port::sim::OutputFaults outputFaults,
+                  bool outputPathInCapitals) {
+  const std::string device = port::sim::DeviceInterfacePath("nanoKONTROL2", 1, true);
+  const std::string outputDevice = port::sim::DeviceInterfacePath("nanoKONTROL2", 1, !outputPathInCapitals);
+  const unsigned input = service.AddInput("nanoKONTROL2 _ SLIDER/KNOB", std::move(inputFaults), device);
+  const unsigned output = service.AddOutput("nanoKONTROL2 _ CTRL", std::move(outputFaults), outputDevice);
+  service.Connect(NanoHoldingTheScene(), static_cast<int>(input), static_cast<int>(output));
+}
+
 struct Case {
   const char* name;
   ServiceModel model;
@@ -175,10 +186,7 @@ TEST(DevicePairing, ExactNameFirstThenTheDevicesOnlyOutputOfAnotherName) {
        [](SimulatedService& service) {
          port::sim::InputFaults faults;
          faults.device = port::sim::ResultScript::Always(port::kNoMem);
-         const std::string device = port::sim::DeviceInterfacePath("nanoKONTROL2", 1, true);
-         const unsigned input = service.AddInput("nanoKONTROL2 _ SLIDER/KNOB", std::move(faults), device);
-         const unsigned output = service.AddOutput("nanoKONTROL2 _ CTRL", {}, device);
-         service.Connect(NanoHoldingTheScene(), static_cast<int>(input), static_cast<int>(output));
+         AddNanoPorts(service, std::move(faults), {}, false);
        },
        FoundSilently("nanoKONTROL2 _ SLIDER/KNOB") + Summary({"nanoKONTROL2 _ SLIDER/KNOB"}),
        {},
@@ -188,23 +196,14 @@ TEST(DevicePairing, ExactNameFirstThenTheDevicesOnlyOutputOfAnotherName) {
        [](SimulatedService& service) {
          port::sim::OutputFaults faults;
          faults.device = port::sim::ResultScript::Always(port::kError);
-         const std::string device = port::sim::DeviceInterfacePath("nanoKONTROL2", 1, true);
-         const unsigned input = service.AddInput("nanoKONTROL2 _ SLIDER/KNOB", {}, device);
-         const unsigned output = service.AddOutput("nanoKONTROL2 _ CTRL", std::move(faults), device);
-         service.Connect(NanoHoldingTheScene(), static_cast<int>(input), static_cast<int>(output));
+         AddNanoPorts(service, {}, std::move(faults), false);
        },
        FoundSilently("nanoKONTROL2 _ SLIDER/KNOB") + Summary({"nanoKONTROL2 _ SLIDER/KNOB"}),
        {},
        {}},
       {"paths of one device that differ only in case: one device",
        Current(),
-       [](SimulatedService& service) {
-         const unsigned input = service.AddInput("nanoKONTROL2 _ SLIDER/KNOB", {},
-                                                 port::sim::DeviceInterfacePath("nanoKONTROL2", 1, true));
-         const unsigned output =
-             service.AddOutput("nanoKONTROL2 _ CTRL", {}, port::sim::DeviceInterfacePath("nanoKONTROL2", 1, false));
-         service.Connect(NanoHoldingTheScene(), static_cast<int>(input), static_cast<int>(output));
-       },
+       [](SimulatedService& service) { AddNanoPorts(service, {}, {}, true); },
        GoodSceneCheck("nanoKONTROL2 _ SLIDER/KNOB") + Summary({"nanoKONTROL2 _ SLIDER/KNOB"}),
        {{"nanoKONTROL2 _ CTRL", {dump}}},
        {"nanoKONTROL2 _ CTRL"}},

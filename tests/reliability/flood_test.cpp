@@ -128,6 +128,26 @@ class NoteCounter final : public CMIDIListener {
   std::array<std::atomic<uint32_t>, 16> messages{};
 };
 
+// The tool's own run, its report taken once every one of the first
+// `channels` channels has been heard `count` times, however slow the build;
+// then the stopped ports have ended their streams and nothing is left to
+// deliver.
+std::string ReportOnceEveryChannelHas(port::sim::SimulatedService& service, uint32_t count, size_t channels) {
+  std::string report;
+  CMIDIManagerWin manager(service);
+  NoteCounter counter;
+  manager.listeners.push_back(&counter);
+  app::RunProbe(
+      manager,
+      [&] {
+        while (!counter.EveryChannelHas(count, channels)) std::this_thread::sleep_for(milliseconds(1));
+      },
+      [&](const app::ReportText& joined) { report = joined.Joined(); });
+  service.WaitUntilIdle();
+  manager.Workers().WaitUntilNoneRunning();
+  return report;
+}
+
 // The tool's own run takes the report while the controllers go on sending:
 // the report and the stop must not wait for the flood (an endless one: a run
 // that waited would never end), and the report must hold an unbroken
@@ -141,20 +161,7 @@ TEST(Flood, RunEndsOnTimeWhileTheFloodGoesOn) {
   std::string report;
   {
     CountingConsole console;
-    CMIDIManagerWin manager(service);
-    NoteCounter counter;
-    manager.listeners.push_back(&counter);
-    app::RunProbe(
-        manager,
-        [&] {
-          // Until the flood is well under way on every port, however slow
-          // the build.
-          while (!counter.EveryChannelHas(kHeard)) std::this_thread::sleep_for(milliseconds(1));
-        },
-        [&](const app::ReportText& joined) { report = joined.Joined(); });
-    // Stopped ports end their streams: nothing is left to deliver.
-    service.WaitUntilIdle();
-    manager.Workers().WaitUntilNoneRunning();
+    report = ReportOnceEveryChannelHas(service, kHeard, plan.devices.size());
   }
   ASSERT_NE(report.rfind("\r\n\r\n\"Midi Fighter Twister 1\""), std::string::npos) << "the summary is there";
   const flood::Tally tally = flood::CheckText(report, plan);
@@ -173,21 +180,8 @@ TEST(Flood, WhatCameBeforeTheStopIsLoggedUnbrokenWhileTheFloodGoesOn) {
   port::sim::SimulatedService service(port::sim::ServiceModel::CurrentWindows());
   flood::Add(service, plan);
   constexpr uint32_t kHeard = 200;
-  std::string report;
   ConsoleCapture console;
-  {
-    CMIDIManagerWin manager(service);
-    NoteCounter counter;
-    manager.listeners.push_back(&counter);
-    app::RunProbe(
-        manager,
-        [&] {
-          while (!counter.EveryChannelHas(kHeard, plan.devices.size())) std::this_thread::sleep_for(milliseconds(1));
-        },
-        [&](const app::ReportText& joined) { report = joined.Joined(); });
-    service.WaitUntilIdle();
-    manager.Workers().WaitUntilNoneRunning();
-  }
+  const std::string report = ReportOnceEveryChannelHas(service, kHeard, plan.devices.size());
   std::vector<uint32_t> delivered;
   for (unsigned input = 0; input < service.InputCount(); ++input) {
     delivered.push_back(static_cast<uint32_t>(service.Input(input).deliveredBeforeStop));

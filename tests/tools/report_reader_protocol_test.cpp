@@ -71,7 +71,7 @@ struct ToolRun {
 
 Bytes Reply(uint8_t deviceNumber, uint8_t model, uint8_t command, const std::string& text) {
   Bytes reply = {0xF0, 0x00, 0x20, 0x32, deviceNumber, model, command};
-  reply.insert(reply.end(), text.begin(), text.end());
+  for (const char c : text) reply.push_back(static_cast<uint8_t>(c));
   reply.push_back(0xF7);
   return reply;
 }
@@ -166,7 +166,7 @@ TEST(ReaderAndTool, ReadANanoKontrolScene) {
 
 Bytes Acknowledgement(uint8_t byte1, uint8_t byte2, std::vector<uint8_t> answer) {
   Bytes ack = {0xF0, byte1, byte2, 0x00, 0x01, 0x13, 0x00};
-  ack.insert(ack.end(), answer.begin(), answer.end());
+  for (const uint8_t byte : answer) ack.push_back(byte);
   ack.push_back(0xF7);
   return ack;
 }

@@ -87,14 +87,28 @@ class Buffered {
   std::string text;
 };
 
-void AppendLogRow(std::string& page, const DecodedLine& line) {
-  page += "<tr><td class=\"line\">";
-  page += std::to_string(line.line);
-  page += "</td><td class=\"logged\">";
-  AppendEscaped(page, line.logged);
-  page += "</td><td>";
-  AppendEscaped(page, line.meaning);
-  page += "</td></tr>\n";
+// A line of the decoded log: its line number, the tool's text and what it
+// means, set apart as text or as a table row, device text made safe for
+// the terminal or the page.
+struct RowStyle {
+  const char* before;
+  const char* beforeLogged;
+  const char* beforeMeaning;
+  const char* after;
+  void (*append)(std::string& out, const std::string& deviceText);
+};
+constexpr RowStyle kTextRow{"", ": ", "  =  ", "\n", AppendSafe};
+constexpr RowStyle kPageRow{"<tr><td class=\"line\">", "</td><td class=\"logged\">", "</td><td>", "</td></tr>\n",
+                            AppendEscaped};
+
+void AppendRow(std::string& out, const DecodedLine& line, const RowStyle& style) {
+  out += style.before;
+  out += std::to_string(line.line);
+  out += style.beforeLogged;
+  style.append(out, line.logged);
+  out += style.beforeMeaning;
+  style.append(out, line.meaning);
+  out += style.after;
 }
 
 std::string Collected(const std::function<void(const Sink&)>& render) {
@@ -134,13 +148,7 @@ void RenderText(const Reading& reading, const Sink& out) {
   if (reading.LogSize() == 0) return;
   text += "\nDecoded log:\n";
   for (size_t index = 0; index < reading.LogSize(); ++index) {
-    const DecodedLine line = reading.DecodedAt(index);
-    text += std::to_string(line.line);
-    text += ": ";
-    AppendSafe(text, line.logged);
-    text += "  =  ";
-    AppendSafe(text, line.meaning);
-    text += '\n';
+    AppendRow(text, reading.DecodedAt(index), kTextRow);
     buffer.MaybeFlush();
   }
 }
@@ -168,7 +176,7 @@ std::string RenderFindingsHtml(const Reading& reading) {
 std::string RenderLogRowsHtml(const Reading& reading, size_t first, size_t count) {
   std::string rows;
   for (size_t index = first; index < reading.LogSize() && index - first < count; ++index) {
-    AppendLogRow(rows, reading.DecodedAt(index));
+    AppendRow(rows, reading.DecodedAt(index), kPageRow);
   }
   return rows;
 }
@@ -184,7 +192,7 @@ void RenderHtml(const Reading& reading, const Sink& out) {
   if (reading.LogSize() != 0) {
     page += "<h2>Decoded log</h2>\n<table id=\"log\">\n";
     for (size_t index = 0; index < reading.LogSize(); ++index) {
-      AppendLogRow(page, reading.DecodedAt(index));
+      AppendRow(page, reading.DecodedAt(index), kPageRow);
       buffer.MaybeFlush();
     }
     page += "</table>\n";

@@ -297,13 +297,6 @@ void JackService::WaitUntilConnected(void* ownPort, const std::string& rawName) 
       kConnectPatience);
 }
 
-port::Result JackService::PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
-  if (FindOutput(handle) == nullptr) return port::kInvalidHandle;
-  if (header.lpData == nullptr || header.dwBufferLength == 0) return port::kInvalParam;
-  header.dwFlags |= port::kHeaderPrepared;
-  return port::kNoError;
-}
-
 port::Result JackService::SendLong(port::OutputHandle handle, port::MidiHeader& header) {
   OutputEntry* output = FindOutput(handle);
   if (output == nullptr) return port::kInvalidHandle;
@@ -330,13 +323,6 @@ port::Result JackService::Queue(OutputEntry& output, const uint8_t* bytes, size_
   if (serverGone.load(std::memory_order_acquire)) return port::kError;
   if (needed > output.queue.FreeBytes()) return port::kNotReady;
   for (const shared::MidiPiece& piece : pieces) output.queue.Push(piece.bytes.data(), piece.bytes.size());
-  return port::kNoError;
-}
-
-port::Result JackService::UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
-  if (FindOutput(handle) == nullptr) return port::kInvalidHandle;
-  // Copied into the port's queue during the send: nothing holds the bytes.
-  header.dwFlags &= ~(port::kHeaderPrepared | port::kHeaderInQueue);
   return port::kNoError;
 }
 

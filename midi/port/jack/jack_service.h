@@ -100,9 +100,7 @@ class JackService final : public shared::QueuedInputService {
 
   unsigned OutputCount() override;
   [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
-  [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
   [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
-  [[nodiscard]] port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
 
   void Shutdown() override;
   // Ends delivery and closes the client, which takes its ports off the
@@ -132,6 +130,7 @@ class JackService final : public shared::QueuedInputService {
   void WaitUntilConnected(void* ownPort, const std::string& rawName);
   bool PortsGone() const override { return closed; } // under lock
   OutputEntry* FindOutput(port::OutputHandle handle);
+  bool HasOutput(port::OutputHandle handle) override { return FindOutput(handle) != nullptr; }
   [[nodiscard]] port::Result Queue(OutputEntry& output, const uint8_t* bytes, size_t length);
 
   const size_t inputQueueBytes;

@@ -186,13 +186,6 @@ port::Result RtMidiService::OpenOutput(unsigned index, port::OutputHandle& handl
   return port::kNoError;
 }
 
-port::Result RtMidiService::PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
-  if (FindOutput(handle) == nullptr) return port::kInvalidHandle;
-  if (header.lpData == nullptr || header.dwBufferLength == 0) return port::kInvalParam;
-  header.dwFlags |= port::kHeaderPrepared;
-  return port::kNoError;
-}
-
 port::Result RtMidiService::SendLong(port::OutputHandle handle, port::MidiHeader& header) {
   OutputEntry* output = FindOutput(handle);
   if (output == nullptr) return port::kInvalidHandle;
@@ -220,13 +213,6 @@ port::Result RtMidiService::SendMessages(OutputEntry& output, const uint8_t* byt
     const port::Result result = output.errors.Result();
     if (result != port::kNoError) return result;
   }
-  return port::kNoError;
-}
-
-port::Result RtMidiService::UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
-  if (FindOutput(handle) == nullptr) return port::kInvalidHandle;
-  // RtMidi copied the bytes during the send: nothing holds them any more.
-  header.dwFlags &= ~(port::kHeaderPrepared | port::kHeaderInQueue);
   return port::kNoError;
 }
 

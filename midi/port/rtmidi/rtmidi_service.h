@@ -95,9 +95,7 @@ class RtMidiService final : public shared::QueuedInputService {
 
   unsigned OutputCount() override;
   [[nodiscard]] port::Result OpenOutput(unsigned index, port::OutputHandle& handle) override;
-  [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
   [[nodiscard]] port::Result SendLong(port::OutputHandle handle, port::MidiHeader& header) override;
-  [[nodiscard]] port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
 
   void Shutdown() override;
   // Ends delivery and closes every client this layer opened on the MIDI
@@ -126,6 +124,7 @@ class RtMidiService final : public shared::QueuedInputService {
   template <class Midi>
   [[nodiscard]] port::Result FindByRawName(Midi& midi, const std::string& rawName, unsigned& index);
   OutputEntry* FindOutput(port::OutputHandle handle);
+  bool HasOutput(port::OutputHandle handle) override { return FindOutput(handle) != nullptr; }
   [[nodiscard]] port::Result SendMessages(OutputEntry& output, const uint8_t* bytes, size_t length);
 
   const RtMidi::Api api;

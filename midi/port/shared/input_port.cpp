@@ -13,7 +13,6 @@ using port::shared::SplitMidiStream;
 
 namespace {
 
-constexpr uint8_t kSysExStart = 0xF0;
 // Messages one Pump delivers before it lets the other ports have their turn.
 constexpr int kMessagesPerTurn = 64;
 

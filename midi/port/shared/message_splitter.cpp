@@ -6,16 +6,6 @@ namespace port::shared {
 
 namespace {
 
-constexpr uint8_t kSysExStart = 0xF0;
-constexpr uint8_t kSysExEnd = 0xF7;
-
-bool IsRealTime(uint8_t byte) {
-  return byte >= 0xF8;
-}
-bool IsStatus(uint8_t byte) {
-  return byte >= 0x80;
-}
-
 class Splitter {
  public:
   std::vector<MidiPiece> Run(const uint8_t* bytes, size_t length) {

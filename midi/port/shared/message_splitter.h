@@ -35,6 +35,17 @@ struct MidiPiece {
 
 std::vector<MidiPiece> SplitMidiStream(const uint8_t* bytes, size_t length);
 
+constexpr uint8_t kSysExStart = 0xF0;
+constexpr uint8_t kSysExEnd = 0xF7;
+// A real-time message (F8 to FF): one byte that may stand anywhere, inside
+// another message too.
+constexpr bool IsRealTime(uint8_t byte) {
+  return byte >= 0xF8;
+}
+constexpr bool IsStatus(uint8_t byte) {
+  return byte >= 0x80;
+}
+
 // The length of a channel or system common message by its status byte, the
 // status included; 0 for a data byte, System Exclusive (F0, F7), the
 // undefined F4 and F5, and the one-byte real-time messages (F8 to FF).

@@ -81,4 +81,17 @@ uint64_t QueuedInputService::DroppedInputMessages() {
   return dropped;
 }
 
+port::Result QueuedInputService::PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
+  if (!HasOutput(handle)) return port::kInvalidHandle;
+  if (header.lpData == nullptr || header.dwBufferLength == 0) return port::kInvalParam;
+  header.dwFlags |= port::kHeaderPrepared;
+  return port::kNoError;
+}
+
+port::Result QueuedInputService::UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) {
+  if (!HasOutput(handle)) return port::kInvalidHandle;
+  header.dwFlags &= ~(port::kHeaderPrepared | port::kHeaderInQueue);
+  return port::kNoError;
+}
+
 } // namespace port::shared

@@ -1,7 +1,9 @@
 // What the RtMidi and JACK layers do alike: the lists of ports the last
 // count found (each port's name as the service knows it, as shown, and the
-// device it tells), and every input call after the open, each handed to the
-// open port's shared::InputPort with its hand-over queue.
+// device it tells), every input call after the open, each handed to the
+// open port's shared::InputPort with its hand-over queue, and the output
+// header calls: both layers copy a send's bytes during the send, so a
+// header needs nothing but its flags.
 //
 // A layer derives from it, fills the lists in its InputCount and
 // OutputCount, and hands each input port it opens to AddOpenInput.
@@ -37,6 +39,9 @@ class QueuedInputService : public port::MidiService {
   uint64_t LostInputEvents(port::InputHandle handle) override;
   // The same, of all inputs.
   uint64_t DroppedInputMessages();
+  [[nodiscard]] port::Result PrepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
+  // Always succeeds on an open port: nothing holds the bytes after the send.
+  [[nodiscard]] port::Result UnprepareOutput(port::OutputHandle handle, port::MidiHeader& header) override;
 
  protected:
   struct Listed {
@@ -47,6 +52,8 @@ class QueuedInputService : public port::MidiService {
 
   // Under lock: an opened port, from now on found by its handle.
   void AddOpenInput(InputPort* input);
+  // Whether the handle is an output port the layer opened.
+  virtual bool HasOutput(port::OutputHandle handle) = 0;
   // Under lock: whether the layer has let go of its ports (handles given out
   // before then fail).
   virtual bool PortsGone() const { return false; }

@@ -12,17 +12,10 @@ namespace port::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr uint8_t kSysExStart = 0xF0;
-constexpr uint8_t kSysExEnd = 0xF7;
-
-bool IsRealTime(uint8_t byte) {
-  return byte >= 0xF8;
-}
-
-bool IsStatus(uint8_t byte) {
-  return byte >= 0x80;
-}
+using port::shared::IsRealTime;
+using port::shared::IsStatus;
+using port::shared::kSysExEnd;
+using port::shared::kSysExStart;
 
 } // namespace
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -179,16 +180,17 @@ struct OpenPort {
     input = service.AddInput("Port");
     reader.service = &service;
     EXPECT_EQ(service.OpenInput(input, Reader::Callback, reinterpret_cast<uintptr_t>(&reader), handle), 0u);
-    storage.resize(buffers);
-    headers.resize(buffers);
-    for (size_t i = 0; i < buffers; ++i) {
-      storage[i].resize(size);
-      headers[i].lpData = storage[i].data();
-      headers[i].dwBufferLength = size;
-      EXPECT_EQ(service.PrepareInputBuffer(handle, headers[i]), 0u);
-      EXPECT_EQ(service.AddInputBuffer(handle, headers[i]), 0u);
-    }
+    for (size_t i = 0; i < buffers; ++i) Queue(size);
     EXPECT_EQ(service.StartInput(handle), 0u);
+  }
+  // One more buffer queued; the ones before stay where they are.
+  void Queue(uint32_t size) {
+    storage.emplace_back(size);
+    headers.emplace_back();
+    headers.back().lpData = storage.back().data();
+    headers.back().dwBufferLength = size;
+    EXPECT_EQ(service.PrepareInputBuffer(handle, headers.back()), 0u);
+    EXPECT_EQ(service.AddInputBuffer(handle, headers.back()), 0u);
   }
   std::vector<Reader::Event> Received() {
     service.WaitUntilIdle();
@@ -201,8 +203,8 @@ struct OpenPort {
   unsigned input = 0;
   port::InputHandle handle = nullptr;
   Reader reader;
-  std::vector<Bytes> storage;
-  std::vector<port::MidiHeader> headers;
+  std::deque<Bytes> storage;
+  std::deque<port::MidiHeader> headers; // the service holds them where they are
 };
 
 TEST(SimulatedService, BytesAreReadAsTheWindowsServiceReadsThem) {
@@ -259,12 +261,7 @@ TEST(SimulatedService, AMessageThatFindsNoBufferIsLostWholeOrFromWhereTheBuffers
   port::sim::SimulatedService service;
   OpenPort open(service, 0, 4);
   service.Inject(open.input, ControllerEvent::SysExMessage({0xF0, 0x01, 0xF7}));
-  uint8_t bytes[4];
-  port::MidiHeader late;
-  late.lpData = bytes;
-  late.dwBufferLength = sizeof bytes;
-  ASSERT_EQ(service.PrepareInputBuffer(open.handle, late), 0u);
-  ASSERT_EQ(service.AddInputBuffer(open.handle, late), 0u);
+  open.Queue(4); // late
   service.WaitUntilIdle();
   EXPECT_EQ(service.Input(open.input).droppedLongMessages, 1);
   // The buffer is there for the next message; one not given back leaves
@@ -445,12 +442,7 @@ TEST(SimulatedService, AfterABufferWaitRanOutMessagesWithoutABufferAreDroppedAtO
   EXPECT_EQ(service.Input(open.input).bufferWaits, 1) << "waited again while discarding";
   EXPECT_EQ(service.Input(open.input).droppedLongMessages, 2);
 
-  uint8_t bytes[16];
-  port::MidiHeader buffer;
-  buffer.lpData = bytes;
-  buffer.dwBufferLength = sizeof bytes;
-  ASSERT_EQ(service.PrepareInputBuffer(open.handle, buffer), 0u);
-  ASSERT_EQ(service.AddInputBuffer(open.handle, buffer), 0u);
+  open.Queue(16);
   open.reader.giveBack = false;
   sysEx(3);
   EXPECT_EQ(open.Received(), (std::vector<Reader::Event>{Long({0xF0, 3, 0xF7})}));
