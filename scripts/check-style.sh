@@ -12,7 +12,7 @@ cmake --preset default >/dev/null
 cmake --preset mingw >/dev/null
 # Generated sources (none today) would need a build first; the compile
 # databases are enough for the rest.
-run-clang-tidy-14 -p build/default -quiet -j 2 "$(pwd)/(app|bench|handlers|midi|tests|tools)/" >/tmp/portprobe-tidy.log 2>&1 ||
+run-clang-tidy-14 -p build/default -quiet -j 2 "$(pwd)/(app|bench|handlers|midi|testkit|tests|tools)/" >/tmp/portprobe-tidy.log 2>&1 ||
   { sed 's/\x1b\[[0-9;]*m//g' /tmp/portprobe-tidy.log | grep -E -A3 "(warning|error): " | head -80; exit 1; }
 echo "clang-tidy (default preset): clean"
 

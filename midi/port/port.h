@@ -7,7 +7,8 @@
 //  - jack/: a JACK server, with one client for all ports;
 //  - null/: no service, no ports;
 //  - simulated/: virtual controllers, for the tests, portprobe-demo, the
-//    stand-in winmm.dll and jack-controllers.
+//    stand-in winmm.dll and jack-controllers (those two, and what tests
+//    strain the service with, are the test kit's: testkit/).
 // shared/ is no service: it holds what the RtMidi and JACK layers both use
 // (the input port with its hand-over queue and the input calls over it, the
 // dispatcher, the wake-up and the port-name rules), and the message splitter,
