@@ -107,12 +107,11 @@ TEST(ReaderAndTool, ReadAnIdentityReplyAlike) {
     EXPECT_EQ(run.Finds("no accepted identity reply within the run"), !accepted)
         << report_reader::FindingsOnly(run.reading);
     if (renamed) {
-      const std::string claimed = run.device->modelCode == kBCF2000Code ? "BCF2000" : "BCR2000";
-      EXPECT_TRUE(run.Finds("Device \"" + name +
-                            "\": BCF2000, supported; renamed by its identity reply from port "
-                            "name \"BCF2000\", the reply claiming a " +
-                            claimed + "."))
-          << report_reader::FindingsOnly(run.reading);
+      std::string finding = "Device \"" + name;
+      finding +=
+          "\": BCF2000, supported; renamed by its identity reply from port name \"BCF2000\", the reply claiming a ";
+      finding += run.device->modelCode == kBCF2000Code ? "BCF2000." : "BCR2000.";
+      EXPECT_TRUE(run.Finds(finding)) << report_reader::FindingsOnly(run.reading);
     }
     // The decoded log calls it an identity reply exactly when the tool
     // took it for one.
@@ -164,7 +163,7 @@ TEST(ReaderAndTool, ReadANanoKontrolScene) {
   }
 }
 
-Bytes Acknowledgement(uint8_t byte1, uint8_t byte2, std::vector<uint8_t> answer) {
+Bytes Acknowledgement(uint8_t byte1, uint8_t byte2, const std::vector<uint8_t>& answer) {
   Bytes ack = {0xF0, byte1, byte2, 0x00, 0x01, 0x13, 0x00};
   for (const uint8_t byte : answer) ack.push_back(byte);
   ack.push_back(0xF7);
