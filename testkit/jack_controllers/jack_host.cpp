@@ -214,7 +214,16 @@ void JackHost::Schedule(Slot& slot, const port::sim::ControllerEvent& event) {
   const Clock::time_point earliest = Clock::now() + slot.device.answerDelay;
   const Clock::time_point due = std::max(earliest, slot.lastDue) + event.delay;
   slot.lastDue = due;
-  slot.schedule.push_back({due, std::move(bytes)});
+  const size_t piece = slot.device.sysExPieceBytes;
+  if (event.kind != port::sim::ControllerEvent::Kind::SysEx || piece == 0 || bytes.size() <= piece) {
+    slot.schedule.push_back({due, std::move(bytes), {}, false});
+    return;
+  }
+  for (size_t at = 0; at < bytes.size(); at += piece) {
+    const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+    const auto to = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), at + piece));
+    slot.schedule.push_back({due, std::vector<uint8_t>(from, to), at == 0 ? bytes : std::vector<uint8_t>{}, at != 0});
+  }
 }
 
 void JackHost::TakeIncoming() {
@@ -243,7 +252,12 @@ JackHost::Clock::time_point JackHost::SendDue(Clock::time_point now) {
         next = std::min(next, now + std::chrono::milliseconds(1)); // full: try again shortly
         break;
       }
-      record.Sent(slot.device.file, bytes.data(), bytes.size());
+      const Scheduled& sent = slot.schedule.front();
+      if (!sent.wholeMessage.empty()) {
+        record.Sent(slot.device.file, sent.wholeMessage.data(), sent.wholeMessage.size());
+      } else if (!sent.laterPiece) {
+        record.Sent(slot.device.file, bytes.data(), bytes.size());
+      }
       NoteTraffic();
       slot.schedule.pop_front();
     }

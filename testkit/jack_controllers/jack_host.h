@@ -4,7 +4,9 @@
 //
 // Each device gets a capture port (what its controller sends; portprobe's
 // input) and a playback port (what portprobe sends it), as its scene says.
-// Every JACK event carries one message both ways. The controller is started
+// Every JACK event carries one message both ways, but that a device may
+// send a long System Exclusive message in pieces (sysExPieceBytes), as the
+// bridges from the ALSA sequencer pass on what its driver gives them. The controller is started
 // (OnInputStarted) once the graph the server runs connects its capture port
 // to something, which is when portprobe has opened the port (not as soon as
 // the connection is made: the server runs it only from a later cycle, and
@@ -64,7 +66,10 @@ class JackHost {
   using Clock = std::chrono::steady_clock;
   struct Scheduled {
     Clock::time_point due;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes; // one JACK event
+    // A message sent in pieces is recorded once, whole, with its first piece.
+    std::vector<uint8_t> wholeMessage;
+    bool laterPiece = false;
   };
   struct Slot;
   class Link;

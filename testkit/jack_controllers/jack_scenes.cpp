@@ -101,6 +101,13 @@ void NanoKontrolNextCycleScene(std::vector<JackDevice>& devices) {
   devices.push_back(Device("nanoKONTROL2", 22, "nanokontrol2", EditedNanoKontrol()));
 }
 
+// The same nanoKONTROL2 behind the ALSA sequencer's bridge: its 402-byte
+// scene dump reaches JACK as two events, of 256 and 146 bytes.
+void NanoKontrolInPiecesScene(std::vector<JackDevice>& devices) {
+  NanoKontrolNextCycleScene(devices);
+  devices.back().sysExPieceBytes = 256;
+}
+
 // The numbered flood of four devices, each 2000 short messages 1 ms apart
 // on its own channel (flood.h), so that flood-check can tell whether every
 // message came, once and in order.
@@ -126,6 +133,7 @@ const std::map<std::string, std::function<void(std::vector<JackDevice>&)>>& Scen
       {"controllers", ControllersScene},
       {"bcf2000-next-cycle", BCF2000NextCycleScene},
       {"nanokontrol2-next-cycle", NanoKontrolNextCycleScene},
+      {"nanokontrol2-in-pieces", NanoKontrolInPiecesScene},
       {"flood", FloodScene},
   };
   return kScenes;

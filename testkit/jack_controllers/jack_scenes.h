@@ -26,6 +26,11 @@ struct JackDevice {
   // several controllers in one test come in a fixed order.
   std::chrono::milliseconds answerDelay{0};
   std::string file; // the base name of its record files
+  // A System Exclusive message longer than this goes out as JACK events of
+  // at most this many bytes, the first with its F0, the last with its F7,
+  // as a2jmidid and PipeWire's bridge pass on the sequencer's pieces of 256
+  // bytes; 0 sends every message as one event.
+  size_t sysExPieceBytes = 0;
 };
 
 // The port's short name within the a2j client.

@@ -20,6 +20,8 @@
 #  - the same with the report on the clipboard;
 #  - a BCF2000, and then a nanoKONTROL2, alone, each answering in the very
 #    next process cycle: the exact report and what the controller got;
+#  - the nanoKONTROL2 again with its scene dump in the bridge's pieces: the
+#    same report, console and wire as in one piece;
 #  - a flood of short messages from four devices: every one in the report,
 #    in each device's order;
 #  - the same flood with standard output a pipe nobody reads: the report is
@@ -342,7 +344,7 @@ expected_next_cycle() { # SCENE
   fi
 }
 
-case_next_cycle() { # SCENE DEVICE-FILE SUMMARY-LINE
+case_next_cycle() { # SCENE DEVICE-FILE SUMMARY-LINE [FINDINGS-OF-SCENE]
   dir="$work/$1-$attempt"
   start_controllers "$1" "$dir"
   run_portprobe "$dir"
@@ -350,7 +352,7 @@ case_next_cycle() { # SCENE DEVICE-FILE SUMMARY-LINE
   { expected_next_cycle "$1"; crlf "" "" "$3" ""; } >"$dir/expected-report"
   mask_stopwatch <"$dir/portprobe-report.txt" >"$dir/report-masked"
   same "$dir/expected-report" "$dir/report-masked" "$1: the report"
-  check_findings "$dir/portprobe-report.txt" "$1" "$1"
+  check_findings "$dir/portprobe-report.txt" "${4:-$1}" "$1"
   { expected_next_cycle "$1" | tr -d '\r'
     printf 'Portprobe finished, report saved to portprobe-report.txt; attach it to an email.'; } >"$dir/expected-console"
   mask_stopwatch <"$dir/console.txt" >"$dir/console-masked"
@@ -367,6 +369,13 @@ case_bcf2000_next_cycle() {
 
 case_nanokontrol2_next_cycle() {
   case_next_cycle nanokontrol2-next-cycle nanokontrol2 '"a2j:nanoKONTROL2 [22]: nanoKONTROL2 MIDI 1" Supported by Veltrakon.'
+}
+
+# The same nanoKONTROL2 behind the ALSA sequencer's bridge, its scene dump in
+# two JACK events of 256 and 146 bytes: report, console, wire and findings
+# the same as in one piece.
+case_nanokontrol2_in_pieces() {
+  case_next_cycle nanokontrol2-in-pieces nanokontrol2 '"a2j:nanoKONTROL2 [22]: nanoKONTROL2 MIDI 1" Supported by Veltrakon.' nanokontrol2-next-cycle
 }
 
 # --- a flood of short messages -------------------------------------------------
@@ -444,6 +453,7 @@ with_retries case_controllers_to_file
 with_retries case_controllers_to_clipboard
 with_retries case_bcf2000_next_cycle
 with_retries case_nanokontrol2_next_cycle
+with_retries case_nanokontrol2_in_pieces
 with_retries case_flood
 with_retries case_flood_stuck_console
 

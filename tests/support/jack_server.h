@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -57,9 +58,27 @@ class TestJackServer {
   // Why no server came up, for the test's failure message.
   const std::string& Why() const { return why; }
 
+  // Holds every cycle: the server's process is stopped, so no client's
+  // process callback runs until Resume. A cycle already under way when the
+  // signal lands still finishes in its clients.
+  // Returns once every thread of the server has stopped.
+  bool Pause() {
+    if (pid <= 0 || ::kill(pid, SIGSTOP) != 0) return false;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (int attempt = 0; attempt < 20000; ++attempt) {
+      if (AllThreadsStopped(tasks)) return true;
+      ::usleep(1000);
+    }
+    return false;
+  }
+  void Resume() {
+    if (pid > 0) ::kill(pid, SIGCONT);
+  }
+
   // Stops the server now, as a user's server goes away under a running tool.
   void Stop() {
     if (pid > 0) {
+      ::kill(pid, SIGCONT); // a paused server would never take its SIGTERM
       ::kill(pid, SIGTERM);
       int status = 0;
       ::waitpid(pid, &status, 0);
@@ -120,6 +139,19 @@ class TestJackServer {
     ::waitpid(pid, &status, 0);
     pid = 0;
     return false;
+  }
+
+  static bool AllThreadsStopped(const std::string& tasks) {
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+      std::ifstream stat(task.path() / "stat");
+      std::string line;
+      std::getline(stat, line);
+      // "pid (comm) state ...": the command may hold blanks and brackets.
+      const size_t end = line.rfind(')');
+      if (end == std::string::npos || end + 2 >= line.size() || line[end + 2] != 'T') return false;
+    }
+    return !error;
   }
 
   static std::string LastLines(const std::string& path) {

@@ -3,13 +3,21 @@
 // callback) to the layer's thread, and their delivery to the device layer's
 // callback as winmm-style events.
 //
-// The service hands over every message whole. On the layer's thread each becomes:
-//  - a System Exclusive message (F0 first): copied into the port's queued
-//    long-message buffer and reported as kEventLongData. With no buffer
-//    queued (a device without a handler has none) it is dropped, as the
-//    Windows service drops it. A message longer than the buffer continues in
-//    the next buffer, which the callback queues again when it gives the
-//    filled one back; if none is queued then, the rest is dropped.
+// The service hands over events as it got them. On the layer's thread the
+// bytes are read as winmm reads the wire:
+//  - a System Exclusive message (from F0 to F7) is written into the port's
+//    queued long-message buffer and reported as kEventLongData once it ends
+//    or the buffer is full; a full buffer is handed back at once and the
+//    message goes on in the next one, which the callback queues again when
+//    it gives the filled one back. The message may come over several events:
+//    a bridge from the ALSA sequencer (a2jmidid, PipeWire) hands a long one
+//    on in pieces of 256 bytes, each a JACK event of its own. A real-time
+//    byte inside it is a kEventData of its own, at once; any other status
+//    byte ends it unfinished: what its buffer holds comes back as
+//    kEventLongError. With no buffer queued (a device without a handler has
+//    none) the message, or its rest, is dropped, as the Windows service
+//    drops it. A message still unfinished at StopInput comes back as
+//    kEventLongError from inside that call.
 //  - anything else: cut into single messages (message_splitter.h), each a
 //    kEventData with the word status | d1 << 8 | d2 << 16; bytes that form
 //    no message are a kEventError.
@@ -27,7 +35,8 @@
 //    wait for them.
 //  - DeliverOpen, Start, Stop, the buffer calls and Detach: the device
 //    layer's threads (main, or the layer's own from inside a callback). Stop
-//    and Detach wait for a callback of this port that runs on another thread.
+//    and Detach wait while the layer's thread, if it is another one, reads
+//    an event of this port or calls back for it.
 // Ownership: the service owns the port; it outlives every thread that uses it.
 #pragma once
 
@@ -85,12 +94,16 @@ class InputPort {
   uint64_t DroppedLongMessages();
 
  private:
-  bool BeginCallback();
-  void EndCallback();
-  void Call(uint32_t message, uintptr_t param1);
-  void DeliverShortMessages();
-  void DeliverLong();
-  void WaitForCallbackElsewhere(std::unique_lock<std::mutex>& guard);
+  bool Listening();
+  bool Call(uint32_t message, uintptr_t param1);
+  void Read(const uint8_t* bytes, size_t length);
+  bool DeliverShortMessages(const uint8_t* bytes, size_t length);
+  size_t ReadSysEx(const uint8_t* bytes, size_t length, size_t at);
+  bool PutSysEx(const uint8_t* bytes, size_t count, bool ends);
+  bool TakeBuffer();
+  bool HandBack(uint32_t message);
+  port::MidiHeader* TakeHeldLocked();
+  void WaitForReadingElsewhere(std::unique_lock<std::mutex>& guard);
 
   const port::InputCallback callback;
   const uintptr_t context;
@@ -100,17 +113,26 @@ class InputPort {
   // The producer's view of started: read where nothing may lock.
   std::atomic<bool> accepting{false};
 
-  // The layer's thread only: the message being delivered.
+  // The layer's thread only (Stop and Detach reset them once it is not
+  // reading): the event being read, and the System Exclusive message it
+  // may be part of.
   std::vector<uint8_t> current;
+  bool inSysEx = false;
+  bool skippingSysEx = false; // it found no buffer: dropped up to its F7
 
   std::mutex lock;
   std::condition_variable callbackDone;
   bool started = false;
   bool detached = false;
   std::deque<port::MidiHeader*> buffers; // queued, in order
-  port::MidiHeader* filling = nullptr;   // taken from the queue, not yet given back
-  bool inCallback = false;
-  std::thread::id callbackThread;
+  // Taken from the queue for a message that has not ended: still the
+  // service's (marked queued) until it is handed back.
+  port::MidiHeader* held = nullptr;
+  uint32_t heldCount = 0;
+  port::MidiHeader* filling = nullptr; // handed back, its callback not yet over
+  std::thread::id fillingThread;       // the thread that calls back with it
+  bool reading = false;                // an event of this port is being read
+  std::thread::id readingThread;
   uint64_t droppedLong = 0;
 };
 
