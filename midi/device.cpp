@@ -78,12 +78,16 @@ void CMIDIDeviceWin::Identify(unsigned portIndex) {
 void CMIDIDeviceWin::OpenMatchingOutput() {
   if (outputOpen) return;
   const std::string inputName = name.Get();
+  std::vector<unsigned> sameName;
   const unsigned count = service.OutputCount();
   for (unsigned index = 0; index < count; ++index) {
     std::string outputName;
     if (service.OutputName(index, outputName) != port::kNoError) continue;
     // Exact bytes: a name that differs only by a trailing blank is another port.
-    if (UpToFirstZero(outputName) != inputName) continue;
+    if (UpToFirstZero(outputName) == inputName) sameName.push_back(index);
+  }
+  if (sameName.size() > 1 && OpenOutputOfSameDevice(sameName)) return;
+  for (unsigned index : sameName) {
     if (service.OpenOutput(index, outputHandle) == port::kNoError) {
       outputOpen = true;
       return;
@@ -91,6 +95,31 @@ void CMIDIDeviceWin::OpenMatchingOutput() {
     // A later port of the same name may still open.
   }
   OpenOnlyOutputOfSameDevice();
+}
+
+// Windows MIDI Services before its November 2026 update names the ports of
+// every unit of one USB product alike, and lets a second client open an
+// output that is open already: with two nanoKONTROL2, both inputs would take
+// the first unit's output and the second unit would never be asked. Where
+// the service tells the devices, the input's own device decides among the
+// outputs of its name. True when that settled the pairing: an output of its
+// own device opened, or its own device has outputs of that name and none
+// opened (another unit's output would carry this dialogue to the wrong
+// unit). False when none of them is of its device, or the devices cannot be
+// told: the first of the name that opens, as before.
+bool CMIDIDeviceWin::OpenOutputOfSameDevice(const std::vector<unsigned>& sameName) {
+  const std::string device = DeviceOf(service, port::Direction::Input, inputIndex);
+  if (device.empty()) return false;
+  bool ownDeviceHasOne = false;
+  for (unsigned index : sameName) {
+    if (DeviceOf(service, port::Direction::Output, index) != device) continue;
+    ownDeviceHasOne = true;
+    if (service.OpenOutput(index, outputHandle) == port::kNoError) {
+      outputOpen = true;
+      return true;
+    }
+  }
+  return ownDeviceHasOne;
 }
 
 // Windows MIDI Services names the ports of a device that names its USB jacks

@@ -72,9 +72,10 @@ class CMIDIDeviceWin : public CMIDIDevice {
 
   // Reads the port's name, pairs the output of the same name and classifies.
   void Identify(unsigned portIndex);
-  // The output of exactly the input's name, the first that opens; failing
-  // that, the one output of the input's own device that no input of it
-  // shares a name with.
+  // The output of exactly the input's name: where several carry it and the
+  // service tells their devices, the first of the input's own device that
+  // opens, else the first that opens; failing that, the one output of the
+  // input's own device that no input of it shares a name with.
   void OpenMatchingOutput();
   // With a handler, queues the long-message buffer; then starts input.
   void StartInput();
@@ -95,6 +96,7 @@ class CMIDIDeviceWin : public CMIDIDevice {
 
  private:
   void QueueInputBuffer();
+  bool OpenOutputOfSameDevice(const std::vector<unsigned>& sameName);
   void OpenOnlyOutputOfSameDevice();
 
   std::unique_ptr<uint8_t[]> inputBuffer;

@@ -182,6 +182,38 @@ void BuildStalledSend(SimulatedService& service) {
                   static_cast<int>(output));
 }
 
+// Two units of one model, each a USB device of its own. The second answers
+// well after the first has finished, so that the report's order does not
+// hang on which unit's port delivers first.
+constexpr milliseconds kFirstUnitAnswers{200};
+constexpr milliseconds kSecondUnitAnswers{1200};
+
+void BuildTwoNanoKontrols(SimulatedService& service) {
+  for (milliseconds delay : {kFirstUnitAnswers, kSecondUnitAnswers}) {
+    NanoKontrolController::Settings settings = EditedScene();
+    settings.replyDelay = delay;
+    service.AddUsbDevice(NanoKontrolJacks(), std::make_shared<NanoKontrolController>(std::move(settings)));
+  }
+}
+
+void BuildTwoBCs(SimulatedService& service, const std::string& model) {
+  const std::pair<milliseconds, const char*> units[] = {{kFirstUnitAnswers, " Left"}, {kSecondUnitAnswers, " Right"}};
+  for (const auto& unit : units) {
+    BCController::Identity identity =
+        model == "BCF2000" ? BCController::BCF2000(model + unit.second) : BCController::BCR2000(model + unit.second);
+    identity.replyDelay = unit.first;
+    service.AddUsbDevice({model, {""}, {""}}, std::make_shared<BCController>(std::move(identity)));
+  }
+}
+
+// Nothing answers an X-TOUCH MINI's reset stream: each unit gets its own.
+void BuildTwoXTouchMinis(SimulatedService& service) {
+  for (int unit = 0; unit < 2; ++unit) {
+    service.AddUsbDevice({"X-TOUCH MINI", {""}, {""}},
+                         std::make_shared<XTouchMiniController>(std::vector<ControllerEvent>{}));
+  }
+}
+
 } // namespace
 
 bool BuildScenario(const std::string& name, SimulatedService& service) {
@@ -227,6 +259,10 @@ bool BuildScenario(const std::string& name, SimulatedService& service) {
       {"busy-output", BuildBusyOutputs},
       {"sysex-on-the-wire", BuildSysExOnTheWire},
       {"unplugged", BuildUnplugged},
+      {"two-nanokontrol2", BuildTwoNanoKontrols},
+      {"two-bcf2000", [](SimulatedService& service) { BuildTwoBCs(service, "BCF2000"); }},
+      {"two-bcr2000", [](SimulatedService& service) { BuildTwoBCs(service, "BCR2000"); }},
+      {"two-xtouch-mini", BuildTwoXTouchMinis},
   };
   const auto scenario = kScenarios.find(name);
   if (scenario == kScenarios.end()) return BuildMisbehavingScenario(name, service);
@@ -238,7 +274,8 @@ std::vector<std::string> ScenarioNames() {
   std::vector<std::string> names = {
       "demo",           "none",        "nano-good-scene",   "nano-bad-scene", "nano-channel",
       "nano-failing",   "xtouch-mini", "twister",           "bcf2000-rename", "unknown-port",
-      "unusable-ports", "busy-output", "sysex-on-the-wire", "unplugged"};
+      "unusable-ports", "busy-output", "sysex-on-the-wire", "unplugged",      "two-nanokontrol2",
+      "two-bcf2000",    "two-bcr2000", "two-xtouch-mini"};
   for (const std::string& name : MisbehavingScenarioNames()) names.push_back(name);
   return names;
 }

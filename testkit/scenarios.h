@@ -36,6 +36,11 @@ using namespace port::sim;
 //  "unplugged"       a nanoKONTROL2 unplugged in the middle of its dialogue
 //  "stalled-send"    a nanoKONTROL2 whose output stops taking data at the
 //                    upload of its scene, beside a keyboard that plays
+//  "two-nanokontrol2", "two-bcf2000", "two-bcr2000", "two-xtouch-mini"
+//                    two USB units of one model, named as the service names
+//                    them (alike before November 2026); the nanoKONTROL2s'
+//                    scenes both differ, the BCs answer "MODEL Left" and
+//                    "MODEL Right", the second unit always well after the first
 //  "flood-through-stop" four Twisters sending short and long messages every
 //                    millisecond without end (flood::ThroughTheStop)
 //  "numbered-flood DEVICES PER_SECOND SECONDS"

@@ -431,8 +431,9 @@ MMRESULT StandIn::OpenOutput(LPHMIDIOUT handle, UINT id, DWORD_PTR, DWORD_PTR, D
   if ((flags & CALLBACK_TYPEMASK) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
   auto* output = new Output;
   // The name only labels the call record: a port without one is recorded
-  // as nameless.
-  if (service->OutputName(id, output->name) != port::kNoError) output->name.clear();
+  // as nameless, and a second unit's port of a shared name as "NAME #2".
+  std::string name;
+  if (service->OutputName(id, name) == port::kNoError) output->name = service->OutputLabel(id);
   const port::Result result = service->OpenOutput(id, output->port);
   RecordCall("midiOutOpen", output->name, result);
   if (result != port::kNoError) {

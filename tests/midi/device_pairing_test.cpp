@@ -108,9 +108,31 @@ ServiceModel Current(port::sim::DeviceQuery query = port::sim::DeviceQuery::Answ
   return model;
 }
 
-TEST(DevicePairing, ExactNameFirstThenTheDevicesOnlyOutputOfAnotherName) {
+// Before its November 2026 update the service names the units of one
+// product alike and lets a second client open an output.
+ServiceModel BeforeNovember(port::sim::DeviceQuery query = port::sim::DeviceQuery::Answered) {
+  ServiceModel model = ServiceModel::CurrentWindowsBeforeNovember2026();
+  model.deviceQuery = query;
+  return model;
+}
+
+// Two nanoKONTROL2 units under one name, built by hand so that the second
+// unit's output can refuse to open; only the second unit answers.
+void AddTwoNanosSecondOutputRefused(SimulatedService& service) {
+  for (unsigned unit = 1; unit <= 2; ++unit) {
+    const std::string device = port::sim::DeviceInterfacePath("nanoKONTROL2", unit, true);
+    port::sim::OutputFaults faults;
+    if (unit == 2) faults.open = port::sim::ResultScript::Always(port::kAllocated);
+    const unsigned input = service.AddInput("nanoKONTROL2", {}, device);
+    const unsigned output = service.AddOutput("nanoKONTROL2", std::move(faults), device);
+    service.Connect(unit == 2 ? NanoHoldingTheScene() : nullptr, static_cast<int>(input), static_cast<int>(output));
+  }
+}
+
+TEST(DevicePairing, OwnDeviceAmongTheExactNameThenTheDevicesOnlyOutputOfAnotherName) {
   const std::string dump = Hex(protocol::kNanoKontrolDumpRequest);
   const std::string identity = Hex(protocol::kBCIdentityQuery);
+  const std::string reset = Hex(protocol::kXTouchResetStream);
   const Case cases[] = {
       {"a nanoKONTROL2 whose jacks name its ports differently: paired through its device",
        Current(),
@@ -159,6 +181,39 @@ TEST(DevicePairing, ExactNameFirstThenTheDevicesOnlyOutputOfAnotherName) {
        FoundSilently("nanoKONTROL2") + GoodSceneCheck("2- nanoKONTROL2") + Summary({"nanoKONTROL2", "2- nanoKONTROL2"}),
        {{"nanoKONTROL2", {dump}}, {"2- nanoKONTROL2", {dump}}},
        {"nanoKONTROL2", "2- nanoKONTROL2"}},
+      {"two units whose ports share one name (before November 2026): each pairs with its own unit's output",
+       BeforeNovember(),
+       [](SimulatedService& service) {
+         service.AddUsbDevice(kNanoJacks, nullptr);
+         service.AddUsbDevice(kNanoJacks, NanoHoldingTheScene());
+       },
+       FoundSilently("nanoKONTROL2") + GoodSceneCheck("nanoKONTROL2") + Summary({"nanoKONTROL2", "nanoKONTROL2"}),
+       {{"nanoKONTROL2", {dump}}, {"nanoKONTROL2 #2", {dump}}},
+       {"nanoKONTROL2", "nanoKONTROL2 #2"}},
+      {"the same with the device query not supported: both take the first output of the name, as before",
+       BeforeNovember(port::sim::DeviceQuery::NotSupported),
+       [](SimulatedService& service) {
+         service.AddUsbDevice(kNanoJacks, nullptr);
+         service.AddUsbDevice(kNanoJacks, NanoHoldingTheScene());
+       },
+       FoundSilently("nanoKONTROL2") + FoundSilently("nanoKONTROL2") + Summary({"nanoKONTROL2", "nanoKONTROL2"}),
+       {{"nanoKONTROL2", {dump, dump}}},
+       {"nanoKONTROL2"}},
+      {"two units whose second output refuses to open: the second unit gets none, never the first one's",
+       BeforeNovember(),
+       AddTwoNanosSecondOutputRefused,
+       FoundSilently("nanoKONTROL2") + FoundSilently("nanoKONTROL2") + Summary({"nanoKONTROL2", "nanoKONTROL2"}),
+       {{"nanoKONTROL2", {dump}}},
+       {"nanoKONTROL2"}},
+      {"two X-TOUCH MINI of one name: each unit its own reset stream",
+       BeforeNovember(),
+       [](SimulatedService& service) {
+         service.AddUsbDevice({"X-TOUCH MINI", {""}, {""}}, nullptr);
+         service.AddUsbDevice({"X-TOUCH MINI", {""}, {""}}, nullptr);
+       },
+       FoundSilently("X-TOUCH MINI") + FoundSilently("X-TOUCH MINI") + Summary({"X-TOUCH MINI", "X-TOUCH MINI"}),
+       {{"X-TOUCH MINI", {reset}}, {"X-TOUCH MINI #2", {reset}}},
+       {"X-TOUCH MINI", "X-TOUCH MINI #2"}},
       {"the service's synth and a loopback pair: paired by name, nothing sent",
        Current(),
        [](SimulatedService& service) {
@@ -220,8 +275,7 @@ TEST(DevicePairing, ExactNameFirstThenTheDevicesOnlyOutputOfAnotherName) {
     std::map<std::string, std::vector<std::string>> wire;
     std::set<std::string> opened;
     for (unsigned index = 0; index < service.OutputCount(); ++index) {
-      std::string name;
-      ASSERT_EQ(service.OutputName(index, name), port::kNoError);
+      const std::string name = service.OutputLabel(index);
       const port::sim::OutputRecord output = service.Output(index);
       for (const std::vector<uint8_t>& message : output.messages) wire[name].push_back(Hex(message));
       if (output.opens > 0) opened.insert(name);

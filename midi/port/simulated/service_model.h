@@ -14,6 +14,10 @@ enum class PortNaming {
   // name, later ones "MIDIINn (name)" / "MIDIOUTn (name)", a second unit
   // of a model "2- name".
   Classic,
+  // Windows MIDI Services before its November 2026 update: the classic
+  // names, but every unit of one USB product bears the same ones (two
+  // nanoKONTROL2 give two inputs and two outputs named "nanoKONTROL2").
+  ClassicSharedByUnits,
   // Windows MIDI Services' default from its November 2026 update: a port
   // whose USB jack the device names bears that jack's name, so the input
   // and output of one device may be named differently; the others keep the
@@ -60,6 +64,10 @@ struct ServiceModel {
   // Whether the stalled send's header then comes back done; before
   // November 2026 it never did.
   bool stalledSendComesBack = false;
+  // Windows MIDI Services lets several clients open one output: a second
+  // midiOutOpen succeeds where the classic drivers answer
+  // MMSYSERR_ALLOCATED.
+  bool outputsTakeSeveralClients = false;
 
   // The classic driver stack: sends are taken by the call and given back
   // at release, controllers answer at once, and a SysEx that finds no
@@ -77,10 +85,13 @@ struct ServiceModel {
     model.stalledSendComesBack = true;
     return model;
   }
-  // The same service before its November 2026 update: classic names, and a
-  // stalled send fails after 1 s and keeps its buffer for good.
+  // The same service before its November 2026 update: classic names that
+  // the units of one product share, and a stalled send fails after 1 s and
+  // keeps its buffer for good. Both let several clients open an output.
   static ServiceModel CurrentWindowsBeforeNovember2026() {
     ServiceModel model;
+    model.naming = PortNaming::ClassicSharedByUnits;
+    model.outputsTakeSeveralClients = true;
     model.sendDoneInCall = true;
     model.answerLatency = std::chrono::milliseconds(1);
     model.bufferWaitAtStart = std::chrono::milliseconds(1);

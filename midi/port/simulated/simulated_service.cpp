@@ -791,6 +791,15 @@ unsigned SimulatedService::OutputCount() {
   return static_cast<unsigned>(outputs.size());
 }
 
+std::string SimulatedService::OutputLabel(unsigned outputIndex) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (outputIndex >= outputs.size()) return std::string();
+  const std::string& name = outputs[outputIndex]->name;
+  const auto earlier = std::count_if(outputs.begin(), outputs.begin() + outputIndex,
+                                     [&name](const auto& output) { return output->name == name; });
+  return earlier == 0 ? name : name + " #" + std::to_string(earlier + 1);
+}
+
 port::Result SimulatedService::OutputName(unsigned index, std::string& name) {
   std::lock_guard<std::mutex> guard(lock);
   if (index >= outputs.size()) return port::kBadDeviceId;
@@ -807,8 +816,9 @@ port::Result SimulatedService::OpenOutput(unsigned index, port::OutputHandle& ha
   OutputPort& output = *outputs[index];
   const port::Result result = output.faults.open.Next();
   if (result != port::kNoError) return result;
-  // One client per output port, as the legacy drivers allow.
-  if (output.open) return port::kAllocated;
+  // One client per output port, as the legacy drivers allow; Windows MIDI
+  // Services takes more.
+  if (output.open && !model.outputsTakeSeveralClients) return port::kAllocated;
   output.open = true;
   ++output.record.opens;
   handle = reinterpret_cast<port::OutputHandle>(&output);

@@ -173,6 +173,11 @@ class SimulatedService final : public port::MidiService {
   // Waits until every event that can be delivered has been delivered.
   void WaitUntilIdle();
   OutputRecord Output(unsigned outputIndex);
+  // The output's name as records label it, read past any scripted fault: a
+  // later output of a name an earlier one has too (a second unit's, where
+  // the units of a product share names) gets " #N", N its place among the
+  // outputs of that name.
+  std::string OutputLabel(unsigned outputIndex);
   InputRecord Input(unsigned inputIndex);
   std::vector<unsigned> Pauses(); // the length of every Pause, in order
   int KeepAwakeCalls();

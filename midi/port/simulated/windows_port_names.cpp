@@ -43,7 +43,7 @@ std::string WindowsPortName(PortNaming naming, const std::string& deviceName, co
     name =
         (direction == port::Direction::Input ? "MIDIIN" : "MIDIOUT") + std::to_string(number) + " (" + deviceName + ")";
   }
-  if (unit > 1) {
+  if (unit > 1 && naming != PortNaming::ClassicSharedByUnits) {
     name =
         naming == PortNaming::Automatic ? name + " (" + std::to_string(unit) + ")" : std::to_string(unit) + "- " + name;
   }

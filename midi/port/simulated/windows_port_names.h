@@ -16,7 +16,8 @@ constexpr size_t kMaxPortNameLength = 31;
 // The name of a device's port. deviceName is the product's name, jack the
 // name the device gives the port's USB jack ("" for none), number the
 // port's place among the device's ports of that direction (from 1), unit
-// the device's place among the connected devices of its name (from 1).
+// the device's place among the connected devices of its name (from 1),
+// which only some namings show.
 std::string WindowsPortName(PortNaming naming, const std::string& deviceName, const std::string& jack,
                             port::Direction direction, unsigned number, unsigned unit);
 

@@ -29,7 +29,7 @@ std::vector<uint8_t> BCController::IdentityReply() const {
 
 void BCController::OnReceive(const uint8_t* bytes, size_t length, ControllerLink& link) {
   if (IsIdentityRequest(bytes, length, identity.modelByte)) {
-    if (identity.reply != Reply::None) link.SendSysEx(IdentityReply());
+    if (identity.reply != Reply::None) link.Send(ControllerEvent::SysExMessage(IdentityReply(), identity.replyDelay));
     return;
   }
   received.emplace_back(bytes, bytes + length);

@@ -2,6 +2,7 @@
 // model byte, device number and identity text.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,11 +23,13 @@ class BCController : public VirtualController {
     uint8_t deviceNumber = 0x00;
     std::string text = "BCF2000";
     Reply reply = Reply::Identity;
+    // How long the answer takes after the request.
+    std::chrono::microseconds replyDelay{0};
   };
 
   explicit BCController(Identity identity) : identity(std::move(identity)) {}
-  static Identity BCF2000(std::string text = "BCF2000") { return {0x14, 0x00, std::move(text), Reply::Identity}; }
-  static Identity BCR2000(std::string text = "BCR2000") { return {0x15, 0x00, std::move(text), Reply::Identity}; }
+  static Identity BCF2000(std::string text = "BCF2000") { return {0x14, 0x00, std::move(text), Reply::Identity, {}}; }
+  static Identity BCR2000(std::string text = "BCR2000") { return {0x15, 0x00, std::move(text), Reply::Identity, {}}; }
 
   void OnReceive(const uint8_t* bytes, size_t length, ControllerLink& link) override;
 

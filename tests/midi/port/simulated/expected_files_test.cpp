@@ -71,6 +71,13 @@ TEST(ExpectedFiles, WireBytesOfTheWineRunsAreTheProtocolsMessages) {
   // Unplugged after the upload: the write request never left.
   EXPECT_EQ(Lines(kWine + "unplugged.wire"), std::vector<std::string>(rewrite.begin(), rewrite.begin() + 2));
   EXPECT_EQ(Lines(kWine + "xtouch-mini.wire"), std::vector<std::string>{"X-TOUCH MINI: " + Hex(kXTouchResetStream)});
+  // Two units: each its own request, the first's dialogue before the second's.
+  EXPECT_EQ(Lines(kWine + "two-bcf2000.wire"),
+            (std::vector<std::string>{identity, "BCF2000 #2: " + Hex(kBCIdentityQuery)}));
+  EXPECT_EQ(Lines(kWine + "two-nanokontrol2.wire"),
+            (std::vector<std::string>{rewrite[0], "nanoKONTROL2 #2: " + Hex(kNanoKontrolDumpRequest), rewrite[1],
+                                      rewrite[2], "nanoKONTROL2 #2: " + Hex(kNanoKontrolScene),
+                                      "nanoKONTROL2 #2: " + Hex(kNanoKontrolWriteRequest)}));
   for (const char* silent : {"hung-send", "hung-start", "sysex-on-the-wire", "unknown-port", "unusable-ports"}) {
     EXPECT_TRUE(Lines(kWine + silent + ".wire").empty()) << silent;
   }

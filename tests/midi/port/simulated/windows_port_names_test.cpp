@@ -38,6 +38,10 @@ TEST(WindowsPortNames, JacksFirstPortsSecondPortsSecondUnitsAndTheCut) {
       {PortNaming::Automatic, "BCF2000", "", Direction::Input, 1, 2, "BCF2000 (2)"},
       {PortNaming::Automatic, "nanoKONTROL2", "nanoKONTROL2 _ CTRL", Direction::Output, 1, 2,
        "nanoKONTROL2 _ CTRL (2)"},
+      // Before November 2026 the units of one product share their names.
+      {PortNaming::ClassicSharedByUnits, "nanoKONTROL2", "nanoKONTROL2 _ CTRL", Direction::Output, 1, 2,
+       "nanoKONTROL2"},
+      {PortNaming::ClassicSharedByUnits, "BCF2000", "", Direction::Input, 2, 2, "MIDIIN2 (BCF2000)"},
       // Cut to 31 characters, after the unit's mark; a character beyond
       // ASCII counts once.
       {PortNaming::Automatic, "X-TOUCH COMPACT", "X-TOUCH COMPACT Extension Port 1", Direction::Input, 1, 1,
