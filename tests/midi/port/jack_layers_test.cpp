@@ -95,10 +95,15 @@ struct Inbox {
       event.longBytes.assign(inbox->header.lpData, inbox->header.lpData + inbox->header.dwBytesRecorded);
     }
     {
-      std::lock_guard<std::mutex> guard(inbox->lock);
+      std::unique_lock<std::mutex> guard(inbox->lock);
       inbox->events.push_back(event);
+      inbox->changed.notify_all();
+      // Held here, the layer's thread takes nothing from its queue.
+      if (message == port::kEventData && inbox->holdAtFirstData) {
+        inbox->changed.wait_for(guard, kPatience, [&] { return inbox->released; });
+        inbox->holdAtFirstData = false;
+      }
     }
-    inbox->changed.notify_all();
     // As the device layer does: the buffer goes back after each delivery.
     if (longMessage) inbox->service->AddInputBuffer(handle, inbox->header);
   }
@@ -107,6 +112,11 @@ struct Inbox {
     changed.wait_for(guard, kPatience, [&] { return events.size() >= count; });
     return events;
   }
+  void Release() {
+    std::lock_guard<std::mutex> guard(lock);
+    released = true;
+    changed.notify_all();
+  }
 
   port::MidiService* service = nullptr;
   Bytes storage = Bytes(512);
@@ -114,6 +124,10 @@ struct Inbox {
   std::mutex lock;
   std::condition_variable changed;
   std::vector<Event> events;
+  // The first short message's callback waits until Release, as a device
+  // layer that falls behind would hold the layer's thread.
+  bool holdAtFirstData = false;
+  bool released = false;
 };
 
 Bytes SysExOfLength(size_t length) {
@@ -481,14 +495,22 @@ TEST_P(OnJack, AFullHandOverQueueCountsWhatItLoses) {
     burst.push_back(ControllerEvent::ShortMessage(0x90, static_cast<uint8_t>(n % 128), static_cast<uint8_t>(n / 128)));
   }
   auto peer = std::make_shared<PeerController>(std::move(burst));
-  // Room for nine three-byte messages.
+  // Room for nine three-byte messages, and the layer's thread held at the
+  // first: the rest of the burst finds the queue full however fast or slow
+  // either side is.
   ASSERT_NO_FATAL_FAILURE(Publish({Device("Pad A", 30, peer)}, 64));
+  inbox.holdAtFirstData = true;
   port::InputHandle input = nullptr;
   ASSERT_EQ(service->InputCount(), 1u);
   ASSERT_EQ(service->OpenInput(0, Inbox::Callback, reinterpret_cast<uintptr_t>(&inbox), input), port::kNoError);
   ASSERT_EQ(service->StartInput(input), port::kNoError);
   peer->Play();
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (service->LostInputEvents(input) == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  inbox.Release();
+  deadline = std::chrono::steady_clock::now() + kPatience;
   size_t delivered = 0;
   uint64_t lost = 0;
   while (std::chrono::steady_clock::now() < deadline) {
