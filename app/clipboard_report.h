@@ -4,7 +4,9 @@
 // makes, so that its order and its failures can be checked without a
 // Windows clipboard; report_export_win.cpp gives it the real ones.
 //
-// Threads: the main thread, once, after the manager has stopped.
+// Threads: once a run, from the main thread after the report was taken,
+// or from the watchdog's thread when a call to the MIDI service never
+// returned (app/run.h); never from both.
 #pragma once
 
 #include <cstddef>

@@ -5,8 +5,10 @@
 // CMIDIDevice::OnSysExReceived: both belong to this path.
 //
 // Threads: it runs on the thread on which the port layer delivers the
-// port's events, one event at a time per port; "port opened" comes on the
-// thread that opens the port, inside the open. The decoding state of each
+// port's events, one event at a time per port. "port opened" comes before
+// the open returns: inside it, on the opening thread, from the RtMidi, JACK
+// and simulated services; on the port's relay thread from winmm, while the
+// open waits for it. The decoding state of each
 // device is touched by this path alone.
 #pragma once
 

@@ -110,8 +110,6 @@ class CMIDIManagerWin : public CMIDIManager {
   void Start() override;
   void Stop() override;
 
-  port::MidiService& Service() { return service; }
-
  private:
   port::MidiService& service;
 };

@@ -15,8 +15,8 @@
 // with which the simulated service also reads bytes off its wire.
 // The device layer never includes a service's implementation. Only the file
 // that makes a build's one service (posix_platform.cpp here, and each
-// service folder's own *_platform.cpp), a service's own tests and the
-// benchmarks do.
+// service folder's own *_platform.cpp) does, and, for the simulated service,
+// the tests, the benchmarks, the test kit and portprobe-demo.
 //
 // The interface keeps the shape of the Windows multimedia MIDI calls: ports
 // are addressed by index, names are UTF-8, failures are the numeric winmm

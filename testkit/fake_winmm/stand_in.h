@@ -28,7 +28,9 @@
 //    than winmm for a send: it counts as held until released, not only until
 //    it is done, which the tool never tells apart.)
 //
-// Threads: the program's threads and the dispatcher. lock guards the tables
+// Threads: the program's threads and the simulated service's delivery
+// threads, one per input port, which run the program's driver callback
+// (with the callback scope marked, callback_scope.h). lock guards the tables
 // and is never held while the simulated service or the program's callback
 // runs. Nothing is ever freed: the program's driver callback and headers may
 // be used until the process is gone.

@@ -84,9 +84,6 @@ struct Report {
 
   const Detail& DetailOf(const Entry& entry) const { return details[entry.at]; }
   const uint8_t* SysExOf(const Entry& entry) const { return sysexBytes.data() + entry.at; }
-  std::vector<uint8_t> SysExBytes(const Entry& entry) const {
-    return std::vector<uint8_t>(SysExOf(entry), SysExOf(entry) + entry.size);
-  }
 };
 
 // The pasted text as it came: any bytes, any length.

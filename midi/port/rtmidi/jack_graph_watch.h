@@ -33,7 +33,6 @@ class JackGraphWatch {
   JackGraphWatch(const JackGraphWatch&) = delete;
   JackGraphWatch& operator=(const JackGraphWatch&) = delete;
 
-  bool Watching() const { return client != nullptr; }
   // The full names of the ports connected to the named port in the graph the
   // server runs now; empty when there are none or the port is unknown.
   std::vector<std::string> Connections(const std::string& portName);

@@ -5,9 +5,10 @@
 // its messages on JACK's real-time process thread: neither may wait, while
 // the input logic logs, decodes and may send replies that wait for a busy
 // port. So those callbacks only queue (input_port.h) and this thread delivers, one port's events in
-// order and never two at once. One thread serves all ports, as winmm calls
-// back on one thread per driver; a port with a flood of messages gets its
-// turn in slices so that the others are not starved.
+// order and never two at once. One thread serves all ports, however many
+// devices there are, and on JACK one wake-up covers a cycle's messages of
+// all of them; a port with a flood of messages gets its turn in slices so
+// that the others are not starved.
 //
 // Threads: Add and Stop from any thread but this one's callbacks (Stop from
 // a callback only asks the thread to end). The thread starts with the first

@@ -6,7 +6,10 @@
 // midiInAddBuffer and replies with midiOutLongMsg, cannot run there. The
 // driver callback therefore only posts the event here; the relay thread
 // takes events off in the order they came and runs the delivery function,
-// one at a time, for every port.
+// one at a time. The layer gives each open port a relay of its own, as the
+// current Windows service gives each port a delivery thread, so that a
+// reply stuck on one device's output holds up no other device's input; a
+// relay could serve several ports (Detach names the port), but serves one.
 //
 // Threads: Post from any driver thread (it only enters and leaves the lock
 // and, when the relay's thread sleeps, wakes it; it never allocates: the
