@@ -208,53 +208,44 @@ struct SendBench {
   CMIDIManagerWin manager{service};
 };
 
-TEST(ManagerSend, BusyPortIsTried21TimesThenReported) {
-  OutputFaults faults;
-  faults.send = ResultScript::Always(port::kNotReady);
-  SendBench bench(std::move(faults));
+// What a send becomes by what the port answers: tried again 20 times 10 ms
+// apart while busy, reported when it failed, dropped without a word when
+// it could not even be prepared.
+TEST(ManagerSend, TheOutcomeFollowsWhatThePortAnswers) {
+  const auto answering = [](ResultScript prepare, ResultScript send) {
+    OutputFaults faults;
+    faults.prepare = std::move(prepare);
+    faults.send = std::move(send);
+    return faults;
+  };
+  const struct {
+    const char* what;
+    OutputFaults faults;
+    int sendCalls;
+    int releaseCalls;
+    bool delivered;
+    size_t pauses;
+    bool reported;
+  } cases[] = {
+      {"always busy", answering({}, ResultScript::Always(port::kNotReady)), 21, 1, false, 20, true},
+      {"busy 20 times", answering({}, ResultScript::FirstN(20, port::kNotReady)), 21, 1, true, 20, false},
+      {"failing otherwise", answering({}, ResultScript::Always(port::kError)), 1, 1, false, 0, true},
+      {"prepare failing", answering(ResultScript::Always(port::kNoMem), {}), 0, 0, false, 0, false},
+  };
   const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
-  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
-  const port::sim::OutputRecord record = bench.service.Output(0);
-  EXPECT_EQ(record.sendCalls, 21);
-  EXPECT_EQ(record.releaseCalls, 1);
-  EXPECT_TRUE(record.messages.empty());
-  EXPECT_EQ(bench.service.Pauses(), std::vector<unsigned>(20, 10));
-  EXPECT_EQ(app::logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\nmidi send failed!\n");
-}
-
-TEST(ManagerSend, PortBusyForAWhileStillGetsTheMessage) {
-  OutputFaults faults;
-  faults.send = ResultScript::FirstN(20, port::kNotReady);
-  SendBench bench(std::move(faults));
-  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
-  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
-  const port::sim::OutputRecord record = bench.service.Output(0);
-  EXPECT_EQ(record.sendCalls, 21);
-  ASSERT_EQ(record.messages.size(), 1u);
-  EXPECT_EQ(record.messages[0], std::vector<uint8_t>(bytes, bytes + 3));
-  EXPECT_EQ(app::logsink::CaptureContents().find("midi send failed!"), std::string::npos);
-}
-
-TEST(ManagerSend, OtherFailureIsReportedAtOnce) {
-  OutputFaults faults;
-  faults.send = ResultScript::Always(port::kError);
-  SendBench bench(std::move(faults));
-  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
-  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
-  EXPECT_EQ(bench.service.Output(0).sendCalls, 1);
-  EXPECT_TRUE(bench.service.Pauses().empty());
-  EXPECT_NE(app::logsink::CaptureContents().find("midi send failed!\n"), std::string::npos);
-}
-
-TEST(ManagerSend, FailedPrepareDropsTheSendSilently) {
-  OutputFaults faults;
-  faults.prepare = ResultScript::Always(port::kNoMem);
-  SendBench bench(std::move(faults));
-  const uint8_t bytes[] = {0xF0, 0x01, 0xF7};
-  bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
-  EXPECT_EQ(bench.service.Output(0).sendCalls, 0);
-  EXPECT_EQ(bench.service.Output(0).releaseCalls, 0);
-  EXPECT_EQ(app::logsink::CaptureContents(), "MIM_OPEN\nMIDI device found: Port A\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SendBench bench(c.faults);
+    bench.manager.SendSysEx(bytes, sizeof bytes, Listed(bench.manager, 0));
+    const port::sim::OutputRecord record = bench.service.Output(0);
+    EXPECT_EQ(record.sendCalls, c.sendCalls);
+    EXPECT_EQ(record.releaseCalls, c.releaseCalls);
+    const std::vector<std::vector<uint8_t>> sent = {{bytes, bytes + 3}};
+    EXPECT_EQ(record.messages, c.delivered ? sent : std::vector<std::vector<uint8_t>>{});
+    EXPECT_EQ(bench.service.Pauses(), std::vector<unsigned>(c.pauses, 10));
+    EXPECT_EQ(app::logsink::CaptureContents(),
+              std::string("MIM_OPEN\nMIDI device found: Port A\n") + (c.reported ? "midi send failed!\n" : ""));
+  }
 }
 
 TEST(ManagerSend, RefusedReleaseIsTriedTenTimesAndBytesOutliveTheCall) {
