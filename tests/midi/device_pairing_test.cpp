@@ -11,6 +11,7 @@
 #include "midi/port/simulated/controllers/nano_kontrol_controller.h"
 #include "midi/port/simulated/protocol_tables.h"
 #include "midi/port/simulated/windows_port_names.h"
+#include "testkit/scenarios.h"
 #include "tests/support/probe_harness.h"
 
 namespace {
@@ -72,6 +73,22 @@ std::string GoodSceneCheck(const std::string& name) {
 // Found, its dump request sent or not, no answer.
 std::string FoundSilently(const std::string& name) {
   return "MIM_OPEN\nMIDI device found: " + name + "\n";
+}
+
+// A BCR2000's identity reply carrying text, logged and taken as its new
+// name; the rename line has no line end of its own.
+std::string RenamedBy(const std::string& text) {
+  std::string dump = "{ 0xF0, 0x00, 0x20, 0x32, 0x00, 0x15, 0x02,";
+  static const char kHex[] = "0123456789ABCDEF";
+  for (unsigned char c : text) {
+    dump += " 0x";
+    dump += kHex[c >> 4];
+    dump += kHex[c & 0x0F];
+    dump += ',';
+  }
+  dump += " 0xF7,};\r\n";
+  return "SysEx message received:\r\n" + dump + "Got identity response\r\nRun Time: T  Interval Time: T\r\n" +
+         "Updated device name: " + text;
 }
 
 std::string Summary(const std::vector<std::string>& supported, const std::vector<std::string>& others = {}) {
@@ -207,13 +224,19 @@ TEST(DevicePairing, OwnDeviceAmongTheExactNameThenTheDevicesOnlyOutputOfAnotherN
        {"nanoKONTROL2"}},
       {"two X-TOUCH MINI of one name: each unit its own reset stream",
        BeforeNovember(),
-       [](SimulatedService& service) {
-         service.AddUsbDevice({"X-TOUCH MINI", {""}, {""}}, nullptr);
-         service.AddUsbDevice({"X-TOUCH MINI", {""}, {""}}, nullptr);
-       },
+       [](SimulatedService& service) { ASSERT_TRUE(testkit::BuildScenario("two-xtouch-mini", service)); },
        FoundSilently("X-TOUCH MINI") + FoundSilently("X-TOUCH MINI") + Summary({"X-TOUCH MINI", "X-TOUCH MINI"}),
        {{"X-TOUCH MINI", {reset}}, {"X-TOUCH MINI #2", {reset}}},
        {"X-TOUCH MINI", "X-TOUCH MINI #2"}},
+      {"two BCR2000 of one name: each unit asked on its own output, each renamed by its own reply",
+       BeforeNovember(),
+       [](SimulatedService& service) { ASSERT_TRUE(testkit::BuildScenario("two-bcr2000", service)); },
+       FoundSilently("BCR2000") + "Send identiy request\r\n" + FoundSilently("BCR2000") +
+           "Send identiy request\r\nRun Time: T  Interval Time: T\r\n" + RenamedBy("BCR2000 Left") +
+           RenamedBy("BCR2000 Right") + "\r\n\r\n\"BCR2000 Left\" Supported by Veltrakon.\r\n\"BCR2000 Right\" " +
+           "Supported by Veltrakon.\r\n\r\n",
+       {{"BCR2000", {identity}}, {"BCR2000 #2", {identity}}},
+       {"BCR2000", "BCR2000 #2"}},
       {"the service's synth and a loopback pair: paired by name, nothing sent",
        Current(),
        [](SimulatedService& service) {
