@@ -15,3 +15,11 @@ if [ -n "$missing" ]; then
   # jackd2 asks whether to allow real-time scheduling; the default (no) is right here.
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
 fi
+# What the reader's mail tests write flowed mails with (libmime), from npm,
+# at the version its lock file names.
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [ ! -e "$root/build/npm/node_modules/libmime/package.json" ]; then
+  mkdir -p "$root/build/npm"
+  cp "$root/tests/tools/mail/package.json" "$root/tests/tools/mail/package-lock.json" "$root/build/npm/"
+  (cd "$root/build/npm" && npm ci --no-audit --no-fund --loglevel=error)
+fi

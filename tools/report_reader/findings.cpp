@@ -76,17 +76,24 @@ class Reader {
     Failures();
     Traffic();
     reading.findings = std::move(findings);
+    for (const Device& device : devices) {
+      reading.devices.push_back({device.name, device.portName,
+                                 device.family == kUnreadablePortCode ? "unreadable port" : FamilyOf(device.family),
+                                 device.supported, device.renamed});
+    }
     for (const Entry& entry : entries) {
       if (entry.kind == Kind::NotUnderstood) {
-        reading.notUnderstood.push_back({report.DetailOf(entry).text, {entry.line}, 1});
+        reading.notUnderstood.push_back({report.DetailOf(entry).text, {entry.line}, 1, "not-understood", {}});
       }
     }
   }
 
  private:
-  void Add(std::string text, std::vector<size_t> lines) {
+  void Add(const char* kind, std::string text, std::vector<size_t> lines, std::vector<std::string> about = {}) {
     Finding finding;
+    finding.kind = kind;
     finding.text = std::move(text);
+    finding.devices = std::move(about);
     Shown(lines, finding);
     findings.push_back(std::move(finding));
   }
@@ -124,11 +131,12 @@ class Reader {
     const std::vector<const Entry*> found = All(Kind::DeviceFound);
     const std::vector<const Entry*> renames = All(Kind::DeviceRenamed);
     if (!All(Kind::NoDevices).empty()) {
-      Add("No MIDI device was found (\"" + std::string(app::logtext::kNoDevices) + "\").",
+      Add("no-devices", "No MIDI device was found (\"" + std::string(app::logtext::kNoDevices) + "\").",
           LinesOf(All(Kind::NoDevices)));
     }
     if (listed.empty() && All(Kind::NoDevices).empty()) {
-      Add("The device summary is missing: the report is cut short, or this is not the whole paste.", {});
+      Add("summary-missing", "The device summary is missing: the report is cut short, or this is not the whole paste.",
+          {});
     }
     // The summary lists the devices in the order they were found, leaving
     // out those the tool could not take on: each listed device is the next
@@ -174,16 +182,18 @@ class Reader {
         }
       }
       text += ".";
-      Add(text, device.lines);
+      Add("device", text, device.lines, {device.name});
       devices.push_back(device);
     }
     for (size_t index = 0; index < found.size(); ++index) {
       if (taken[index] || listed.empty()) continue;
       if (NameOf(*found[index]).empty()) {
-        Add("A port whose name and capabilities could not be read was found and left out of the summary.",
-            {found[index]->line});
+        Add("port-not-in-summary",
+            "A port whose name and capabilities could not be read was found and left out of the summary.",
+            {found[index]->line}, {""});
       } else {
-        Add("Port \"" + NameOf(*found[index]) + "\" was found but is not in the summary.", {found[index]->line});
+        Add("port-not-in-summary", "Port \"" + NameOf(*found[index]) + "\" was found but is not in the summary.",
+            {found[index]->line}, {NameOf(*found[index])});
       }
     }
   }
@@ -229,10 +239,11 @@ class Reader {
     BCDialogue();
     NanoDialogue();
     for (const Device* device : OfFamilies({kXTouchMiniCode})) {
-      Add("X-TOUCH MINI \"" + device->name +
+      Add("xtouch-reset",
+          "X-TOUCH MINI \"" + device->name +
               "\": the tool sends its reset stream when the port has an output of the same name; the report "
               "does not log the stream and shows no answer.",
-          device->lines);
+          device->lines, {device->name});
     }
   }
 
@@ -243,7 +254,8 @@ class Reader {
     const std::vector<const Entry*> replies = All(Kind::IdentityReply);
     const std::vector<const Entry*> nameless = All(Kind::NoDeviceName);
     if (!requests.empty()) {
-      Add("Identity request sent to " + Plural(requests.size(), "BC device", "BC devices") + " (\"" +
+      Add("identity-request",
+          "Identity request sent to " + Plural(requests.size(), "BC device", "BC devices") + " (\"" +
               app::logtext::kIdentityRequest + "\").",
           LinesOf(requests));
     }
@@ -251,7 +263,9 @@ class Reader {
     for (const Device* device : bcs) {
       if (device->renamed) {
         ++answered;
-        Add("BC device \"" + device->name + "\" answered the identity request and was renamed by it.", device->lines);
+        Add("identity-answered",
+            "BC device \"" + device->name + "\" answered the identity request and was renamed by it.", device->lines,
+            {device->name});
       }
     }
     if (!nameless.empty()) {
@@ -260,7 +274,8 @@ class Reader {
       std::string text = Plural(nameless.size(), "identity reply", "identity replies") + " carried no device name (\"" +
                          app::logtext::kNoDeviceName + "\")";
       if (bcs.size() == 1) text = "BC device \"" + bcs[0]->name + "\": " + text;
-      Add(text + ".", lines);
+      Add("identity-nameless", text + ".", lines,
+          bcs.size() == 1 ? std::vector<std::string>{bcs[0]->name} : std::vector<std::string>{});
     }
     const size_t unanswered = bcs.size() > answered ? bcs.size() - answered : 0;
     if (unanswered == 0) return;
@@ -276,12 +291,14 @@ class Reader {
       text += " (" + Plural(refused, "message", "messages") + " of 8 bytes or more examined as a reply, \"" +
               app::logtext::kIdentityReply + "\", and not accepted)";
     }
-    Add(text + ".", refused != 0 ? LinesOf(replies) : LinesOf(requests));
+    Add("identity-missing", text + ".", refused != 0 ? LinesOf(replies) : LinesOf(requests),
+        SilentNames(bcs, answered));
   }
 
   void NanoDialogue() {
     const std::vector<const Device*> nanos = OfFamilies({kNanoKontrolCode});
     if (nanos.empty()) return;
+    if (nanos.size() == 1) nanoNames = {nanos[0]->name};
     const std::string who = nanos.size() == 1 ? "nanoKONTROL2 \"" + nanos[0]->name + "\""
                                               : std::string("A nanoKONTROL2 (the report cannot tell which)");
     const std::vector<const Entry*> good = All(Kind::SceneGood);
@@ -289,10 +306,12 @@ class Reader {
     const std::vector<const Entry*> success = All(Kind::UploadSucceeded);
     const std::vector<const Entry*> failed = All(Kind::UploadFailed);
     for (const Entry* entry : good)
-      Add(who + ": its scene is the one the tool needs (\"current settings are good!\").", {entry->line});
+      Add("scene-good", who + ": its scene is the one the tool needs (\"current settings are good!\").", {entry->line},
+          nanoNames);
     for (const Entry* entry : bad)
-      Add(who + ": its scene differed from the tool's (\"current settings are bad!\"); the tool uploaded its own.",
-          {entry->line});
+      Add("scene-bad",
+          who + ": its scene differed from the tool's (\"current settings are bad!\"); the tool uploaded its own.",
+          {entry->line}, nanoNames);
     // A controller that sends its scene again and again (a stuck loop)
     // gets one finding for all the equal dumps.
     std::map<std::string, std::vector<size_t>> scenes;
@@ -308,25 +327,28 @@ class Reader {
       std::string finding = who + ": ";
       finding += count == 1 ? "a scene dump" : std::to_string(count) + " scene dumps, each";
       finding += " " + text + ".";
-      Add(finding, scenes[text]);
+      Add("scene-dump", finding, scenes[text], nanoNames);
     }
     for (const Entry* entry : success) {
-      Add(who + ": the scene was rewritten and the write confirmed (\"data upload success!\").", {entry->line});
+      Add("scene-written", who + ": the scene was rewritten and the write confirmed (\"data upload success!\").",
+          {entry->line}, nanoNames);
     }
     if (nanos.size() == 1 && !bad.empty()) {
       FollowSceneUpload(who, *bad.front());
     } else if (!failed.empty()) {
-      Add(who + ": writing the scene failed " + Plural(failed.size(), "time", "times") + " (\"data upload failed!!\").",
-          LinesOf(failed));
+      Add("scene-write-failed",
+          who + ": writing the scene failed " + Plural(failed.size(), "time", "times") + " (\"data upload failed!!\").",
+          LinesOf(failed), nanoNames);
     }
     if (good.size() + bad.size() < nanos.size()) {
       std::vector<size_t> lines;
       for (const Device* device : nanos) lines.insert(lines.end(), device->lines.begin(), device->lines.end());
       const size_t silent = nanos.size() - good.size() - bad.size();
-      Add(nanos.size() == 1
+      Add("scene-missing",
+          nanos.size() == 1
               ? who + ": no scene came back within the run (no answer seen)."
               : Plural(silent, "nanoKONTROL2", "nanoKONTROL2s") + " sent no scene within the run (no answer seen).",
-          lines);
+          lines, nanoNames);
     }
   }
 
@@ -358,24 +380,27 @@ class Reader {
       }
     }
     if (!uploadLines.empty()) {
-      Add(who + ": the upload was not acknowledged as received " + Plural(uploadLines.size(), "time", "times") +
+      Add("scene-upload-unacknowledged",
+          who + ": the upload was not acknowledged as received " + Plural(uploadLines.size(), "time", "times") +
               " (another answer came back; the tool logs no line for it).",
-          uploadLines);
+          uploadLines, nanoNames);
     }
     if (!writeLines.empty()) {
       std::vector<size_t> lines = writeLines;
       const std::vector<size_t> logged = LinesOf(All(Kind::UploadFailed));
       lines.insert(lines.end(), logged.begin(), logged.end());
-      Add(who + ": writing the scene failed " + Plural(writeLines.size(), "time", "times") +
+      Add("scene-write-failed",
+          who + ": writing the scene failed " + Plural(writeLines.size(), "time", "times") +
               " (\"data upload failed!!\").",
-          lines);
+          lines, nanoNames);
     }
     if (gaveUpAt != 0) {
-      Add(who + ": the tool gave up after " + std::to_string(kNanoMostFailures) +
+      Add("scene-gave-up",
+          who + ": the tool gave up after " + std::to_string(kNanoMostFailures) +
               " failures; the controller keeps its own scene.",
-          {gaveUpAt});
+          {gaveUpAt}, nanoNames);
     } else if (state != Done) {
-      Add(who + ": no confirmed write seen within the run.", {bad.line});
+      Add("scene-not-written", who + ": no confirmed write seen within the run.", {bad.line}, nanoNames);
     }
   }
 
@@ -412,29 +437,33 @@ class Reader {
         lines.push_back(reason->line);
         text += ": " + OpenFailureWords(report.DetailOf(*reason).text, reason->kind);
       }
-      Add(text + ".", lines);
+      Add("open-failed", text + ".", lines);
     }
-    const auto counted = [this](Kind kind, const std::string& what) {
+    const auto counted = [this](Kind kind, const char* name, const std::string& what) {
       const std::vector<const Entry*> some = All(kind);
-      if (!some.empty()) Add(what + " " + Plural(some.size(), "time", "times") + ".", LinesOf(some));
+      if (!some.empty()) Add(name, what + " " + Plural(some.size(), "time", "times") + ".", LinesOf(some));
     };
-    counted(Kind::SendFailed, "A message to a controller could not be sent (\"midi send failed!\")");
-    counted(Kind::BrokenShort, "The driver reported a broken short message (\"MIM_ERROR\")");
-    counted(Kind::BrokenLong,
+    counted(Kind::SendFailed, "send-failed", "A message to a controller could not be sent (\"midi send failed!\")");
+    counted(Kind::BrokenShort, "broken-short", "The driver reported a broken short message (\"MIM_ERROR\")");
+    counted(Kind::BrokenLong, "broken-long",
             "The driver reported a broken or unfinished System Exclusive message (\"MIM_LONGERROR\")");
-    counted(Kind::PortClosed, "A port reported itself closed, as an unplugged device does (\"MIM_CLOSE\")");
+    counted(Kind::PortClosed, "port-closed",
+            "A port reported itself closed, as an unplugged device does (\"MIM_CLOSE\")");
     for (const Entry* entry : All(Kind::SysExTooLong)) {
-      Add("A System Exclusive message longer than " + std::to_string(report.DetailOf(*entry).number) +
+      Add("sysex-too-long",
+          "A System Exclusive message longer than " + std::to_string(report.DetailOf(*entry).number) +
               " bytes was dropped as it came in; the device sent it, the tool kept none of it.",
           {entry->line});
     }
     for (const Entry* entry : All(Kind::EventsLost)) {
-      Add(std::to_string(report.DetailOf(*entry).number) + " MIDI events from \"" + NameOf(*entry) +
+      Add("events-lost",
+          std::to_string(report.DetailOf(*entry).number) + " MIDI events from \"" + NameOf(*entry) +
               "\" were lost: the tool could not take them as fast as they came.",
           {entry->line});
     }
     for (const Entry* entry : All(Kind::GaveUp)) {
-      Add("The run was ended after " + std::to_string(report.DetailOf(*entry).number) +
+      Add("gave-up",
+          "The run was ended after " + std::to_string(report.DetailOf(*entry).number) +
               " seconds: a call to the MIDI service never returned (a driver hang).",
           {entry->line});
     }
@@ -491,9 +520,11 @@ class Reader {
         first = false;
       }
     }
-    const auto addTraffic = [&](std::string text) {
+    const auto addTraffic = [&](std::string text, std::vector<std::string> about) {
       Finding finding;
+      finding.kind = "traffic";
       finding.text = std::move(text);
+      finding.devices = std::move(about);
       finding.lineCount = messages + sysex;
       finding.lines = first;
       if (finding.lineCount > 10) {
@@ -503,34 +534,58 @@ class Reader {
       findings.push_back(std::move(finding));
     };
     if (devices.empty()) {
-      if (!counts.empty()) addTraffic("Input logged: " + counts + ".");
+      if (!counts.empty()) addTraffic("Input logged: " + counts + ".", {});
       return;
     }
     if (messages == 0 && sysex == 0) {
       for (const Device& device : devices) {
-        Add("Device \"" + device.name + "\": no input seen: was a control moved?", device.lines);
+        Add("no-input", "Device \"" + device.name + "\": no input seen: was a control moved?", device.lines,
+            {device.name});
       }
       return;
     }
     if (devices.size() == 1) {
-      addTraffic("Device \"" + devices[0].name + "\" sent " + counts + ".");
+      addTraffic("Device \"" + devices[0].name + "\" sent " + counts + ".", {devices[0].name});
       return;
     }
-    addTraffic("Input logged from the " + std::to_string(devices.size()) + " devices: " + counts +
-               ". The report names no device on these lines, so it cannot tell which device sent what, except where "
-               "a message's content tells (identity replies, KORG scenes).");
+    addTraffic(
+        "Input logged from the " + std::to_string(devices.size()) + " devices: " + counts +
+            ". The report names no device on these lines, so it cannot tell which device sent what, except where "
+            "a message's content tells (identity replies, KORG scenes).",
+        AllNames());
     if (messages == 0) {
       for (const Device& device : devices) {
         if (IsBC(device.family) || device.family == kNanoKontrolCode) continue;
-        Add("Device \"" + device.name + "\": no input seen: was a control moved? (only System Exclusive was logged)",
-            device.lines);
+        Add("no-input",
+            "Device \"" + device.name + "\": no input seen: was a control moved? (only System Exclusive was logged)",
+            device.lines, {device.name});
       }
     }
+  }
+
+  std::vector<std::string> AllNames() const {
+    std::vector<std::string> names;
+    for (const Device& device : devices) names.push_back(device.name);
+    return names;
+  }
+
+  // The BC devices that did not answer, where the report can tell them:
+  // with replies that carried no name, it cannot.
+  static std::vector<std::string> SilentNames(const std::vector<const Device*>& bcs, size_t answered) {
+    std::vector<std::string> names;
+    size_t renamed = 0;
+    for (const Device* device : bcs) renamed += device->renamed ? 1 : 0;
+    if (renamed != answered) return names;
+    for (const Device* device : bcs) {
+      if (!device->renamed) names.push_back(device->name);
+    }
+    return names;
   }
 
   const Report& report;
   const std::vector<Entry>& entries;
   std::vector<Device> devices;
+  std::vector<std::string> nanoNames; // the one nanoKONTROL2's, where there is one
   std::vector<Finding> findings;
   std::map<const Entry*, char> claimedModels;
 };
@@ -683,18 +738,44 @@ DecodedLine Reading::DecodedAt(size_t index) const {
   return {entry.line, Logged(report, entry), Meaning(report, entry)};
 }
 
-Reading Read(std::string_view pasted) {
-  Reading reading;
-  reading.report = ParseReport(pasted);
-  reading.found = reading.report.found;
-  if (!reading.found) {
-    reading.findings.push_back({"No Portprobe report found in this text.", {}, 0});
-    return reading;
+Readings ReadAll(std::string_view pasted) {
+  Readings readings;
+  std::vector<std::string> unreadNotes;
+  for (mail::MailText& text : mail::TextsOf(pasted)) {
+    std::vector<Report> reports = ParseReports(text.Text());
+    if (reports.empty()) {
+      unreadNotes.insert(unreadNotes.end(), text.notes.begin(), text.notes.end());
+      continue;
+    }
+    for (Report& report : reports) {
+      Reading& reading = readings.reports.emplace_back();
+      reading.report = std::move(report);
+      reading.found = true;
+      reading.firstLine = reading.report.firstLine;
+      reading.lastLine = reading.report.lastLine;
+      reading.quoteDepth = reading.report.quoteDepth;
+      reading.origin = text.origin;
+      reading.notes = text.notes;
+      Reader(reading.report).Run(reading);
+    }
+    // The decoded text goes as soon as its reports are read: the readings
+    // keep what they use.
+    std::string().swap(text.decoded);
   }
-  reading.firstLine = reading.report.firstLine;
-  reading.lastLine = reading.report.lastLine;
-  Reader(reading.report).Run(reading);
-  return reading;
+  if (readings.reports.empty()) {
+    Reading& nothing = readings.reports.emplace_back();
+    nothing.findings.push_back({"No Portprobe report found in this text.", {}, 0, "no-report", {}});
+    nothing.notes = std::move(unreadNotes);
+  }
+  return readings;
+}
+
+bool Readings::Plain() const {
+  return reports.size() == 1 && !reports[0].origin.mail && reports[0].quoteDepth == 0;
+}
+
+Reading Read(std::string_view pasted) {
+  return std::move(ReadAll(pasted).reports.front());
 }
 
 } // namespace report_reader

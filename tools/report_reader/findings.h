@@ -14,6 +14,9 @@
 // (handlers/bc_protocol.h, handlers/nano_kontrol_protocol.h) and the logged
 // texts (app/log_texts.h).
 //
+// A text may be a mail, an mbox or a thread that holds several reports:
+// each is read on its own (mail/ takes the texts out of a mail).
+//
 // A reading keeps the parsed report and decodes its log one line at a time,
 // as far as it is shown, so that a report of a million lines costs no more
 // than its entries.
@@ -24,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/report_reader/mail/mail_texts.h"
 #include "tools/report_reader/report_parser.h"
 
 namespace report_reader {
@@ -34,6 +38,19 @@ struct Finding {
   // more than ten the first eight and the last.
   std::vector<size_t> lines;
   size_t lineCount = 0;
+  // What it is about, for a program to read: a word that stays the same
+  // whatever the text says ("identity-missing"), and the devices it names
+  // by their summary names, where the report tells.
+  std::string kind;
+  std::vector<std::string> devices;
+};
+
+struct DeviceSeen {
+  std::string name;     // as the summary lists it
+  std::string portName; // as its port was found
+  std::string family;   // of the family table, or "no known family"
+  bool supported = false;
+  bool renamed = false; // by its identity reply
 };
 
 struct DecodedLine {
@@ -46,6 +63,12 @@ struct Reading {
   bool found = false; // a report was found in the text at all
   size_t firstLine = 0;
   size_t lastLine = 0;
+  // Where it came from: the mail and its part, if any, and how deep it was
+  // quoted; and what of its text was read other than as its mail says.
+  mail::Origin origin;
+  size_t quoteDepth = 0;
+  std::vector<std::string> notes;
+  std::vector<DeviceSeen> devices;
   std::vector<Finding> findings;
   std::vector<Finding> notUnderstood; // each with its line
   Report report;
@@ -55,6 +78,18 @@ struct Reading {
   DecodedLine DecodedAt(size_t index) const;
 };
 
+// Every report the text holds, in the order they stand: a saved mail, an
+// mbox, a reply thread, two pastes in one. Never empty: a text without a
+// report gives one reading that says so.
+struct Readings {
+  std::vector<Reading> reports;
+  // Read exactly as before mails were read: one report in a text that is
+  // no mail, at no quote depth.
+  bool Plain() const;
+};
+Readings ReadAll(std::string_view pasted);
+
+// The first report the text holds, read.
 Reading Read(std::string_view pasted);
 
 } // namespace report_reader

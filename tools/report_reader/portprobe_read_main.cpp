@@ -1,11 +1,13 @@
-// portprobe-read [FILE] [--html PAGE] [--findings]
+// portprobe-read [FILE] [--html PAGE] [--findings | --json]
 //
-// Reads a Portprobe report as support staff receive it (pasted into an
-// e-mail, perhaps quoted and wrapped) from FILE, or from standard input, and
-// prints what it proves: findings first, then the decoded log. With --html,
-// also writes the same as one self-contained page. With --findings, prints
-// the findings alone, without their lines (what the end-to-end tests
-// compare with their expected findings).
+// Reads Portprobe reports as support staff receive them (pasted into an
+// e-mail, perhaps quoted and wrapped; a saved mail, its attachment, an mbox
+// of many, a reply thread quoting earlier runs) from FILE, or from standard
+// input, and prints what each proves: findings first, then the decoded log.
+// With --html, also writes the same as one self-contained page. With
+// --findings, prints the findings alone, without their lines (what the
+// end-to-end tests compare with their expected findings). With --json, one
+// object per report, for a ticket system.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,20 +16,24 @@
 
 #include "tools/report_reader/findings.h"
 #include "tools/report_reader/render.h"
+#include "tools/report_reader/render_json.h"
 
 int main(int argc, char** argv) {
   const char* input = nullptr;
   const char* html = nullptr;
   bool findingsOnly = false;
+  bool json = false;
   for (int at = 1; at < argc; ++at) {
     if (std::strcmp(argv[at], "--html") == 0 && at + 1 < argc) {
       html = argv[++at];
     } else if (std::strcmp(argv[at], "--findings") == 0) {
       findingsOnly = true;
+    } else if (std::strcmp(argv[at], "--json") == 0) {
+      json = true;
     } else if (input == nullptr && argv[at][0] != '-') {
       input = argv[at];
     } else {
-      std::fprintf(stderr, "usage: portprobe-read [FILE] [--html PAGE] [--findings]\n");
+      std::fprintf(stderr, "usage: portprobe-read [FILE] [--html PAGE] [--findings | --json]\n");
       return 2;
     }
   }
@@ -47,23 +53,26 @@ int main(int argc, char** argv) {
   std::vector<char> block(1 << 20);
   for (size_t got; (got = std::fread(block.data(), 1, block.size(), source)) > 0;) pasted.append(block.data(), got);
   if (source != stdin) std::fclose(source);
-  const report_reader::Reading reading = report_reader::Read(pasted);
+  const report_reader::Readings readings = report_reader::ReadAll(pasted);
   // The paste is not needed any more: the reading keeps what it uses.
   std::string().swap(pasted);
-  if (findingsOnly) {
-    const std::string text = report_reader::FindingsOnly(reading);
+  const auto toStdout = [](const char* text, size_t length) { std::fwrite(text, 1, length, stdout); };
+  if (json) {
+    report_reader::RenderJson(readings, toStdout);
+  } else if (findingsOnly) {
+    const std::string text = report_reader::FindingsOnly(readings);
     std::fwrite(text.data(), 1, text.size(), stdout);
   } else {
-    report_reader::RenderText(reading, [](const char* text, size_t length) { std::fwrite(text, 1, length, stdout); });
+    report_reader::RenderText(readings, toStdout);
   }
   if (html != nullptr) {
     std::ofstream page(html, std::ios::binary);
     report_reader::RenderHtml(
-        reading, [&page](const char* text, size_t length) { page.write(text, static_cast<std::streamsize>(length)); });
+        readings, [&page](const char* text, size_t length) { page.write(text, static_cast<std::streamsize>(length)); });
     if (!page) {
       std::fprintf(stderr, "portprobe-read: cannot write %s\n", html);
       return 1;
     }
   }
-  return reading.found ? 0 : 1;
+  return readings.reports.front().found ? 0 : 1;
 }

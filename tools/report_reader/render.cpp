@@ -117,7 +117,117 @@ std::string Collected(const std::function<void(const Sink&)>& render) {
   return whole;
 }
 
+// How many of the readings are reports (a text without one has one reading
+// that says so).
+size_t FoundCount(const Readings& readings) {
+  size_t found = 0;
+  for (const Reading& reading : readings.reports) found += reading.found ? 1 : 0;
+  return found;
+}
+
+std::string CountLine(const Readings& readings) {
+  const size_t found = FoundCount(readings);
+  if (found == 0) return "";
+  return std::to_string(found) + (found == 1 ? " Portprobe report" : " Portprobe reports") + " found in this text.";
+}
+
+std::string Notes(const Reading& reading) {
+  std::string text;
+  for (const std::string& note : reading.notes) text += "Note: " + note + "\n";
+  return text;
+}
+
 } // namespace
+
+std::string Heading(const Readings& readings, size_t index) {
+  if (readings.Plain()) return "";
+  const Reading& reading = readings.reports[index];
+  std::string text;
+  if (reading.found) {
+    text = "Report " + std::to_string(index + 1) + " of " + std::to_string(readings.reports.size());
+  } else {
+    text = "The text";
+  }
+  const mail::Origin& origin = reading.origin;
+  if (origin.mail) {
+    text += ": from ";
+    text += origin.part.empty() ? "the mail" : origin.part + " of the mail";
+    if (origin.mailNumber != 0) text += " " + std::to_string(origin.mailNumber) + " of the mailbox";
+    if (!origin.date.empty()) text += " of " + origin.date;
+    if (!origin.sender.empty()) text += " by " + origin.sender;
+    if (!origin.subject.empty()) text += " (\"" + origin.subject + "\")";
+  }
+  if (reading.quoteDepth != 0) {
+    text += origin.mail ? "; " : ": ";
+    text += "quoted " + std::to_string(reading.quoteDepth) + (reading.quoteDepth == 1 ? " level" : " levels") + " deep";
+  }
+  return text + ".";
+}
+
+std::string FindingsOnly(const Readings& readings) {
+  if (readings.Plain()) return FindingsOnly(readings.reports.front());
+  std::string text = CountLine(readings);
+  if (!text.empty()) text += "\n";
+  for (size_t index = 0; index < readings.reports.size(); ++index) {
+    text += "\n" + Heading(readings, index) + "\n" + Notes(readings.reports[index]);
+    text += FindingsOnly(readings.reports[index]);
+  }
+  return text;
+}
+
+void RenderText(const Readings& readings, const Sink& out) {
+  if (readings.Plain()) return RenderText(readings.reports.front(), out);
+  std::string top = CountLine(readings);
+  if (!top.empty()) top += "\n";
+  out(top.data(), top.size());
+  for (size_t index = 0; index < readings.reports.size(); ++index) {
+    std::string head = "\n== " + Heading(readings, index) + "\n";
+    std::string safe;
+    AppendSafe(safe, head);
+    safe += Notes(readings.reports[index]) + "\n";
+    out(safe.data(), safe.size());
+    RenderText(readings.reports[index], out);
+  }
+}
+
+std::string RenderFindingsHtml(const Readings& readings) {
+  if (readings.Plain()) return RenderFindingsHtml(readings.reports.front());
+  std::string page = "<p id=\"count\">" + Escaped(CountLine(readings)) + "</p>\n";
+  for (size_t index = 0; index < readings.reports.size(); ++index) {
+    const Reading& reading = readings.reports[index];
+    page += "<section class=\"report\">\n<h2 class=\"heading\">" + Escaped(Heading(readings, index)) + "</h2>\n";
+    for (const std::string& note : reading.notes) page += "<p class=\"note\">" + Escaped(note) + "</p>\n";
+    page += RenderFindingsHtml(reading) + "</section>\n";
+  }
+  return page;
+}
+
+void RenderHtml(const Readings& readings, const Sink& out) {
+  if (readings.Plain()) return RenderHtml(readings.reports.front(), out);
+  Buffered buffer(out);
+  std::string& page = buffer.Text();
+  page =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe reports</title>\n"
+      "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
+      ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n";
+  page += "<p id=\"count\">" + Escaped(CountLine(readings)) + "</p>\n";
+  for (size_t index = 0; index < readings.reports.size(); ++index) {
+    const Reading& reading = readings.reports[index];
+    page += "<section class=\"report\">\n<h2 class=\"heading\">" + Escaped(Heading(readings, index)) + "</h2>\n";
+    for (const std::string& note : reading.notes) page += "<p class=\"note\">" + Escaped(note) + "</p>\n";
+    page += RenderFindingsHtml(reading);
+    if (reading.LogSize() != 0) {
+      page += "<h2>Decoded log</h2>\n<table class=\"log\">\n";
+      for (size_t row = 0; row < reading.LogSize(); ++row) {
+        AppendRow(page, reading.DecodedAt(row), kPageRow);
+        buffer.MaybeFlush();
+      }
+      page += "</table>\n";
+    }
+    page += "</section>\n";
+  }
+  page += "</body></html>\n";
+}
 
 std::string FindingsOnly(const Reading& reading) {
   std::string text;

@@ -32,4 +32,16 @@ std::string RenderLogRowsHtml(const Reading& reading, size_t first, size_t count
 // one report, mangled differently, must have in common.
 std::string FindingsOnly(const Reading& reading);
 
+// All the reports a text holds: a plain paste of one report exactly as
+// above; else first how many were found, then each report under a heading
+// that says where it came from.
+void RenderText(const Readings& readings, const Sink& out);
+void RenderHtml(const Readings& readings, const Sink& out);
+std::string FindingsOnly(const Readings& readings);
+// The page's findings: every report's, each under its heading.
+std::string RenderFindingsHtml(const Readings& readings);
+// "Report 2 of 3: from the mail of ... by ..., its attachment ...; quoted
+// 2 levels deep." (empty for a plain paste)
+std::string Heading(const Readings& readings, size_t index);
+
 } // namespace report_reader

@@ -272,6 +272,12 @@ class Parser {
       }
     }
     static const Text kFound = Head(app::logtext::kDeviceFound);
+    // A port without a name: mail programs (format=flowed ones above all)
+    // take off the blank that ends the line.
+    if (text == kFound.substr(0, kFound.size() - 1)) {
+      AddWithDetail(Kind::DeviceFound, line);
+      return true;
+    }
     if (StartsWith(text, kFound)) {
       AddWithDetail(Kind::DeviceFound, line).name = std::string(text.substr(kFound.size()));
       return true;
@@ -393,15 +399,27 @@ class Lines {
     size_t end = index + 1 < starts.size() ? starts[index + 1] - 1 : pasted.size();
     Text line = pasted.substr(begin, end - begin);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    size_t quote = 0;
-    while (quote < line.size() && line[quote] == '>') {
-      ++quote;
-      if (quote < line.size() && line[quote] == ' ') ++quote;
-    }
-    return line.substr(quote);
+    size_t depth = 0;
+    return line.substr(QuoteLength(line, depth));
+  }
+  // How many levels of quote marks the line has.
+  size_t DepthAt(size_t index) const {
+    size_t depth = 0;
+    QuoteLength(pasted.substr(starts[index], 64), depth);
+    return depth;
   }
 
  private:
+  static size_t QuoteLength(Text line, size_t& depth) {
+    size_t quote = 0;
+    while (quote < line.size() && line[quote] == '>') {
+      ++quote;
+      ++depth;
+      if (quote < line.size() && line[quote] == ' ') ++quote;
+    }
+    return quote;
+  }
+
   Text pasted;
   std::vector<uint32_t> starts;
 };
@@ -457,9 +475,92 @@ size_t TryNameGoingOn(Parser& parser, const Lines& lines, size_t index, Parser::
   return 0;
 }
 
+bool HasDetail(Kind kind) {
+  switch (kind) {
+    case Kind::SysExTooLong:
+    case Kind::EventsLost:
+    case Kind::OpenFailure:
+    case Kind::UnknownErrorCode:
+    case Kind::DeviceFound:
+    case Kind::DeviceRenamed:
+    case Kind::Stopwatch:
+    case Kind::GaveUp:
+    case Kind::SummaryDevice:
+    case Kind::NotUnderstood:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsSummary(Kind kind) {
+  return kind == Kind::SummaryDevice || kind == Kind::NoDevices;
+}
+
+// Entries first to last of `all`, with what they carry, as a report of
+// their own.
+Report Part(const Report& all, size_t first, size_t last) {
+  Report part;
+  part.entries.reserve(last + 1 - first);
+  for (size_t at = first; at <= last; ++at) {
+    Entry entry = all.entries[at];
+    if (entry.kind == Kind::SysEx) {
+      const uint32_t from = entry.at;
+      entry.at = static_cast<uint32_t>(part.sysexBytes.size());
+      part.sysexBytes.insert(part.sysexBytes.end(), all.sysexBytes.begin() + from,
+                             all.sysexBytes.begin() + from + entry.size);
+    } else if (HasDetail(entry.kind)) {
+      const uint32_t from = entry.at;
+      entry.at = static_cast<uint32_t>(part.details.size());
+      part.details.push_back(all.details[from]);
+    }
+    part.entries.push_back(entry);
+  }
+  return part;
+}
+
+// The runs the entries hold (see ParseReports), each without the text of
+// the mail around it: what stands before its first and after its last
+// understood line.
+std::vector<Report> Split(Report all, const Lines& lines) {
+  std::vector<std::pair<size_t, size_t>> runs; // first and last understood entry
+  std::vector<size_t> depths;
+  bool summarised = false;
+  for (size_t at = 0; at < all.entries.size(); ++at) {
+    const Entry& entry = all.entries[at];
+    if (entry.kind == Kind::NotUnderstood) continue;
+    const size_t depth = lines.DepthAt(entry.line - 1);
+    if (runs.empty() || depth != depths.back() || (summarised && !IsSummary(entry.kind))) {
+      runs.emplace_back(at, at);
+      depths.push_back(depth);
+      summarised = false;
+    }
+    runs.back().second = at;
+    summarised = summarised || IsSummary(entry.kind);
+  }
+  std::vector<Report> reports;
+  if (runs.size() == 1) {
+    // One run, most often a flood's: trimmed where it lies, not copied.
+    all.entries.erase(all.entries.begin() + static_cast<std::ptrdiff_t>(runs[0].second) + 1, all.entries.end());
+    all.entries.erase(all.entries.begin(), all.entries.begin() + static_cast<std::ptrdiff_t>(runs[0].first));
+    all.entries.shrink_to_fit();
+    reports.push_back(std::move(all));
+  } else {
+    for (const auto& [first, last] : runs) reports.push_back(Part(all, first, last));
+  }
+  for (size_t index = 0; index < reports.size(); ++index) {
+    Report& report = reports[index];
+    report.found = true;
+    report.firstLine = report.entries.front().line;
+    report.lastLine = report.entries.back().line;
+    report.quoteDepth = depths[index];
+  }
+  return reports;
+}
+
 } // namespace
 
-Report ParseReport(std::string_view pasted) {
+std::vector<Report> ParseReports(std::string_view pasted) {
   Report report;
   const Lines lines(pasted);
   // About one entry a line: reserved once, not doubled as it grows.
@@ -489,7 +590,8 @@ Report ParseReport(std::string_view pasted) {
       Entry* previous = report.entries.empty() ? nullptr : &report.entries.back();
       if (previous != nullptr && previous->line == line - 1 &&
           (previous->kind == Kind::DeviceFound || previous->kind == Kind::DeviceRenamed)) {
-        report.details[previous->at].name += " " + std::string(text);
+        std::string& name = report.details[previous->at].name;
+        name += name.empty() ? std::string(text) : " " + std::string(text);
       } else {
         Entry unknown;
         unknown.kind = Kind::NotUnderstood;
@@ -523,26 +625,7 @@ Report ParseReport(std::string_view pasted) {
     }
   }
 
-  // Text before the first and after the last understood line is the
-  // e-mail's.
-  size_t first = report.entries.size();
-  size_t last = 0;
-  for (size_t at = 0; at < report.entries.size(); ++at) {
-    if (report.entries[at].kind == Kind::NotUnderstood) continue;
-    if (first == report.entries.size()) first = at;
-    last = at;
-  }
-  if (first == report.entries.size()) {
-    report.entries.clear();
-    return report;
-  }
-  report.entries.erase(report.entries.begin() + static_cast<std::ptrdiff_t>(last) + 1, report.entries.end());
-  report.entries.erase(report.entries.begin(), report.entries.begin() + static_cast<std::ptrdiff_t>(first));
-  report.entries.shrink_to_fit();
-  report.found = true;
-  report.firstLine = report.entries.front().line;
-  report.lastLine = report.entries.back().line;
-  return report;
+  return Split(std::move(report), lines);
 }
 
 } // namespace report_reader

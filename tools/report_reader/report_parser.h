@@ -10,7 +10,7 @@
 // ones, a hex dump runs until its "};", and text before the first and after
 // the last understood line is the e-mail's, not the report's. Inside the
 // report, a line it cannot place becomes a NotUnderstood entry, and it goes
-// on. No input makes it fail: every byte string is some list of entries.
+// on. No input makes it fail: every byte string is some list of reports.
 //
 // A report holds up to a million lines and more (a flood), so an entry is
 // small: what a few entries carry besides their kind and line (names,
@@ -81,12 +81,17 @@ struct Report {
   bool found = false; // anything of a report at all
   size_t firstLine = 0;
   size_t lastLine = 0;
+  size_t quoteDepth = 0; // of its lines in the pasted text: 2 for "> > "
 
   const Detail& DetailOf(const Entry& entry) const { return details[entry.at]; }
   const uint8_t* SysExOf(const Entry& entry) const { return sysexBytes.data() + entry.at; }
 };
 
-// The pasted text as it came: any bytes, any length.
-Report ParseReport(std::string_view pasted);
+// The pasted text as it came: any bytes, any length. A text may hold
+// several runs (a reply thread quoting an earlier one, two reports pasted
+// one after the other): a report ends with its device summary, and a quote
+// depth of its own sets a report apart from the text around it. One report
+// per run, in the order they stand; none when nothing of a report is there.
+std::vector<Report> ParseReports(std::string_view pasted);
 
 } // namespace report_reader
