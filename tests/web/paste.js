@@ -1,4 +1,9 @@
 // node paste.js PAGE TEXT_FILE PROFILE_DIR
+// OPEN_FILE=1 node paste.js PAGE FILE PROFILE_DIR
+//
+// With OPEN_FILE=1 the file is not pasted but opened through the page's
+// file box, as a user opens a saved mail (DOM.setFileInputFiles), and the
+// page reads its bytes.
 //
 // Opens PAGE in headless Chromium, pastes the text of TEXT_FILE into its
 // text box as a user's paste reaches the page (a paste event carrying the
@@ -89,7 +94,12 @@ async function main() {
       }, 10);
     })()`);
   const started = Date.now();
-  const inserted = await evaluate(sessionId, `(function () {
+  if (process.env.OPEN_FILE === '1') {
+    const { root } = await send('DOM.getDocument', {}, sessionId);
+    const { nodeId } = await send('DOM.querySelector', { nodeId: root.nodeId, selector: '#open' }, sessionId);
+    await send('DOM.setFileInputFiles', { files: [path.resolve(textFile)], nodeId }, sessionId);
+  }
+  const inserted = process.env.OPEN_FILE === '1' || await evaluate(sessionId, `(function () {
       var data = new DataTransfer();
       data.setData('text/plain', window.pastedText);
       var paste = new ClipboardEvent('paste', {clipboardData: data, bubbles: true, cancelable: true});

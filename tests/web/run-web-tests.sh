@@ -7,7 +7,8 @@
 # passes them on, and two floods' (portprobe-flood: 118,000 lines, and the
 # largest the tool writes, 21.6 MB), whose decoded log the page shows a page
 # at a time; a text larger than the page takes is refused with the size it
-# takes. How long each took is printed; the figures are the benchmarks'
+# takes; a saved mail is opened through the page's file box. How long each
+# took is printed; the figures are the benchmarks'
 # (docs/performance.md, part 5).
 # usage: tests/web/run-web-tests.sh [BUILD_DIR]
 set -eu
@@ -42,6 +43,11 @@ for scenario in demo nano-failing busy-output unplugged wrong-length-replies; do
     compare "$scenario, $text" "$work/$scenario/$text"
   done
 done
+# A saved mail opened through the page's file box, as its bytes: the page
+# must read it as portprobe-read reads the same file.
+python3 "$root/tests/web/saved_mail.py" "$work/unplugged/portprobe-report.txt" >"$work/unplugged/saved.eml"
+LC_ALL=C grep -q 'P.dale' "$work/unplugged/saved.eml" || { echo "FAIL: the saved mail holds no renamed port"; exit 1; }
+OPEN_FILE=1 compare "unplugged, a saved windows-1252 mail through the file box" "$work/unplugged/saved.eml"
 for flood in 118k:1640 largest:16000; do
   mkdir -p "$work/${flood%%:*}"
   (cd "$work/${flood%%:*}" && env -u DISPLAY -u WAYLAND_DISPLAY "$build/bench/portprobe-flood" 16 "${flood#*:}" 4.5 \

@@ -180,6 +180,19 @@ for top_quote, earlier_quote in (('', '> > '), ('> ', '> > ')):
     check(label, [report['source']['quoteDepth'] for report in found] == [len(top_quote) // 2, 2],
           [report['source'] for report in found])
 
+# A reply whose quote of the earlier run ends early (the writer cut it):
+# that run says it is cut short, the new one is whole.
+cut = '\n'.join(reports[first].split('\n')[:-6])
+reply = mail(subject='Re: my controller')
+reply.set_content(reports[second] + '\n\nOn Tue, 8 Dec 2026, Ann wrote:\n' +
+                  '\n'.join('> ' + line for line in cut.split('\n')) + '\n[...]\n', cte='quoted-printable')
+path = os.path.join(work, 'cut-quote.eml')
+open(path, 'wb').write(reply.as_bytes())
+found = reading_of(path)
+check('a quote cut short', len(found) == 2 and essence(found[0]) == clean[second] and
+      'summary-missing' in [f['kind'] for f in found[1]['findings']] and
+      'summary-missing' not in [f['kind'] for f in found[0]['findings']], found)
+
 # Two runs pasted one after the other, no mail at all.
 path = os.path.join(work, 'two-pasted.txt')
 open(path, 'w', encoding='utf-8').write(reports['xtouch-mini'] + '\n' + reports['nano-good-scene'])

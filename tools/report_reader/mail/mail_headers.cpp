@@ -238,9 +238,19 @@ std::string DecodeEncodedWords(std::string_view field) {
     if (encoding == 'B') {
       bytes = DecodeBase64(text);
     } else if (encoding == 'Q') {
-      std::string underscored(text);
-      std::replace(underscored.begin(), underscored.end(), '_', ' ');
-      bytes = DecodeQuotedPrintable(underscored);
+      // Quoted-printable's cousin (RFC 2047 4.2): "_" a blank, and no line
+      // ends, so no blank at an end is the transport's.
+      for (size_t index = 0; index < text.size(); ++index) {
+        if (text[index] == '_') {
+          bytes += ' ';
+        } else if (text[index] == '=' && index + 2 < text.size() && HexValue(text[index + 1]) >= 0 &&
+                   HexValue(text[index + 2]) >= 0) {
+          bytes += static_cast<char>(HexValue(text[index + 1]) * 16 + HexValue(text[index + 2]));
+          index += 2;
+        } else {
+          bytes += text[index];
+        }
+      }
     } else {
       bytes = std::string(field.substr(start, end + 2 - start));
       charset = "utf-8";
