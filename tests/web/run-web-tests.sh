@@ -54,6 +54,11 @@ for flood in 118k:1640 largest:16000; do
     >/dev/null 2>&1)
   compare "flood of $(wc -l <"$work/${flood%%:*}/portprobe-report.txt") lines" "$work/${flood%%:*}/portprobe-report.txt"
 done
+# The largest report attached base64 to a saved mail, opened through the
+# file box.
+python3 "$root/tests/tools/mail/support_desk.py" "$work/largest" "$work/largest/portprobe-report.txt" \
+  "$work/demo/portprobe-report.txt"
+OPEN_FILE=1 compare "the largest report attached to a saved mail" "$work/largest/flood.eml"
 # Four times the largest report: more than the page takes.
 if PASTE_REPEAT=4 timeout 300 node "$root/tests/web/paste.js" "$page" "$work/largest/portprobe-report.txt" \
     "$(mktemp -d -p "$work")" >"$work/too-large.page" 2>/dev/null &&
