@@ -15,6 +15,15 @@
 constexpr std::array<uint8_t, 8> kBCIdentityRequest = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
 static_assert(kBCIdentityRequest.front() == 0xF0 && kBCIdentityRequest.back() == 0xF7, "one SysEx message");
 
+// Why a BCF2000/BCR2000 may not answer at all: the request goes to device
+// 00, which is device ID 1 on the unit, and a unit set to another ID stays
+// silent (the B-Control SysEx documentation that the units' editors
+// follow).
+inline constexpr const char* kBCSilenceLikelyCause =
+    "such a unit answers this request only when its device ID is 1, the number the request is addressed to; a unit "
+    "set to another ID stays silent (see the B-Control SysEx documentation that editors of these units follow)";
+static_assert(kBCIdentityRequest[4] == 0x00, "the request goes to device ID 1");
+
 // The first seven bytes of an identity reply: model byte 14 is a BCF2000,
 // 15 a BCR2000; command 02 is the reply.
 constexpr std::array<uint8_t, 7> kBCF2000ReplyHeader = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02};

@@ -130,9 +130,10 @@ TEST(MailDecoding, AnMboxIsSplitAtItsFromLinesAndTextThatIsNoMailIsLeftAlone) {
   EXPECT_EQ(mails[0].Text(), "From the start\n\n");
   EXPECT_EQ(mails[1].origin.mailNumber, 2u);
   EXPECT_EQ(mails[1].Text(), "From: inside the body\n");
-  // A report's own lines have colons, and a pasted greeting may too.
-  for (const char* text :
-       {"MIDI device found: BCF2000\nRun Time: 1.0  Interval Time: 1.0\n", "Hi: my controller\n\nMIM_OPEN\n"}) {
+  // A report's own lines have colons, and a pasted greeting may too, or
+  // begin as an mbox's separator line does.
+  for (const char* text : {"MIDI device found: BCF2000\nRun Time: 1.0  Interval Time: 1.0\n",
+                           "Hi: my controller\n\nMIM_OPEN\n", "From Ann, about my controller:\n\nMIM_OPEN\n"}) {
     const std::vector<report_reader::mail::MailText> plain = TextsOf(text);
     ASSERT_EQ(plain.size(), 1u);
     EXPECT_FALSE(plain[0].origin.mail) << text;

@@ -27,27 +27,35 @@ namespace {
 namespace protocol = port::sim::protocol;
 using Bytes = std::vector<uint8_t>;
 
-// Answers the messages it is sent, one answer each, in order, then none.
+// Answers the messages it is sent, one answer each, in order, then none;
+// or, told to, is unplugged as it sends its last answer.
 class Answering final : public port::sim::VirtualController {
  public:
-  explicit Answering(std::deque<Bytes> answers) : answers(std::move(answers)) {}
+  Answering(std::deque<Bytes> answers, bool unplugAfterLast)
+      : answers(std::move(answers)), unplugAfterLast(unplugAfterLast) {}
   void OnReceive(const uint8_t*, size_t, port::sim::ControllerLink& link) override {
     std::lock_guard<std::mutex> guard(lock);
     if (answers.empty()) return;
     link.SendSysEx(answers.front());
     answers.pop_front();
+    if (answers.empty() && unplugAfterLast) {
+      port::sim::ControllerEvent unplug;
+      unplug.kind = port::sim::ControllerEvent::Kind::Unplug;
+      link.Send(unplug);
+    }
   }
 
  private:
   std::mutex lock;
   std::deque<Bytes> answers;
+  const bool unplugAfterLast;
 };
 
 // One device over the simulated service, run until the dialogue is quiet;
 // the report as the tool builds it, and its handler as it ended.
 struct ToolRun {
-  ToolRun(const std::string& port, std::deque<Bytes> answers) {
-    service.AddDevice(port, std::make_shared<Answering>(std::move(answers)));
+  ToolRun(const std::string& port, std::deque<Bytes> answers, bool unplugAfterLast = false) {
+    service.AddDevice(port, std::make_shared<Answering>(std::move(answers), unplugAfterLast));
     manager.Start();
     WaitForQuiet(service, manager);
     report = app::BuildReport(manager).Joined();
@@ -198,6 +206,81 @@ TEST(ReaderAndTool, ReadANanoKontrolAcknowledgement) {
     // Received: the write request went out, and its answer never came.
     EXPECT_EQ(handler->state == CKorgNanoControl::AwaitingWriteAck, failures == 0 && c.ack[1] == 0x42);
     EXPECT_TRUE(run.Finds("no confirmed write seen within the run"));
+  }
+}
+
+// What a unit's silence or scene most likely means, from what is known of
+// the real devices: each situation played to the real handler, the report
+// read back.
+TEST(ReaderAndTool, NameTheLikelyCauseOfWhatTheUnitDid) {
+  // A factory-fresh nanoKONTROL2 lights its LEDs itself (LED mode
+  // internal, scene data byte 2, sent in the dump's byte 16); the tool
+  // needs them external.
+  Bytes factory(protocol::kNanoKontrolScene.begin(), protocol::kNanoKontrolScene.end());
+  factory[16] = 0x00;
+  const Bytes uploaded = Acknowledgement(0x42, 0x40, {0x5F, protocol::kNanoKontrolUploadAccepted, 0x00});
+  const Bytes written = Acknowledgement(0x42, 0x40, {0x5F, protocol::kNanoKontrolWritten, 0x00});
+  const struct {
+    const char* what;
+    const char* port;
+    std::deque<Bytes> answers;
+    bool unplugged;
+    std::vector<std::string> findings; // each among the reading's
+    const char* handlerState;          // what the handler must have come to
+  } cases[] = {
+      {"a BC that never answers",
+       "BCF2000",
+       {},
+       false,
+       {"BC device \"BCF2000\": a likely cause, not a certainty: such a unit answers this request only when its device "
+        "ID is 1"},
+       "awaiting identity"},
+      {"a nanoKONTROL2 that never sends its scene",
+       "nanoKONTROL2",
+       {},
+       false,
+       {"nanoKONTROL2 \"nanoKONTROL2\": a likely cause, not a certainty: the unit answers the tool's scene request "
+        "only on global MIDI channel 1"},
+       "awaiting scene"},
+      {"a factory-fresh nanoKONTROL2",
+       "nanoKONTROL2",
+       {factory, uploaded, written},
+       false,
+       {"nanoKONTROL2 \"nanoKONTROL2\": its scene differs from the tool's in LED mode (internal, the tool's: "
+        "external): the LED mode alone, as a factory-fresh unit's scene differs.",
+        "the scene was rewritten and the write confirmed"},
+       "idle"},
+      {"a nanoKONTROL2 pulled out right after it sent its scene",
+       "nanoKONTROL2",
+       {factory},
+       true,
+       {"no confirmed write seen within the run",
+        "nanoKONTROL2 \"nanoKONTROL2\": a likely cause, not a certainty: the upload did not reach the unit, or it was "
+        "disconnected during the run"},
+       "awaiting upload acknowledgement"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ToolRun run(c.port, c.answers, c.unplugged);
+    run.reading = report_reader::Read(run.report);
+    for (const std::string& finding : c.findings) {
+      EXPECT_TRUE(run.Finds(finding)) << finding << "\n" << report_reader::FindingsOnly(run.reading);
+    }
+    std::string state;
+    if (auto* bc = dynamic_cast<CBCF2000*>(run.device->handler))
+      state = bc->awaitingIdentity ? "awaiting identity" : "";
+    if (auto* nano = dynamic_cast<CKorgNanoControl*>(run.device->handler)) {
+      state = nano->state == CKorgNanoControl::Idle                ? "idle"
+              : nano->state == CKorgNanoControl::AwaitingScene     ? "awaiting scene"
+              : nano->state == CKorgNanoControl::AwaitingUploadAck ? "awaiting upload acknowledgement"
+                                                                   : "other";
+    }
+    EXPECT_EQ(state, c.handlerState);
+    // A cause is named only where the unit was silent or differed as above.
+    const size_t causes = std::count_if(run.reading.findings.begin(), run.reading.findings.end(),
+                                        [](const report_reader::Finding& f) { return f.kind == "likely-cause"; });
+    EXPECT_EQ(causes, std::string(c.what).find("factory-fresh nanoKONTROL2") != std::string::npos ? 0u : 1u)
+        << report_reader::FindingsOnly(run.reading);
   }
 }
 

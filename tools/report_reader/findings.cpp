@@ -9,6 +9,7 @@
 #include "app/log_texts.h"
 #include "handlers/bc_protocol.h"
 #include "handlers/nano_kontrol_protocol.h"
+#include "handlers/nano_kontrol_scene.h"
 #include "midi/model_code.h"
 #include "tools/report_reader/midi_text.h"
 #include "tools/report_reader/report_parser.h"
@@ -291,8 +292,17 @@ class Reader {
       text += " (" + Plural(refused, "message", "messages") + " of 8 bytes or more examined as a reply, \"" +
               app::logtext::kIdentityReply + "\", and not accepted)";
     }
-    Add("identity-missing", text + ".", refused != 0 ? LinesOf(replies) : LinesOf(requests),
-        SilentNames(bcs, answered));
+    const std::vector<std::string> silent = SilentNames(bcs, answered);
+    Add("identity-missing", text + ".", refused != 0 ? LinesOf(replies) : LinesOf(requests), silent);
+    // Nothing came back at all: what the units' documentation says of that;
+    // unless the request may never have gone out (a send failed, a driver
+    // call hung).
+    if (refused == 0 && RequestsWentOut()) {
+      const std::string which =
+          silent.size() == 1 ? "BC device \"" + silent[0] + "\"" : std::string("The silent BC devices");
+      Add("likely-cause", which + ": a likely cause, not a certainty: " + kBCSilenceLikelyCause + ".",
+          LinesOf(requests), silent);
+    }
   }
 
   void NanoDialogue() {
@@ -315,11 +325,15 @@ class Reader {
     // A controller that sends its scene again and again (a stuck loop)
     // gets one finding for all the equal dumps.
     std::map<std::string, std::vector<size_t>> scenes;
+    std::map<std::string, const Entry*> firstDump;
     std::vector<std::string> order;
     for (const Entry& entry : entries) {
       if (!IsNanoScene(entry)) continue;
       const std::string text = SceneDifference(entry);
-      if (scenes[text].empty()) order.push_back(text);
+      if (scenes[text].empty()) {
+        order.push_back(text);
+        firstDump[text] = &entry;
+      }
       scenes[text].push_back(entry.line);
     }
     for (const std::string& text : order) {
@@ -328,6 +342,8 @@ class Reader {
       finding += count == 1 ? "a scene dump" : std::to_string(count) + " scene dumps, each";
       finding += " " + text + ".";
       Add("scene-dump", finding, scenes[text], nanoNames);
+      const std::string parameters = SceneParameters(*firstDump[text]);
+      if (!parameters.empty()) Add("scene-parameters", who + ": " + parameters + ".", scenes[text], nanoNames);
     }
     for (const Entry* entry : success) {
       Add("scene-written", who + ": the scene was rewritten and the write confirmed (\"data upload success!\").",
@@ -349,6 +365,12 @@ class Reader {
               ? who + ": no scene came back within the run (no answer seen)."
               : Plural(silent, "nanoKONTROL2", "nanoKONTROL2s") + " sent no scene within the run (no answer seen).",
           lines, nanoNames);
+      if (RequestsWentOut()) {
+        Add("likely-cause",
+            (nanos.size() == 1 ? who : std::string("The silent nanoKONTROL2s")) +
+                ": a likely cause, not a certainty: " + kNanoSilenceLikelyCause + ".",
+            lines, nanoNames);
+      }
     }
   }
 
@@ -401,7 +423,36 @@ class Reader {
           {gaveUpAt}, nanoNames);
     } else if (state != Done) {
       Add("scene-not-written", who + ": no confirmed write seen within the run.", {bad.line}, nanoNames);
+      if (uploadLines.empty() && writeLines.empty() && state == Upload) {
+        Add("likely-cause", who + ": a likely cause, not a certainty: " + kNanoUploadUnansweredLikelyCause + ".",
+            {bad.line}, nanoNames);
+      }
     }
+  }
+
+  // The scene parameters in which a dump differs from the stored image,
+  // named as Korg's editor names them; empty when none does.
+  std::string SceneParameters(const Entry& scene) const {
+    const std::array<uint8_t, kNanoSceneDataBytes> sent = NanoSceneData(BytesOf(scene));
+    const std::array<uint8_t, kNanoSceneDataBytes> stored = NanoSceneData(kNanoSceneImage.data());
+    std::vector<size_t> differ;
+    for (size_t at = 0; at < sent.size(); ++at) {
+      if (sent[at] != stored[at]) differ.push_back(at);
+    }
+    if (differ.empty()) return "";
+    std::string text = "its scene differs from the tool's in ";
+    constexpr size_t kMostNamed = 12;
+    for (size_t index = 0; index < differ.size() && index < kMostNamed; ++index) {
+      const NanoSceneParameter parameter = NanoSceneParameterAt(differ[index]);
+      text += index == 0 ? "" : "; ";
+      text += parameter.name + " (" + NanoSceneValueText(parameter.value, sent[differ[index]]) +
+              ", the tool's: " + NanoSceneValueText(parameter.value, stored[differ[index]]) + ")";
+    }
+    if (differ.size() > kMostNamed) text += "; and " + std::to_string(differ.size() - kMostNamed) + " more";
+    if (differ.size() == 1 && differ[0] == kNanoFactoryDifference) {
+      text += ": the LED mode alone, as a factory-fresh unit's scene differs";
+    }
+    return text;
   }
 
   // How a scene dump differs from the stored image, as the end of a sentence.
@@ -562,6 +613,11 @@ class Reader {
       }
     }
   }
+
+  // Whether every request the tool logged can have reached its unit: no send
+  // failed and no driver call hung (the report does not say which request
+  // a failure was).
+  bool RequestsWentOut() const { return All(Kind::SendFailed).empty() && All(Kind::GaveUp).empty(); }
 
   std::vector<std::string> AllNames() const {
     std::vector<std::string> names;

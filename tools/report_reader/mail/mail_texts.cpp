@@ -211,6 +211,13 @@ std::vector<std::string> MailsOfMbox(std::string_view mbox) {
   return mails;
 }
 
+MailText PlainText(std::string_view pasted) {
+  MailText plain;
+  plain.pasted = pasted;
+  plain.fromPaste = true;
+  return plain;
+}
+
 } // namespace
 
 std::vector<MailText> TextsOf(std::string_view pasted) {
@@ -219,22 +226,22 @@ std::vector<MailText> TextsOf(std::string_view pasted) {
   std::string_view text = pasted;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);
   Walk walk(texts);
+  Headers headers;
+  std::string_view body;
   if (text.compare(0, 5, "From ") == 0) {
     const std::vector<std::string> mails = MailsOfMbox(text);
+    // A paste that merely begins "From Ann: ..." is no mbox: its first mail
+    // must begin with a mail's header block.
+    if (mails.empty() || !SplitHeaders(mails.front(), headers, body, false)) return {PlainText(pasted)};
     size_t number = 0;
     for (const std::string& mail : mails) walk.Mail(mail, ++number);
     if (!texts.empty()) return texts;
   }
-  Headers headers;
-  std::string_view body;
   if (SplitHeaders(text, headers, body, false)) {
     walk.Mail(text, 0);
     return texts;
   }
-  MailText plain;
-  plain.pasted = pasted;
-  plain.fromPaste = true;
-  texts.push_back(std::move(plain));
+  texts.push_back(PlainText(pasted));
   return texts;
 }
 
