@@ -10,10 +10,17 @@
 
 #include "midi/model_code.h"
 
+// Every message of the exchange begins F0 and Behringer's manufacturer ID
+// 00 20 32.
+constexpr std::array<uint8_t, 4> kBehringerHeader = {0xF0, 0x00, 0x20, 0x32};
+
 // F0, manufacturer 00 20 32, device 00, model 7F (either model), command 01
 // (identity request), F7.
 constexpr std::array<uint8_t, 8> kBCIdentityRequest = {0xF0, 0x00, 0x20, 0x32, 0x00, 0x7F, 0x01, 0xF7};
 static_assert(kBCIdentityRequest.front() == 0xF0 && kBCIdentityRequest.back() == 0xF7, "one SysEx message");
+static_assert(kBCIdentityRequest[1] == kBehringerHeader[1] && kBCIdentityRequest[2] == kBehringerHeader[2] &&
+                  kBCIdentityRequest[3] == kBehringerHeader[3],
+              "the request is Behringer's");
 
 // Why a BCF2000/BCR2000 may not answer at all: the request goes to device
 // 00, which is device ID 1 on the unit, and a unit set to another ID stays

@@ -9,6 +9,7 @@
 
 // Every message of the dialogue starts F0, Korg's ID 42, 4g (g: global MIDI
 // channel, 0 in what we send), the model bytes 00 01 13 and 00.
+constexpr size_t kNanoChannelByte = 2; // 4g
 
 // Asks for the scene the controller holds.
 inline constexpr std::array<uint8_t, 11> kNanoDumpRequest = {0xF0, 0x42, 0x40, 0x00, 0x01, 0x13,
@@ -57,7 +58,7 @@ inline constexpr std::array<uint8_t, 402> kNanoSceneImage = {
 };
 static_assert(kNanoSceneImage.size() == 402, "the scene dump is 402 bytes");
 static_assert(kNanoSceneImage.front() == 0xF0 && kNanoSceneImage.back() == 0xF7, "one SysEx message");
-static_assert(kNanoSceneImage[2] == 0x40, "sent for global channel 1");
+static_assert(kNanoSceneImage[kNanoChannelByte] == 0x40, "sent for global channel 1");
 
 // Failed acknowledgements, of uploads and writes together, after which the
 // dialogue gives up: the image goes out ten times at most.

@@ -17,7 +17,8 @@ std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 
   return text;
 }
 
-bool StartsWith(const uint8_t* bytes, size_t length, std::initializer_list<uint8_t> start) {
+template <typename Bytes>
+bool StartsWith(const uint8_t* bytes, size_t length, const Bytes& start) {
   return length >= start.size() && std::equal(start.begin(), start.end(), bytes);
 }
 
@@ -35,8 +36,8 @@ std::string Maker(const uint8_t* bytes, size_t length) {
     default:
       break;
   }
-  if (StartsWith(bytes, length, {0xF0, 0x00, 0x20, 0x32})) return "Behringer";
-  if (StartsWith(bytes, length, {0xF0, 0x00, 0x01, 0x79})) return "DJ TechTools";
+  if (StartsWith(bytes, length, kBehringerHeader)) return "Behringer";
+  if (StartsWith(bytes, length, std::array<uint8_t, 4>{0xF0, 0x00, 0x01, 0x79})) return "DJ TechTools";
   if (bytes[1] == 0x00 && length >= 4) return Format("maker 00 %02X %02X", bytes[2], bytes[3]);
   return Format("maker %02X", bytes[1]);
 }
@@ -57,18 +58,18 @@ std::string Quoted(const uint8_t* begin, const uint8_t* end) {
 
 // What a message of the families the tool talks to is, or "".
 std::string KnownMessage(const uint8_t* bytes, size_t length) {
-  if (StartsWith(bytes, length, {0xF0, 0x00, 0x20, 0x32}) && length >= kBCShortestReply) {
+  if (StartsWith(bytes, length, kBehringerHeader) && length >= kBCShortestReply) {
     if (std::equal(kBCIdentityRequest.begin(), kBCIdentityRequest.end(), bytes)) return "identity request";
     const char model = BCIdentityReplyModel(bytes, length);
     if (model == 0) return "";
-    return std::string("identity reply: ") + (model == kBCF2000Code ? "BCF2000" : "BCR2000") + ", " +
+    return std::string("identity reply: ") + FamilyName(model) + ", " +
            Quoted(bytes + kBCIdentityTextOffset, bytes + length - 1);
   }
   if (!IsNanoKontrolMessage(bytes, length)) return "";
   if (IsNanoKontrolScene(bytes, length)) {
-    if ((bytes[2] & 0xF0u) == 0x40)
-      return Format("nanoKONTROL2 scene dump (global channel %u)", (bytes[2] & 0x0Fu) + 1);
-    return Format("nanoKONTROL2 scene dump (byte 2 %02X)", bytes[2]);
+    const uint8_t channel = bytes[kNanoChannelByte];
+    if ((channel & 0xF0u) == 0x40) return Format("nanoKONTROL2 scene dump (global channel %u)", (channel & 0x0Fu) + 1);
+    return Format("nanoKONTROL2 scene dump (byte 2 %02X)", channel);
   }
   if (NanoAcknowledgementSays(bytes, length, kNanoUploadDone)) return "nanoKONTROL2: scene data received";
   if (NanoAcknowledgementSays(bytes, length, kNanoWriteDone)) return "nanoKONTROL2: scene written";
