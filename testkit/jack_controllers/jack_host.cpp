@@ -17,12 +17,11 @@ constexpr size_t kQueueBytes = 1 << 18;
 constexpr std::chrono::milliseconds kConnectPatience{2000};
 constexpr std::chrono::milliseconds kConnectLookInterval{1};
 
-// The bytes a short-message word stands for, by its status byte.
+// The bytes a short-message word stands for, by its status byte (three for
+// one that begins no message: a script's mistake, sent as it stands).
 size_t ShortLength(uint8_t status) {
-  if (status >= 0xF8 || status == 0xF6) return 1;
-  if (status == 0xF1 || status == 0xF3) return 2;
-  if (status >= 0x80 && status < 0xF0 && (status & 0xE0) == 0xC0) return 2;
-  return 3;
+  const size_t length = ShortMessageLength(status);
+  return length != 0 ? length : 3;
 }
 
 } // namespace

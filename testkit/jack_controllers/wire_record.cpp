@@ -23,17 +23,17 @@ bool IsOneMessage(const uint8_t* bytes, size_t length) {
     return true;
   };
   if (status == 0xF0) return length >= 2 && bytes[length - 1] == 0xF7 && dataOnly(1, length - 1);
-  size_t expected = 0;
-  if (status < 0xF0) {
-    expected = (status & 0xE0) == 0xC0 ? 2 : 3;
-  } else if (status == 0xF1 || status == 0xF3) {
-    expected = 2;
-  } else if (status == 0xF2) {
-    expected = 3;
-  } else if (status == 0xF6 || status >= 0xF8) {
-    expected = 1;
-  }
+  const size_t expected = ShortMessageLength(status);
   return expected != 0 && length == expected && dataOnly(1, length);
+}
+
+size_t ShortMessageLength(uint8_t status) {
+  if (status < 0x80) return 0;
+  if (status < 0xF0) return (status & 0xE0) == 0xC0 ? 2 : 3;
+  if (status == 0xF1 || status == 0xF3) return 2;
+  if (status == 0xF2) return 3;
+  if (status == 0xF6 || status >= 0xF8) return 1;
+  return 0;
 }
 
 WireRecord::WireRecord(std::string directory) : directory(std::move(directory)) {

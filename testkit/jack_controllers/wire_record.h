@@ -22,6 +22,9 @@ namespace jack_controllers {
 std::string HexLine(const uint8_t* bytes, size_t length);
 // True when the bytes are exactly one complete MIDI message.
 bool IsOneMessage(const uint8_t* bytes, size_t length);
+// The bytes of a message that begins with this status byte (not System
+// Exclusive); 0 for a status byte that begins no message.
+size_t ShortMessageLength(uint8_t status);
 
 class WireRecord {
  public:

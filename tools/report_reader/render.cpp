@@ -137,6 +137,24 @@ std::string Notes(const Reading& reading) {
   return text;
 }
 
+std::string PageTop(const char* title) {
+  return std::string("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>") + title +
+         "</title>\n<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
+         ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n";
+}
+
+// The decoded log as one table, handed on a block at a time.
+void AppendLogTable(Buffered& buffer, const Reading& reading, const char* attribute) {
+  if (reading.LogSize() == 0) return;
+  std::string& page = buffer.Text();
+  page += std::string("<h2>Decoded log</h2>\n<table ") + attribute + ">\n";
+  for (size_t row = 0; row < reading.LogSize(); ++row) {
+    AppendRow(page, reading.DecodedAt(row), kPageRow);
+    buffer.MaybeFlush();
+  }
+  page += "</table>\n";
+}
+
 } // namespace
 
 std::string Heading(const Readings& readings, size_t index) {
@@ -163,6 +181,18 @@ std::string Heading(const Readings& readings, size_t index) {
   }
   return text + ".";
 }
+
+namespace {
+
+// A report's section of a page of several: its heading and notes.
+std::string SectionTop(const Readings& readings, size_t index) {
+  std::string top =
+      "<section class=\"report\">\n<h2 class=\"heading\">" + Escaped(Heading(readings, index)) + "</h2>\n";
+  for (const std::string& note : readings.reports[index].notes) top += "<p class=\"note\">" + Escaped(note) + "</p>\n";
+  return top;
+}
+
+} // namespace
 
 std::string FindingsOnly(const Readings& readings) {
   if (readings.Plain()) return FindingsOnly(readings.reports.front());
@@ -195,8 +225,7 @@ std::string RenderFindingsHtml(const Readings& readings) {
   std::string page = "<p id=\"count\">" + Escaped(CountLine(readings)) + "</p>\n";
   for (size_t index = 0; index < readings.reports.size(); ++index) {
     const Reading& reading = readings.reports[index];
-    page += "<section class=\"report\">\n<h2 class=\"heading\">" + Escaped(Heading(readings, index)) + "</h2>\n";
-    for (const std::string& note : reading.notes) page += "<p class=\"note\">" + Escaped(note) + "</p>\n";
+    page += SectionTop(readings, index);
     page += RenderFindingsHtml(reading) + "</section>\n";
   }
   return page;
@@ -206,24 +235,13 @@ void RenderHtml(const Readings& readings, const Sink& out) {
   if (readings.Plain()) return RenderHtml(readings.reports.front(), out);
   Buffered buffer(out);
   std::string& page = buffer.Text();
-  page =
-      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe reports</title>\n"
-      "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
-      ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n";
+  page = PageTop("Portprobe reports");
   page += "<p id=\"count\">" + Escaped(CountLine(readings)) + "</p>\n";
   for (size_t index = 0; index < readings.reports.size(); ++index) {
     const Reading& reading = readings.reports[index];
-    page += "<section class=\"report\">\n<h2 class=\"heading\">" + Escaped(Heading(readings, index)) + "</h2>\n";
-    for (const std::string& note : reading.notes) page += "<p class=\"note\">" + Escaped(note) + "</p>\n";
+    page += SectionTop(readings, index);
     page += RenderFindingsHtml(reading);
-    if (reading.LogSize() != 0) {
-      page += "<h2>Decoded log</h2>\n<table class=\"log\">\n";
-      for (size_t row = 0; row < reading.LogSize(); ++row) {
-        AppendRow(page, reading.DecodedAt(row), kPageRow);
-        buffer.MaybeFlush();
-      }
-      page += "</table>\n";
-    }
+    AppendLogTable(buffer, reading, "class=\"log\"");
     page += "</section>\n";
   }
   page += "</body></html>\n";
@@ -294,19 +312,9 @@ std::string RenderLogRowsHtml(const Reading& reading, size_t first, size_t count
 void RenderHtml(const Reading& reading, const Sink& out) {
   Buffered buffer(out);
   std::string& page = buffer.Text();
-  page =
-      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Portprobe report</title>\n"
-      "<style>body{font-family:sans-serif;margin:2em}td{padding:0 .6em;vertical-align:top}"
-      ".line{color:#777;text-align:right}.logged{font-family:monospace}</style></head><body>\n";
+  page = PageTop("Portprobe report");
   page += RenderFindingsHtml(reading);
-  if (reading.LogSize() != 0) {
-    page += "<h2>Decoded log</h2>\n<table id=\"log\">\n";
-    for (size_t index = 0; index < reading.LogSize(); ++index) {
-      AppendRow(page, reading.DecodedAt(index), kPageRow);
-      buffer.MaybeFlush();
-    }
-    page += "</table>\n";
-  }
+  AppendLogTable(buffer, reading, "id=\"log\"");
   page += "</body></html>\n";
 }
 

@@ -1,5 +1,7 @@
 #include "tools/report_reader/mail/flowed_text.h"
 
+#include "tools/report_reader/mail/text_lines.h"
+
 namespace report_reader::mail {
 
 std::string UnflowText(std::string_view flowed, bool deleteSpace) {
@@ -7,14 +9,7 @@ std::string UnflowText(std::string_view flowed, bool deleteSpace) {
   text.reserve(flowed.size());
   bool open = false; // the last line written ended in a soft break
   size_t openDepth = 0;
-  size_t at = 0;
-  while (at < flowed.size()) {
-    size_t end = flowed.find('\n', at);
-    const bool lastLine = end == std::string_view::npos;
-    if (lastLine) end = flowed.size();
-    std::string_view line = flowed.substr(at, end - at);
-    at = lastLine ? end : end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  ForEachLine(flowed, [&](std::string_view line, bool, bool lastLine) {
     size_t depth = 0;
     while (depth < line.size() && line[depth] == '>') ++depth;
     line.remove_prefix(depth);
@@ -34,7 +29,7 @@ std::string UnflowText(std::string_view flowed, bool deleteSpace) {
     open = soft;
     openDepth = depth;
     if (!soft && !lastLine) text += '\n';
-  }
+  });
   return text;
 }
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "tools/report_reader/mail/text_lines.h"
+
 namespace report_reader::mail {
 
 namespace {
@@ -23,15 +25,7 @@ bool IsBlank(char c) {
 std::string DecodeQuotedPrintable(std::string_view encoded) {
   std::string decoded;
   decoded.reserve(encoded.size());
-  size_t at = 0;
-  while (at < encoded.size()) {
-    size_t end = encoded.find('\n', at);
-    const bool lastLine = end == std::string_view::npos;
-    if (lastLine) end = encoded.size();
-    std::string_view line = encoded.substr(at, end - at);
-    at = lastLine ? end : end + 1;
-    const bool crlf = !line.empty() && line.back() == '\r';
-    if (crlf) line.remove_suffix(1);
+  ForEachLine(encoded, [&decoded](std::string_view line, bool crlf, bool lastLine) {
     // Blanks at a line's end are the transport's, not the text's: a
     // blank the sender meant is written "=20".
     while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
@@ -46,7 +40,7 @@ std::string DecodeQuotedPrintable(std::string_view encoded) {
         soft = true;
         break;
       }
-      const int high = index + 1 < line.size() ? HexValue(line[index + 1]) : -1;
+      const int high = HexValue(line[index + 1]);
       const int low = index + 2 < line.size() ? HexValue(line[index + 2]) : -1;
       if (high < 0 || low < 0) {
         decoded += c;
@@ -56,7 +50,7 @@ std::string DecodeQuotedPrintable(std::string_view encoded) {
       index += 2;
     }
     if (!soft && !lastLine) decoded += crlf ? "\r\n" : "\n";
-  }
+  });
   return decoded;
 }
 
