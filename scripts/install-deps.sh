@@ -5,7 +5,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   librtmidi-dev jackd2 xvfb xclip g++-mingw-w64-x86-64-posix wine zip clang-format clang-tidy python3
-  emscripten nodejs chromium"
+  emscripten nodejs chromium linux-source-6.1 flex bison bc alsa-utils"
 missing=""
 for package in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"

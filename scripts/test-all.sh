@@ -35,6 +35,10 @@ for preset in default asan tsan; do
   stage "$preset: portprobe on a JACK server"
   tests/jack/run-jack-tests.sh "build/$preset"
   if [ "$preset" = default ]; then
+    # The ALSA path every Linux user runs, on a real kernel run as a process
+    # (its build is cached per machine: minutes the first time, none after).
+    stage "portprobe on a Linux kernel (user-mode, USB MIDI units)"
+    tests/uml/run-uml-tests.sh build/default
     stage "the report reader's page in headless Chromium"
     tests/web/run-web-tests.sh build/default
     # The benchmarks only have to run here (a second or two); the figures

@@ -118,6 +118,18 @@ bool UsbHost::Plug(const std::string& configfsRoot) {
       std::fprintf(stderr, "usb-controllers: %s did not appear: %s\n", device.c_str(), std::strerror(errno));
       return false;
     }
+    // One unit at a time, each once the kernel has named it (its card, the
+    // lowest free: the unit's index), so that the kernel numbers the units'
+    // cards and sequencer clients in the scene's order, as a user who
+    // plugs them in one after the other sees them.
+    const std::string named = "/proc/asound/card" + std::to_string(unit.index) + "/id";
+    while (::access(named.c_str(), F_OK) != 0 && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (::access(named.c_str(), F_OK) != 0) {
+      std::fprintf(stderr, "usb-controllers: the kernel did not name %s\n", unit.device.alsaClient.c_str());
+      return false;
+    }
   }
   writer = std::thread([this] { WriteLoop(); });
   for (auto& unit : units) {

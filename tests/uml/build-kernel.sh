@@ -7,10 +7,15 @@
 # Prints the kernel's path. Fails loudly when it cannot be built, or when the
 # configuration lost an option it asks for.
 # usage: tests/uml/build-kernel.sh
-#   PORTPROBE_UML_CACHE: the cache (default /var/cache/portprobe-uml)
+#   PORTPROBE_UML_CACHE: the cache (default /var/cache/portprobe-uml for
+#   root, else ~/.cache/portprobe-uml)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-cache="${PORTPROBE_UML_CACHE:-/var/cache/portprobe-uml}"
+if [ "$(id -u)" -eq 0 ]; then
+  cache="${PORTPROBE_UML_CACHE:-/var/cache/portprobe-uml}"
+else
+  cache="${PORTPROBE_UML_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/portprobe-uml}"
+fi
 tarball=/usr/src/linux-source-6.1.tar.xz
 [ -e "$tarball" ] || { echo "build-kernel.sh: $tarball missing (apt-get install linux-source-6.1)" >&2; exit 1; }
 version=$(dpkg-query -W -f='${Version}' linux-source-6.1)
@@ -33,8 +38,8 @@ make -s -C "$src" ARCH=um defconfig >&2
 "$src/scripts/kconfig/merge_config.sh" -m -O "$src" "$src/.config" "$here/kernel.config" >&2
 make -s -C "$src" ARCH=um olddefconfig >&2
 missing=""
-for option in $(grep '^CONFIG_' "$here/kernel.config" | cut -d= -f1); do
-  grep -q "^$option=y" "$src/.config" || missing="$missing $option"
+for setting in $(grep '^CONFIG_' "$here/kernel.config"); do
+  grep -qx "$setting" "$src/.config" || missing="$missing $setting"
 done
 [ -z "$missing" ] || { echo "build-kernel.sh: the configuration lost:$missing" >&2; exit 1; }
 make -s -C "$src" ARCH=um -j"$(nproc)" linux >&2

@@ -6,14 +6,15 @@
 # root is the host's own file system (hostfs), so the programs are the
 # host's and the directory is the host's too. Its job comes from the kernel
 # command line (PORTPROBE_JOB=FILE, a file of shell assignments: SCENE,
-# WORK, PORTPROBE, CONTROLLERS).
+# UNITS, WORK, PORTPROBE, CONTROLLERS).
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
-# The guest's own devices, its sound devices among them, over the host's.
-mount -t devtmpfs devtmpfs /dev
+# The guest's own devices (its sound devices among them) are over the
+# host's already: the kernel mounts its devtmpfs itself.
 mount -t configfs configfs /sys/kernel/config
 mount -t tmpfs tmpfs /run
+mkdir -p /dev/shm
 mount -t tmpfs tmpfs /dev/shm
 
 finish() {
@@ -34,6 +35,15 @@ waited=0
 while [ ! -e wire/ready ]; do
   kill -0 "$controllers" 2>/dev/null || finish "usb-controllers ended: $(cat controllers.log)"
   [ "$waited" -lt 3000 ] || finish "the units were not plugged in within 30 s"
+  sleep 0.01
+  waited=$((waited + 1))
+done
+# The kernel's USB side names each unit after its gadget is bound, as it
+# does a unit plugged in; the tool is run, as a user runs it, once every
+# unit is there: its card and its client in the sequencer.
+waited=0
+while [ "$(grep -c 'type=kernel,card=' /proc/asound/seq/clients 2>/dev/null || echo 0)" -lt "$((UNITS * 2))" ]; do
+  [ "$waited" -lt 3000 ] || finish "the kernel did not name every unit within 30 s: $(cat /proc/asound/cards)"
   sleep 0.01
   waited=$((waited + 1))
 done

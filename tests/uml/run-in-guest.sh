@@ -17,6 +17,7 @@ kernel=$("$root/tests/uml/build-kernel.sh")
 units=$("$build/testkit/usb_controllers/usb-controllers" --count "$scene")
 cat >"$work/job" <<JOB
 SCENE='$scene'
+UNITS=$units
 WORK='$work'
 PORTPROBE='$build/portprobe'
 CONTROLLERS='$build/testkit/usb_controllers/usb-controllers'
