@@ -343,7 +343,13 @@ class Reader {
       finding += " " + text + ".";
       Add("scene-dump", finding, scenes[text], nanoNames);
       const std::string parameters = SceneParameters(*firstDump[text]);
-      if (!parameters.empty()) Add("scene-parameters", who + ": " + parameters + ".", scenes[text], nanoNames);
+      if (!parameters.empty()) {
+        std::string named = who;
+        named += ": ";
+        named += parameters;
+        named += ".";
+        Add("scene-parameters", std::move(named), scenes[text], nanoNames);
+      }
     }
     for (const Entry* entry : success) {
       Add("scene-written", who + ": the scene was rewritten and the write confirmed (\"data upload success!\").",

@@ -55,11 +55,11 @@ std::string DecodeQuotedPrintable(std::string_view encoded) {
 }
 
 std::string DecodeBase64(std::string_view encoded) {
-  static const std::array<int8_t, 256> kValues = [] {
-    std::array<int8_t, 256> values{};
+  static const std::array<int, 256> kValues = [] {
+    std::array<int, 256> values{};
     values.fill(-1);
     const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int index = 0; index < 64; ++index) values[static_cast<unsigned char>(alphabet[index])] = int8_t(index);
+    for (int index = 0; index < 64; ++index) values[static_cast<unsigned char>(alphabet[index])] = index;
     return values;
   }();
   std::string decoded;
