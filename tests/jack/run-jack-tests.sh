@@ -117,9 +117,7 @@ mask_stopwatch() {
   sed -E 's/Run Time: [0-9]+\.[0-9]{6}  Interval Time: [0-9]+\.[0-9]{6}/Run Time: #  Interval Time: #/g'
 }
 
-lf() { printf '%s\n' "$@"; }
-crlf() { printf '%s\r\n' "$@"; }
-stopwatch='Run Time: #  Interval Time: #'
+. "$root/tests/support/controllers_capture.sh"
 
 same() { # same EXPECTED ACTUAL WHAT
   if cmp -s "$1" "$2"; then
@@ -202,9 +200,6 @@ case_no_service() {
 # --- the controllers scene ------------------------------------------------------
 # The hex dump the input callback logs for the message on line $2 of the
 # expected wire file $1: "{ 0xF0, 0x42, ..., 0xF7,};".
-dump_of() {
-  sed -n "${2}p" "$1" | awk '{ line = "{"; for (i = 1; i <= NF; i++) line = line " 0x" $i ","; sub(/,$/, ",};", line); print line }'
-}
 
 # In the order the scene's time slots give (jack_scenes.cpp): the ports as
 # they are found, the nanoKONTROL2's dialogue, the BCF2000's answer, the
@@ -217,25 +212,7 @@ expected_capture() {
   lf "MIM_OPEN" "MIDI device found: a2j:X-TOUCH MINI [23]: X-TOUCH MINI MIDI 1"
   lf "MIM_OPEN" "MIDI device found: a2j:USB Keyboard [24]: USB Keyboard MIDI 1"
   lf "MIM_OPEN" "MIDI device found: a2j:Foot Controller [28]: Foot Controller MIDI 1"
-  crlf "SysEx message received:" "$(dump_of "$nano" 1)"
-  lf "current settings are bad!"
-  crlf "SysEx message received:" "$(dump_of "$nano" 2)"
-  crlf "SysEx message received:" "$(dump_of "$nano" 3)"
-  lf "data upload success!"
-  crlf "SysEx message received:"
-  crlf "{ 0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0x42, 0x43, 0x46, 0x32, 0x30, 0x30, 0x30, 0x20, 0x53, 0x74, 0x61, 0x67, 0x65, 0xF7,};"
-  crlf "Got identity response" "$stopwatch"
-  printf '%s' "Updated device name: BCF2000 Stage"
-  lf "got MIDI: 90 3C 64"
-  crlf "$stopwatch" "$stopwatch"
-  # The keyboard's SysEx is not here: a device without a handler has no
-  # long-message buffer, so the message is dropped.
-  lf "got MIDI: 80 3C 0" "got MIDI: B0 7 64" "got MIDI: F8 0 0" "got MIDI: FE 0 0"
-  lf "got MIDI: B0 40 7F"
-  crlf "$stopwatch" "$stopwatch"
-  lf "got MIDI: BA 1 46"
-  crlf "$stopwatch" "$stopwatch"
-  lf "got MIDI: BA 1 48" "got MIDI: 9A 17 7F" "got MIDI: 8A 17 0"
+  controllers_dialogues "$nano" ""
 }
 
 expected_summary() {

@@ -29,12 +29,7 @@ same() { # same EXPECTED ACTUAL WHAT
     echo "--- expected"; cat -A "$1"; echo "--- actual"; cat -A "$2"
   fi
 }
-lf() { printf '%s\n' "$@"; }
-crlf() { printf '%s\r\n' "$@"; }
-dump_of() { # the report's dump of line N of a wire record
-  sed -n "${2}p" "$1" | awk '{ line = "{"; for (i = 1; i <= NF; i++) line = line " 0x" $i ","; sub(/,$/, ",};", line); print line }'
-}
-stopwatch='Run Time: #  Interval Time: #'
+. "$root/tests/support/controllers_capture.sh"
 
 # The kernel names a USB unit's card and sequencer client after its product
 # string and its one port "<product> MIDI 1"; RtMidi adds the client and the
@@ -62,23 +57,7 @@ expected_capture_lines() {
   lf "MIM_OPEN" "MIDI device found: $(unit_port 'USB Keyboard' 3)"
   lf "MIM_OPEN" "MIDI device found: $(unit_port 'Foot Controller' 4)"
   for unit in 0 1 2 3 4; do lf "Error opening midi" "Unknown error code: 1"; done
-  crlf "SysEx message received:" "$(dump_of "$nano" 1)"
-  lf "current settings are bad!"
-  crlf "SysEx message received:" "$(dump_of "$nano" 2)"
-  crlf "SysEx message received:" "$(dump_of "$nano" 3)"
-  lf "data upload success!"
-  crlf "SysEx message received:"
-  crlf "{ 0xF0, 0x00, 0x20, 0x32, 0x00, 0x14, 0x02, 0x42, 0x43, 0x46, 0x32, 0x30, 0x30, 0x30, 0x20, 0x53, 0x74, 0x61, 0x67, 0x65, 0xF7,};"
-  crlf "Got identity response" "$stopwatch"
-  lf "Updated device name: BCF2000 Stage"
-  lf "got MIDI: 90 3C 64"
-  crlf "$stopwatch" "$stopwatch"
-  lf "got MIDI: 80 3C 0" "got MIDI: B0 7 64" "got MIDI: F8 0 0" "got MIDI: FE 0 0"
-  lf "got MIDI: B0 40 7F"
-  crlf "$stopwatch" "$stopwatch"
-  lf "got MIDI: BA 1 46"
-  crlf "$stopwatch" "$stopwatch"
-  lf "got MIDI: BA 1 48" "got MIDI: 9A 17 7F" "got MIDI: 8A 17 0"
+  controllers_dialogues "$nano" "\\n"
 }
 
 # The summary, exactly: in the order the ports were found.
