@@ -1,5 +1,6 @@
 #include "midi/manager.h"
 
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -195,14 +196,18 @@ void CMIDIManagerWin::Start() {
     const port::Result code =
         service.OpenInput(index, MidiInProc, reinterpret_cast<uintptr_t>(record.get()), record->inputHandle);
     if (code != port::kNoError) {
-      app::LogPrintf("%s", app::logtext::kOpenFailed);
       record.reset();
+      // The failure and its reason in one piece: a port opened before may
+      // already be in its dialogue, and a line its input logs between the
+      // two would leave the report without the reason (seen on a real
+      // kernel, where an open takes milliseconds).
       const char* text = OpenFailureText(code);
-      if (text != nullptr) {
-        app::LogPrintf("%s", text);
-      } else {
-        app::LogPrintf(app::logtext::kUnknownErrorCode, static_cast<int>(code));
+      char unknown[64];
+      if (text == nullptr) {
+        std::snprintf(unknown, sizeof unknown, app::logtext::kUnknownErrorCode, static_cast<int>(code));
+        text = unknown;
       }
+      app::LogPrintf("%s%s", app::logtext::kOpenFailed, text);
       continue;
     }
     record->Identify(index);

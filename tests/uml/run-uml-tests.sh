@@ -101,6 +101,54 @@ else
   fail "controllers: the guest did not finish its run"
 fi
 
+# Each open failure's reason stands on the line after it: other ports'
+# dialogues are already running while the later ports are opened.
+reasons_follow() { # REPORT
+  awk '/^Error opening midi\r?$/ { pending = 1; next }
+       pending { if ($0 !~ /^(MMSYSERR_|Unknown error code: )/) bad = 1; pending = 0 }
+       END { exit bad || pending }' "$1"
+}
+if reasons_follow "$run/portprobe-report.txt"; then
+  pass "controllers: each open failure's reason on the line after it"
+else
+  fail "controllers: an open failure's reason does not follow it"
+fi
+
+# A nanoKONTROL2 alone: its 402-byte scene reaches the tool through the
+# kernel's raw-MIDI bridge, which hands the sequencer 256 bytes at a time,
+# and the tool's image reaches the unit, each whole.
+run="$work/nanokontrol2"
+if "$root/tests/uml/run-in-guest.sh" "$build" nanokontrol2-next-cycle "$run"; then
+  for file in nanokontrol2.received nanokontrol2.sent violations; do
+    same "$jack_expected/controllers/$file" "$run/wire/$file" "nanokontrol2: $file as on JACK"
+  done
+  {
+    lf "MIM_OPEN" "MIDI device found: Midi Through:Midi Through Port-0 14:0"
+    lf "MIM_OPEN" "MIDI device found: $(unit_port nanoKONTROL2 0)"
+    lf "Error opening midi" "Unknown error code: 1"
+    crlf "SysEx message received:" "$(dump_of "$jack_expected/controllers/nanokontrol2.sent" 1)"
+    lf "current settings are bad!"
+    crlf "SysEx message received:" "$(dump_of "$jack_expected/controllers/nanokontrol2.sent" 2)"
+    crlf "SysEx message received:" "$(dump_of "$jack_expected/controllers/nanokontrol2.sent" 3)"
+    lf "data upload success!"
+  } | LC_ALL=C sort >"$run/expected-capture"
+  capture_lines "$run/portprobe-report.txt" >"$run/capture"
+  same "$run/expected-capture" "$run/capture" "nanokontrol2: the report's capture, line by line"
+  {
+    crlf "" "" '"Midi Through:Midi Through Port-0 14:0"'
+    crlf "\"$(unit_port nanoKONTROL2 0)\" Supported by Veltrakon." ""
+  } >"$run/expected-summary"
+  summary_of "$run/portprobe-report.txt" >"$run/summary"
+  same "$run/expected-summary" "$run/summary" "nanokontrol2: the report's summary"
+  if reasons_follow "$run/portprobe-report.txt"; then
+    pass "nanokontrol2: the open failure's reason on the line after it"
+  else
+    fail "nanokontrol2: the open failure's reason does not follow it"
+  fi
+else
+  fail "nanokontrol2: the guest did not finish its run"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "=== $failures kernel end-to-end check(s) failed; the runs are kept in $work ==="
   exit 1
