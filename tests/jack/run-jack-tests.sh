@@ -119,14 +119,6 @@ mask_stopwatch() {
 
 . "$root/tests/support/controllers_capture.sh"
 
-same() { # same EXPECTED ACTUAL WHAT
-  if cmp -s "$1" "$2"; then
-    pass "$3"
-  else
-    fail "$3"
-    echo "--- expected"; cat -A "$1"; echo "--- actual"; cat -A "$2"
-  fi
-}
 
 start_jack() {
   if [ "$(jack_wait -c 2>/dev/null)" = running ]; then

@@ -5,6 +5,17 @@
 # the nanoKONTROL2's dialogue, the BCF2000's answer, the keyboard, the foot
 # controller, the X-TOUCH MINI. What comes before (the ports as they are
 # found) is each transport's own.
+# A file against its expected one, with both shown when they differ; the
+# sourcing script has pass and fail.
+same() { # same EXPECTED ACTUAL WHAT
+  if cmp -s "$1" "$2"; then
+    pass "$3"
+  else
+    fail "$3"
+    echo "--- expected"; cat -A "$1"; echo "--- actual"; cat -A "$2"
+  fi
+}
+
 lf() { printf '%s\n' "$@"; }
 crlf() { printf '%s\r\n' "$@"; }
 stopwatch='Run Time: #  Interval Time: #'

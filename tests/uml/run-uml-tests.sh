@@ -21,14 +21,6 @@ work=$(mktemp -d)
 failures=0
 pass() { echo "ok: $1"; }
 fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
-same() { # same EXPECTED ACTUAL WHAT
-  if cmp -s "$1" "$2"; then
-    pass "$3"
-  else
-    fail "$3"
-    echo "--- expected"; cat -A "$1"; echo "--- actual"; cat -A "$2"
-  fi
-}
 . "$root/tests/support/controllers_capture.sh"
 
 # The kernel names a USB unit's card and sequencer client after its product
