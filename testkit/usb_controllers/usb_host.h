@@ -18,7 +18,10 @@
 //    device, cuts what comes into messages and hands each to the unit's
 //    controller (OnReceive), under the host's lock;
 //  - one writer thread: sends what the controllers scheduled, each at its
-//    time, and records it.
+//    time, and records it (an Unplug event unbinds the unit's gadget);
+//  - the caller's thread: Plug before the others start, StartInput (the
+//    controllers' OnInputStarted, under the host's lock) and Stop, which
+//    ends and joins them.
 #pragma once
 
 #include <chrono>
